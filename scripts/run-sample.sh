@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The main job on the built-in sample installation: sets up what is missing, builds, and runs
+# the real uninstall.exe from a sandbox installation folder in a throw-away Wine prefix, the way
+# the installer and the installed-programs panel start it, and reports what it did.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+if [ -z "${OBX_IN_XVFB:-}" ]; then
+  "$root/scripts/bootstrap.sh"
+  "$root/scripts/build.sh"
+  exec "$root/scripts/wine-session.sh" "$0" "$@"
+fi
+
+out=${OBX_BUILD:-$root/build}
+install_dir="$WINEPREFIX/drive_c/Program Files/Ombrix"
+mkdir -p "$install_dir"
+cp "$out/win64/uninstall.exe" "$install_dir/"
+cd "$install_dir"
+
+run() {  # run LABEL ARGS...: starts the program, prints its exit code and run time
+  local label=$1; shift
+  local start end code=0
+  start=$(date +%s%N)
+  "$WINE" 'C:\Program Files\Ombrix\uninstall.exe' "$@" </dev/null >/dev/null 2>&1 || code=$?
+  end=$(date +%s%N)
+  printf '  %-44s exit code %d, %5d ms\n' "$label" "$code" $(( (end - start) / 1000000 ))
+}
+
+echo "Ombrix setup and uninstall helper: sample run"
+echo "  program: C:\\Program Files\\Ombrix\\uninstall.exe (x86_64 build)"
+echo
+echo "Switch handling:"
+run 'uninstall.exe /S /wait (pause of 2 s)' /S /wait
+run 'uninstall.exe /Sx (unknown switch: no work)' /Sx
+run 'uninstall.exe /noexplorer' /noexplorer
+echo
+[ -f "$install_dir/uninstall.exe" ] && echo "The program file is still in place: no uninstallation ran."

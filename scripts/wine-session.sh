@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Runs a command inside a fresh, throw-away Wine prefix under a virtual display, then stops that
+# prefix's processes and deletes it. Usage: wine-session.sh COMMAND [ARGS...]
+# Inside, WINE (the 64-bit loader), WINEPREFIX, DISPLAY and HOME are set.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+if [ -z "${OBX_IN_XVFB:-}" ]; then
+  export OBX_IN_XVFB=1
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+fi
+
+export WINE=/usr/lib/wine/wine64
+export WINESERVER=/usr/lib/wine/wineserver
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+session=$(mktemp -d /tmp/obxwine.XXXXXX)
+export HOME=$session/home
+export WINEPREFIX=$session/prefix
+mkdir -p "$HOME"
+
+cleanup() {
+  "$WINESERVER" -k >/dev/null 2>&1 || true
+  "$WINESERVER" -w >/dev/null 2>&1 || true
+  rm -rf "$session"
+}
+trap cleanup EXIT
+
+"$WINE" wineboot --init </dev/null >/dev/null 2>&1
+"$WINESERVER" -w
+# The user's shell folders link into the real home by default; make them real folders so that
+# shortcuts and files the tests create stay inside the prefix.
+for link in "$WINEPREFIX"/drive_c/users/*/*; do
+  if [ -L "$link" ]; then rm -f "$link"; mkdir -p "$link"; fi
+done
+"$WINE" reg add 'HKCU\Software\Wine' /v Version /d win10 /f </dev/null >/dev/null 2>&1
+"$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+"$WINESERVER" -w
+# One persistent server for the session; background services started here with their output
+# away from the caller's pipes, which they would otherwise hold open.
+"$WINESERVER" -p
+"$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
+idle=$(find "${OBX_BUILD:-$root/build}/win64" -maxdepth 1 -name obxidle.exe 2>/dev/null | head -n 1)
+[ -n "$idle" ] && { "$WINE" "$idle" </dev/null >/dev/null 2>&1 & }
+
+"$@"

@@ -1,0 +1,47 @@
+// Isolation for tests: a temp folder that is removed with everything in it, and scratch registry
+// keys that stand in for the predefined roots within this process.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// A fresh folder under the temp folder, removed recursively on destruction.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::wstring& path() const { return path_; }
+  // The folder joined with a relative name.
+  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+ private:
+  std::wstring path_;
+};
+
+// Removes a folder tree (files, read-only files and subfolders) without following links.
+void RemoveTree(const std::wstring& path);
+// Writes bytes to a file, replacing it; fails the current test on error.
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadFileBytes(const std::wstring& path);
+
+// Points HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT of this process at fresh
+// subkeys of HKCU\Software\ObxTest, and removes them and the redirection on destruction.
+class ScratchRegistry {
+ public:
+  ScratchRegistry();
+  ~ScratchRegistry();
+  ScratchRegistry(const ScratchRegistry&) = delete;
+  ScratchRegistry& operator=(const ScratchRegistry&) = delete;
+  // The real key behind a redirected root, for checking from outside the redirection.
+  HKEY Real(HKEY root) const;
+
+ private:
+  std::wstring base_;
+  HKEY hkcu_ = nullptr, hklm_ = nullptr, hkcr_ = nullptr;
+};
+
+// A unique name for this process and call, for scratch keys and files.
+std::wstring UniqueName(const wchar_t* prefix);

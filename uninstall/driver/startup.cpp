@@ -1,0 +1,5 @@
+#include "driver/startup.h"
+
+RunState runState;
+
+int RunProgram(HINSTANCE) { return runState.exitCode; }

@@ -1,0 +1,40 @@
+// The windowed entry point's pieces: the process-wide run state, argument splitting, the switch
+// grammar, and the small user-interface helpers every dialog and message of the driver uses.
+#pragma once
+
+#include <windows.h>
+
+#include "filesystem/path.h"
+
+constexpr unsigned kArgumentSize = 1024;
+constexpr unsigned kInitStringSize = 40;
+
+struct RunState {
+  bool silent = false;
+  bool msiMode = false;
+  bool noExplorer = false;
+  wchar_t initString[kInitStringSize] = {};
+  int exitCode = 0;
+  wchar_t programGroupFolder[kPathSize] = {};
+  bool singleTopItemShown = false;
+  HICON appIcon = nullptr;
+  HFONT boldFont = nullptr;
+};
+
+extern RunState runState;
+
+// Returns the position after the next argument, or null when only blanks remain.
+const wchar_t* NextArgument(const wchar_t* text, wchar_t* argument, unsigned capacity);
+void ParseSwitches(bool fromEnvironment, const wchar_t* text, bool& setupRequested,
+                   bool& uninstallRequested);
+void HardenDllSearch();
+HMODULE LoadSystemModule(const wchar_t* name);
+int ScaleByDpi(int value);
+// Every message box of the program goes through here, so right-to-left languages read right.
+int ShowMessage(HWND owner, const wchar_t* text, const wchar_t* caption, unsigned flags);
+void ClearRtlReading(HWND window);
+void ShowRemovalWarning();
+void CopyPresetFile(const wchar_t* name);
+void GetUserDataFolder(wchar_t* out, unsigned size);
+// The whole start-up, run and tear-down; returns the process exit code.
+int RunProgram(HINSTANCE instance);

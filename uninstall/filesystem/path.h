@@ -1,0 +1,25 @@
+// Small functions on UTF-16 paths in fixed-size caller buffers: separators, the name part,
+// joining, the "\\?\" form that every file operation falls back to, and the product's per-user
+// data folder. Sizes count characters including the terminator; results that do not fit are cut.
+#pragma once
+
+constexpr unsigned kPathSize = 2048;
+
+bool IsPathSeparator(wchar_t ch);
+bool IsDriveLetter(const wchar_t* path);
+bool IsFullPath(const wchar_t* path);
+// A leading "\\?\" is skipped, so its "?" is not a wildcard.
+bool HasWildcards(const wchar_t* path);
+const wchar_t* PointToName(const wchar_t* path);
+wchar_t* PointToName(wchar_t* path);
+const wchar_t* PointToLastChar(const wchar_t* path);
+wchar_t* PointToLastChar(wchar_t* path);
+void AddEndSlash(wchar_t* path, unsigned size);
+void RemoveNameFromPath(wchar_t* path);
+void SetName(wchar_t* path, const wchar_t* name, unsigned size);
+void GetFilePath(const wchar_t* path, wchar_t* out, unsigned size);
+void MakeName(const wchar_t* folder, const wchar_t* name, wchar_t* out, unsigned size);
+// False when the form cannot be built or does not fit.
+bool MakeLongPath(const wchar_t* path, wchar_t* out, unsigned size);
+// The per-user application data folder with "Ombrix" appended; true when that folder exists.
+bool GetAppDataFolder(wchar_t* out, unsigned size);
