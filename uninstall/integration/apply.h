@@ -1,0 +1,9 @@
+// Turning confirmed integration options into registry entries and shortcuts in one call.
+#pragma once
+
+#include "integration/options.h"
+
+// False when the program lacks the rights to write machine-wide keys; nothing is applied then.
+bool ApplyIntegration(const IntegrationOptions& options, wchar_t* programGroupOut,
+                      unsigned programGroupSize);
+bool RegisterAppPaths();

@@ -1,0 +1,8 @@
+// Explorer's New-menu entries for empty OBX and ZIP archives: the template files beside this
+// executable and the "ShellNew" entries that point at them, and giving back what was there before.
+#pragma once
+
+// Whether the New-menu template is wanted for this row, from the options and the menu switches.
+bool NewFileWanted(bool shellExt, bool isObxRow, bool isZipRow);
+void InstallNewFileTemplate(const wchar_t* ext, bool isObxRow);
+void RestoreNewFileHandler(const wchar_t* ext);
