@@ -1,0 +1,79 @@
+// The settings store: decides once per run whether the registry or "Ombrix.ini" holds the
+// settings, answers the registry layer's requests for the program's own keys from the ini file in
+// memory, can veto every other registry change, and writes the file back at process end.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "filesystem/path.h"
+
+// Ini keys are built in buffers of this many characters; longer keys are cut.
+constexpr unsigned kIniKeySize = 1024;
+
+enum IniKind : uint32_t { kIniPlain = 0, kIniQuoted = 1, kIniBinary = 2 };
+
+struct IniEntry {
+  wchar_t* key;
+  wchar_t* value;
+  uint32_t kind;  // IniKind
+  IniEntry* next;
+};
+
+struct SettingsStore {
+  wchar_t iniPath[kPathSize] = {};
+  bool active = false;     // the ini file is in force
+  bool attempted = false;  // the search has run in this run
+  IniEntry* first = nullptr;
+  IniEntry* last = nullptr;
+  unsigned entryCount = 0;
+  // The "Global" switches read from the file.
+  uint32_t appData = 1;
+  uint32_t integration = 1;
+  uint32_t saveSettings = 1;
+
+  SettingsStore() = default;
+  SettingsStore(const SettingsStore&) = delete;
+  SettingsStore& operator=(const SettingsStore&) = delete;
+  // Normal process end: SaveIni, then FreeIni.
+  ~SettingsStore();
+};
+
+extern SettingsStore settingsStore;
+
+// Runs the search (once per run) and tells whether the ini file answers this request: it is
+// active, the root is HKCU, HKLM or null, and the subkey is relative.
+bool UsesIni(HKEY root, const wchar_t* subkey);
+void LoadIni();
+
+// Each returns the handled flag: true when the registry must not be touched, either because the
+// ini file served the request or because integration is switched off and the request is dropped.
+bool IniGetNumber(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD defaultValue,
+                  DWORD& value);
+// value: the first entry's text, or null when there is none (or the request was dropped).
+bool IniFind(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t** value);
+bool IniSet(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t* text,
+            IniKind kind = kIniQuoted);
+bool IniSetNumber(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD value);
+// With a value name removes that entry; with an empty or null name every entry under the key.
+bool IniDelete(HKEY root, const wchar_t* subkey, const wchar_t* name);
+bool IniKeyExists(HKEY root, const wchar_t* subkey, bool& exists);
+
+// Writes the ini file back (UTF-16 LE with its mark, sorted by key) when it is active and
+// "SaveSettings" is on. The new content is written beside the old file and replaces it only once
+// complete, so a failed save leaves the old file as it was. True when the file was replaced.
+bool SaveIni();
+// Frees every entry and forgets the search, so the next request searches again.
+void FreeIni();
+// The "Integration" switch: false when the ini file switches every shell integration off.
+bool IntegrationAllowed();
+
+// The ini key of a request: root prefix ("HKCU\", "HKLM\" or none), subkey, a backslash unless
+// the text is empty or ends in one, and the value name. Cut to size.
+void MakeIniKey(HKEY root, const wchar_t* subkey, const wchar_t* name, wchar_t* out,
+                unsigned size);
+
+// Where the search looks: the file of the module holding this code and the per-user data folder.
+// Tests point them elsewhere; null restores the real places. Takes effect at the next search.
+void SetIniSearchPlaces(const wchar_t* programFile, const wchar_t* userFolder);
