@@ -77,3 +77,33 @@ int FormatText(char* buffer, unsigned size, const char* format, ...) {
   va_end(args);
   return n;
 }
+
+void SubstituteText(wchar_t* out, unsigned size, const wchar_t* format, const wchar_t* const* args,
+                    unsigned argCount) {
+  if (size == 0) return;
+  unsigned n = 0;
+  auto put = [&](wchar_t ch) {
+    if (n + 1 < size) out[n++] = ch;
+  };
+  unsigned next = 0;
+  for (const wchar_t* p = format; p && *p; p++) {
+    if (p[0] == L'%' && p[1] == L's') {
+      p++;
+      if (next < argCount) {
+        const wchar_t* arg = args ? args[next] : nullptr;
+        for (; arg && *arg; arg++) put(*arg);
+        next++;
+      }
+    } else if (p[0] == L'%' && p[1] == L'%') {
+      p++;
+      put(L'%');
+    } else {
+      put(*p);
+    }
+  }
+  out[n] = 0;
+}
+
+void SubstituteText(wchar_t* out, unsigned size, const wchar_t* format, const wchar_t* arg) {
+  SubstituteText(out, size, format, &arg, 1);
+}

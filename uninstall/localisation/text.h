@@ -19,6 +19,13 @@ int FormatText(char* buffer, unsigned size, const char* format, ...);
 int FormatTextV(wchar_t* buffer, unsigned size, const wchar_t* format, va_list args);
 int FormatTextV(char* buffer, unsigned size, const char* format, va_list args);
 
+// Fills a message from the language files, which anyone may edit, with arguments: each "%s" takes
+// the next argument (nothing once they run out, a null one counts as empty), "%%" becomes "%" and
+// every other "%" stays as it stands, so no format can read beyond the arguments.
+void SubstituteText(wchar_t* out, unsigned size, const wchar_t* format, const wchar_t* const* args,
+                    unsigned argCount);
+void SubstituteText(wchar_t* out, unsigned size, const wchar_t* format, const wchar_t* arg);
+
 // Length of a wide or 8-bit text; 0 for null.
 unsigned TextLength(const wchar_t* text);
 unsigned TextLength(const char* text);
