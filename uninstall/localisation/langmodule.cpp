@@ -1,24 +1,97 @@
-// Stand-in until the language DLL loader lands: resources come from the program itself.
 #include "localisation/langmodule.h"
 
+#include "filesystem/fileops.h"
+#include "filesystem/path.h"
 #include "localisation/text.h"
+
+namespace {
+
+constexpr wchar_t kLanguageDll[] = L"obxlng.dll";
+constexpr wchar_t kGeneralKey[] = L"Software\\Ombrix\\General";
+constexpr wchar_t kLanguageFolderValue[] = L"LanguageFolder";
+
+// Patched to "LngFolder1" in builds with language folders. Volatile so that the text stays in
+// the binary and the test below is made at run time.
+volatile const char kLanguageFolderSwitch[] = "LngFolder0";
+
+bool LanguageFolderEnabled() {
+  for (unsigned i = 0; kLanguageFolderSwitch[i] != 0; i++)
+    if (kLanguageFolderSwitch[i] == '1') return true;
+  return false;
+}
+
+// Systems before XP SP2 cannot map a DLL as data reliably.
+bool CanLoadAsData() {
+  OSVERSIONINFOEXW info = {};
+  info.dwOSVersionInfoSize = sizeof info;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info))) return false;
+#pragma GCC diagnostic pop
+  if (info.dwPlatformId != VER_PLATFORM_WIN32_NT) return false;
+  return info.dwMajorVersion > 5 || (info.dwMajorVersion == 5 && info.wServicePackMajor >= 2);
+}
+
+}  // namespace
 
 LanguageModule languageModule;
 
-void LanguageModule::Load(HINSTANCE instance, const wchar_t*) {
+void LanguageModule::Load(HINSTANCE instance, const wchar_t* path) {
   Free();
-  resourceModule = instance;
+  wchar_t file[kPathSize];
+  if (path != nullptr)
+    CopyText(file, path, kPathSize);
+  else if (GetModuleFileNameW(nullptr, file, kPathSize) == 0)
+    file[0] = 0;
+  file[kPathSize - 1] = 0;  // GetModuleFileNameW does not terminate a cut name on XP
+  SetName(file, kLanguageDll, kPathSize);
+  FindLocalizedFile(file, file, kPathSize);
+
+  if (CanLoadAsData())
+    library.reset(LoadLibraryExW(file, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  else
+    library.reset(LoadLibraryW(file));
+  loaded = static_cast<bool>(library);
+  resourceModule = loaded ? library.get() : instance;
   ownModule = instance;
 }
 
 void LanguageModule::Free() {
-  if (loaded) {
-    FreeLibrary(resourceModule);
-    resourceModule = ownModule;
-    loaded = false;
-  }
+  if (!loaded) return;
+  library.reset();
+  resourceModule = ownModule;
+  loaded = false;
+}
+
+bool FindInLanguageFolder(const wchar_t* src, wchar_t* dst, unsigned size) {
+  ScopedKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kGeneralKey, 0, KEY_QUERY_VALUE, key.put()) !=
+      ERROR_SUCCESS)
+    return false;
+  unsigned srcLength = TextLength(src);
+  if (srcLength >= kPathSize - 1) return false;
+  // Room for the folder and src's name within one path buffer.
+  wchar_t folder[kPathSize] = {};
+  DWORD type = 0;
+  DWORD bytes = (kPathSize - 1 - srcLength) * sizeof(wchar_t);
+  if (RegQueryValueExW(key.get(), kLanguageFolderValue, nullptr, &type,
+                       reinterpret_cast<BYTE*>(folder), &bytes) != ERROR_SUCCESS)
+    return false;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
+  folder[bytes / sizeof(wchar_t)] = 0;  // registry strings need not be terminated
+
+  wchar_t candidate[kPathSize];
+  DWORD expanded = ExpandEnvironmentStringsW(folder, candidate, kPathSize);
+  if (expanded == 0 || expanded > kPathSize) return false;
+  AddEndSlash(candidate, kPathSize);
+  AppendText(candidate, PointToName(src), kPathSize);
+  if (!FileExist(candidate)) return false;
+  CopyText(dst, candidate, size);
+  return true;
 }
 
 void FindLocalizedFile(const wchar_t* src, wchar_t* dst, unsigned size) {
   if (dst != src) CopyText(dst, src, size);
+  if (!LanguageFolderEnabled()) return;
+  FindInLanguageFolder(src, dst, size);
 }
