@@ -32,6 +32,10 @@ struct SettingsStore {
   uint32_t appData = 1;
   uint32_t integration = 1;
   uint32_t saveSettings = 1;
+  // Loading ended early for want of memory: the file in memory is partial and is not saved.
+  bool loadIncomplete = false;
+  // Entries a load may create before it counts as out of memory; 0 for no limit. For tests.
+  unsigned entryLimit = 0;
 
   SettingsStore() = default;
   SettingsStore(const SettingsStore&) = delete;
@@ -56,7 +60,8 @@ bool IniFind(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_
 bool IniSet(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t* text,
             IniKind kind = kIniQuoted);
 bool IniSetNumber(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD value);
-// With a value name removes that entry; with an empty or null name every entry under the key.
+// With a value name (an empty one is the key's default value) removes that entry; with a null
+// name every entry under the key.
 bool IniDelete(HKEY root, const wchar_t* subkey, const wchar_t* name);
 bool IniKeyExists(HKEY root, const wchar_t* subkey, bool& exists);
 
@@ -70,8 +75,8 @@ void FreeIni();
 bool IntegrationAllowed();
 
 // The ini key of a request: root prefix ("HKCU\", "HKLM\" or none), subkey, a backslash unless
-// the text is empty or ends in one, and the value name. Cut to size.
-void MakeIniKey(HKEY root, const wchar_t* subkey, const wchar_t* name, wchar_t* out,
+// the text is empty or ends in one, and the value name. Cut to size; false when it was cut.
+bool MakeIniKey(HKEY root, const wchar_t* subkey, const wchar_t* name, wchar_t* out,
                 unsigned size);
 
 // Where the search looks: the file of the module holding this code and the per-user data folder.
