@@ -1,0 +1,108 @@
+// Single-object file functions: existence, attributes, deletion and free space.
+#include "filesystem/fileops.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "filesystem/path.h"
+#include "testenv.h"
+
+TEST(FileOps, FoldersAndHiddenSystemFilesExist) {
+  TempFolder temp;
+  std::wstring folder = temp / L"sub";
+  std::wstring hidden = temp / L"hidden.sys";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  WriteFileBytes(hidden, "x");
+  ASSERT_TRUE(SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+
+  EXPECT_TRUE(FileExist(folder.c_str()));
+  EXPECT_TRUE(IsDir(GetFileAttr(folder.c_str())));
+  EXPECT_TRUE(FileExist(hidden.c_str()));
+  unsigned attr = GetFileAttr(hidden.c_str());
+  EXPECT_TRUE(attr & FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_TRUE(attr & FILE_ATTRIBUTE_SYSTEM);
+  EXPECT_FALSE(IsDir(attr));
+  SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(FileOps, MissingObjectReportsTheLastCallsError) {
+  TempFolder temp;
+  std::wstring missing = temp / L"missing.txt";
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(GetFileAttr(missing.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(FileExist(missing.c_str()));
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(DelFile(missing.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  // Nothing to retry with: the first call's error stands.
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(GetFileAttr(L""), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetLastError(), 0xdeadbeef);
+}
+
+TEST(FileOps, AttributeWordTests) {
+  EXPECT_FALSE(IsDir(INVALID_FILE_ATTRIBUTES));  // although every bit, the directory bit too, is set
+  EXPECT_TRUE(IsDir(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_TRUE(IsDir(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_FALSE(IsDir(FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_TRUE(IsLink(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_FALSE(IsLink(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_FALSE(IsLink(INVALID_FILE_ATTRIBUTES));
+}
+
+TEST(FileOps, DelFileRemovesAFileButNotAFolder) {
+  TempFolder temp;
+  std::wstring file = temp / L"doomed.txt";
+  WriteFileBytes(file, "x");
+  EXPECT_TRUE(DelFile(file.c_str()));
+  EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_FALSE(DelFile(file.c_str()));
+
+  std::wstring folder = temp / L"folder";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  EXPECT_FALSE(DelFile(folder.c_str()));
+  EXPECT_TRUE(FileExist(folder.c_str()));
+}
+
+// The plain call drops a trailing dot and misses the file; the retry with the current folder's
+// long form reaches it.
+TEST(FileOps, RelativeNameIsRetriedInTheCurrentFolder) {
+  TempFolder temp;
+  std::wstring longName = L"\\\\?\\" + (temp / L"dotted.");
+  HANDLE h = CreateFileW(longName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  wchar_t saved[kPathSize];
+  GetCurrentDirectoryW(kPathSize, saved);
+  ASSERT_TRUE(SetCurrentDirectoryW(temp.path().c_str()));
+  ASSERT_EQ(GetFileAttributesW(L"dotted."), INVALID_FILE_ATTRIBUTES);
+
+  EXPECT_TRUE(FileExist(L"dotted."));
+  EXPECT_TRUE(DelFile(L"dotted."));
+  SetCurrentDirectoryW(saved);
+  EXPECT_EQ(GetFileAttributesW(longName.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(FileOps, FreeDiskOfABareNameAsksAboutTheCurrentDrive) {
+  TempFolder temp;
+  wchar_t saved[kPathSize];
+  GetCurrentDirectoryW(kPathSize, saved);
+  ASSERT_TRUE(SetCurrentDirectoryW(temp.path().c_str()));
+  ULARGE_INTEGER available, total, totalFree;
+  ASSERT_TRUE(GetDiskFreeSpaceExW(nullptr, &available, &total, &totalFree));
+
+  uint64_t bare = GetFreeDisk(L"file.txt");
+  uint64_t inFolder = GetFreeDisk((temp / L"file.txt").c_str());
+  SetCurrentDirectoryW(saved);
+
+  // Other processes write meanwhile, so allow some drift.
+  const uint64_t drift = 256ull << 20;
+  EXPECT_GT(bare, 0u);
+  EXPECT_LT(bare > available.QuadPart ? bare - available.QuadPart : available.QuadPart - bare,
+            drift);
+  EXPECT_LT(bare > inFolder ? bare - inFolder : inFolder - bare, drift);
+  EXPECT_EQ(GetFreeDisk(L"Q:\\nowhere\\file.txt"), 0u);
+}

@@ -1,0 +1,221 @@
+// Splitting, joining and the "\\?\" form of paths, and the product's per-user data folder.
+#include "filesystem/path.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <windows.h>
+
+#include <string>
+
+#include "testenv.h"
+
+namespace {
+
+std::wstring Removed(const wchar_t* path) {
+  wchar_t buffer[kPathSize];
+  wcscpy(buffer, path);
+  RemoveNameFromPath(buffer);
+  return buffer;
+}
+
+std::wstring Joined(const wchar_t* folder, const wchar_t* name, unsigned size = kPathSize) {
+  wchar_t out[kPathSize];
+  wmemset(out, L'#', kPathSize);
+  MakeName(folder, name, out, size);
+  return out;
+}
+
+std::wstring LongForm(const wchar_t* path, unsigned size = kPathSize) {
+  wchar_t out[kPathSize] = L"untouched";
+  return MakeLongPath(path, out, size) ? std::wstring(out) : L"<false>";
+}
+
+// The current folder for one test, restored afterwards.
+class CurrentFolder {
+ public:
+  explicit CurrentFolder(const std::wstring& path) {
+    GetCurrentDirectoryW(kPathSize, saved_);
+    EXPECT_TRUE(SetCurrentDirectoryW(path.c_str()));
+  }
+  ~CurrentFolder() { SetCurrentDirectoryW(saved_); }
+
+ private:
+  wchar_t saved_[kPathSize];
+};
+
+}  // namespace
+
+TEST(PathParts, SeparatorsDrivesAndFullPaths) {
+  EXPECT_TRUE(IsPathSeparator(L'\\'));
+  EXPECT_TRUE(IsPathSeparator(L'/'));
+  EXPECT_FALSE(IsPathSeparator(L':'));
+
+  EXPECT_TRUE(IsDriveLetter(L"c:"));
+  EXPECT_TRUE(IsDriveLetter(L"Z:\\x"));
+  EXPECT_FALSE(IsDriveLetter(L"1:\\x"));
+  EXPECT_FALSE(IsDriveLetter(L"C"));
+
+  EXPECT_TRUE(IsFullPath(L"C:\\a"));
+  EXPECT_TRUE(IsFullPath(L"c:/a"));
+  EXPECT_TRUE(IsFullPath(L"\\\\srv\\share"));
+  EXPECT_FALSE(IsFullPath(L"C:a"));
+  EXPECT_FALSE(IsFullPath(L"\\a"));
+  EXPECT_FALSE(IsFullPath(L"a\\b"));
+}
+
+TEST(PathParts, WildcardsIgnoreTheLongPrefix) {
+  EXPECT_FALSE(HasWildcards(L"\\\\?\\C:\\a"));
+  EXPECT_TRUE(HasWildcards(L"\\\\?\\C:\\a?"));
+  EXPECT_TRUE(HasWildcards(L"C:\\a*"));
+  EXPECT_TRUE(HasWildcards(L"a?b"));
+  EXPECT_FALSE(HasWildcards(L""));
+}
+
+TEST(PathParts, NameAndLastCharacter) {
+  const wchar_t* drive = L"C:b.txt";
+  EXPECT_EQ(PointToName(drive), drive + 2);
+  const wchar_t* mixed = L"x\\a/b";
+  EXPECT_EQ(PointToName(mixed), mixed + 4);
+  const wchar_t* bare = L"name";
+  EXPECT_EQ(PointToName(bare), bare);
+  const wchar_t* folder = L"C:\\a\\";
+  EXPECT_EQ(PointToName(folder), folder + 5);
+
+  const wchar_t* empty = L"";
+  EXPECT_EQ(PointToLastChar(empty), empty);
+  const wchar_t* abc = L"abc";
+  EXPECT_EQ(PointToLastChar(abc), abc + 2);
+}
+
+TEST(PathParts, RemoveNameKeepsOnlyTheRootSeparator) {
+  EXPECT_EQ(Removed(L"C:\\a\\b.txt"), L"C:\\a");
+  EXPECT_EQ(Removed(L"C:\\b.txt"), L"C:\\");
+  EXPECT_EQ(Removed(L"b.txt"), L"");
+  EXPECT_EQ(Removed(L"\\b.txt"), L"\\");
+  EXPECT_EQ(Removed(L"C:b.txt"), L"C:");
+  EXPECT_EQ(Removed(L"a/b/c"), L"a/b");
+}
+
+TEST(PathParts, AddEndSlashOnlyWhenItFits) {
+  wchar_t path[8] = L"C:\\a";
+  AddEndSlash(path, 8);
+  EXPECT_STREQ(path, L"C:\\a\\");
+  AddEndSlash(path, 8);
+  EXPECT_STREQ(path, L"C:\\a\\");
+
+  wchar_t slash[8] = L"a/";
+  AddEndSlash(slash, 8);
+  EXPECT_STREQ(slash, L"a/\\");
+
+  wchar_t empty[4] = L"";
+  AddEndSlash(empty, 4);
+  EXPECT_STREQ(empty, L"");
+
+  // "abc" plus "\" and the terminator needs 5; the sentinel after the buffer stays.
+  wchar_t full[6] = {L'a', L'b', L'c', 0, L'#', L'#'};
+  AddEndSlash(full, 4);
+  EXPECT_STREQ(full, L"abc");
+  EXPECT_EQ(full[4], L'#');
+  AddEndSlash(full, 5);
+  EXPECT_STREQ(full, L"abc\\");
+}
+
+TEST(PathParts, SetNameAndGetFilePathCutToTheBuffer) {
+  wchar_t path[16] = L"C:\\a\\old.txt";
+  SetName(path, L"new", 16);
+  EXPECT_STREQ(path, L"C:\\a\\new");
+  SetName(path, L"very-long-name.txt", 16);
+  EXPECT_STREQ(path, L"C:\\a\\very-long-");
+  // A name taken from the path itself.
+  wchar_t self[32] = L"dir\\sub\\file";
+  SetName(self, self + 4, 32);
+  EXPECT_STREQ(self, L"dir\\sub\\sub\\file");
+
+  wchar_t folder[kPathSize];
+  GetFilePath(L"C:\\a\\b.txt", folder, kPathSize);
+  EXPECT_STREQ(folder, L"C:\\a\\");
+  GetFilePath(L"b.txt", folder, kPathSize);
+  EXPECT_STREQ(folder, L"");
+  wchar_t small[4] = {L'#', L'#', L'#', L'#'};
+  GetFilePath(L"C:\\a\\b.txt", small, 3);
+  EXPECT_STREQ(small, L"C:");
+  EXPECT_EQ(small[3], L'#');
+}
+
+TEST(PathParts, MakeNameJoinsWithOneBackslash) {
+  EXPECT_EQ(Joined(L"C:", L"x"), L"C:x");
+  EXPECT_EQ(Joined(L"C:\\dir", L"x"), L"C:\\dir\\x");
+  EXPECT_EQ(Joined(L"C:\\dir\\", L"x"), L"C:\\dir\\x");
+  EXPECT_EQ(Joined(L"", L"x"), L"x");
+  EXPECT_EQ(Joined(L"C:\\dir", L"x", 6), L"C:\\di");
+
+  // Into the folder's own buffer.
+  wchar_t same[kPathSize] = L"C:\\dir";
+  MakeName(same, L"file", same, kPathSize);
+  EXPECT_STREQ(same, L"C:\\dir\\file");
+}
+
+TEST(LongPath, FullAndNetworkPaths) {
+  EXPECT_EQ(LongForm(L"C:\\a\\f"), L"\\\\?\\C:\\a\\f");
+  EXPECT_EQ(LongForm(L"\\\\srv\\share\\f"), L"\\\\?\\UNC\\srv\\share\\f");
+  EXPECT_EQ(LongForm(L""), L"<false>");
+
+  // "C:\a" (4) needs room for 8 characters and the terminator.
+  EXPECT_EQ(LongForm(L"C:\\a", 9), L"\\\\?\\C:\\a");
+  EXPECT_EQ(LongForm(L"C:\\a", 8), L"<false>");
+  // "\\s\h" (5) becomes "\\?\UNC\s\h" (11).
+  EXPECT_EQ(LongForm(L"\\\\s\\h", 12), L"\\\\?\\UNC\\s\\h");
+  EXPECT_EQ(LongForm(L"\\\\s\\h", 11), L"<false>");
+}
+
+TEST(LongPath, RelativePathsUseTheCurrentFolder) {
+  TempFolder temp;
+  CurrentFolder current(temp.path());
+  std::wstring prefix = L"\\\\?\\" + temp.path();
+
+  EXPECT_EQ(LongForm(L".\\f"), prefix + L"\\f");
+  EXPECT_EQ(LongForm(L"./f"), prefix + L"\\f");
+  EXPECT_EQ(LongForm(L"f"), prefix + L"\\f");
+  // Only a leading "." part is dropped; the rest is passed on as written.
+  EXPECT_EQ(LongForm(L"..\\f"), prefix + L"\\..\\f");
+  EXPECT_EQ(LongForm(L"\\f"), L"\\\\?\\" + temp.path().substr(0, 2) + L"\\f");
+
+  unsigned needed = static_cast<unsigned>(prefix.size() + 2);  // "\f" and the terminator
+  EXPECT_EQ(LongForm(L"f", needed + 1), prefix + L"\\f");
+  EXPECT_EQ(LongForm(L"f", needed), L"<false>");
+}
+
+TEST(LongPath, RootOfTheCurrentDrive) {
+  CurrentFolder current(L"C:\\windows");
+  EXPECT_EQ(LongForm(L"\\f"), L"\\\\?\\C:\\f");
+  EXPECT_EQ(LongForm(L".\\f"), L"\\\\?\\C:\\windows\\f");
+}
+
+// Converting these would name something else: a long name twice prefixed, or a stream of a file
+// called "C" in the current folder.
+TEST(LongPath, RefusesNamesItCannotExpress) {
+  EXPECT_EQ(LongForm(L"\\\\?\\C:\\a"), L"<false>");
+  EXPECT_EQ(LongForm(L"\\\\.\\pipe\\x"), L"<false>");
+  EXPECT_EQ(LongForm(L"C:x"), L"<false>");
+}
+
+TEST(AppDataFolder, IsTheShellFolderWithOmbrixAndIsNeverCreated) {
+  wchar_t shell[MAX_PATH];
+  ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, shell), S_OK);
+  std::wstring expected = std::wstring(shell) + L"\\Ombrix";
+  RemoveTree(expected);
+
+  wchar_t out[kPathSize];
+  EXPECT_FALSE(GetAppDataFolder(out, kPathSize));
+  EXPECT_EQ(std::wstring(out), expected);
+  EXPECT_EQ(GetFileAttributesW(expected.c_str()), INVALID_FILE_ATTRIBUTES);
+
+  ASSERT_TRUE(CreateDirectoryW(expected.c_str(), nullptr));
+  EXPECT_TRUE(GetAppDataFolder(out, kPathSize));
+  EXPECT_EQ(std::wstring(out), expected);
+
+  wchar_t small[8];
+  GetAppDataFolder(small, 8);
+  EXPECT_EQ(std::wstring(small), expected.substr(0, 7));
+  RemoveTree(expected);
+}

@@ -1,0 +1,190 @@
+#include "filesystem/file.h"
+
+#include "filesystem/fileops.h"
+#include "localisation/errors.h"
+#include "localisation/text.h"
+
+namespace {
+
+// Windows refuses large reads from some devices and from locked regions; smaller reads pass.
+constexpr unsigned kDeviceReadLimit = 20000;
+constexpr unsigned kLockedReadLimit = 32768;
+constexpr uint64_t kFourGiB = 0x100000000ull;
+
+// The name's last character would be dropped by the plain call.
+bool EndsInDotOrBlank(const wchar_t* name) {
+  wchar_t last = *PointToLastChar(name);
+  return last == L'.' || last == L' ';
+}
+
+// The current position without involving the error handler; -1 on failure.
+int64_t QueryPosition(HANDLE handle) {
+  LARGE_INTEGER zero = {}, position;
+  return SetFilePointerEx(handle, zero, &position, FILE_CURRENT) ? position.QuadPart : -1;
+}
+
+HANDLE CreateWithRetry(const wchar_t* name, DWORD access, DWORD share, DWORD disposition,
+                       DWORD flags, bool plainFirst, DWORD& firstError) {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  firstError = ERROR_INVALID_NAME;
+  if (plainFirst) {
+    handle = CreateFileW(name, access, share, nullptr, disposition, flags, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) return handle;
+    firstError = GetLastError();
+  }
+  wchar_t longName[kPathSize];
+  if (!MakeLongPath(name, longName, kPathSize)) {
+    SetLastError(firstError);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateFileW(longName, access, share, nullptr, disposition, flags, nullptr);
+}
+
+}  // namespace
+
+File::~File() {
+  if (!IsOpened()) return;
+  if (created) {
+    // An unfinished file must not be mistaken for a complete one later.
+    CloseHandle(handle);
+    handle = INVALID_HANDLE_VALUE;
+    DelFile(name);
+  } else {
+    Close();
+  }
+}
+
+bool File::Open(const wchar_t* fileName, unsigned mode) {
+  Close();
+  lastError = kNoError;
+  created = false;
+  DWORD share = FILE_SHARE_READ | ((mode & kOpenShareWrite) ? FILE_SHARE_WRITE : 0);
+  DWORD remembered;
+  HANDLE opened = CreateWithRetry(fileName, GENERIC_READ, share, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, true, remembered);
+  if (opened == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) remembered = ERROR_FILE_NOT_FOUND;
+    if (remembered == ERROR_FILE_NOT_FOUND) lastError = kNotFound;
+    return false;
+  }
+  handle = opened;
+  CopyText(name, fileName, kPathSize);
+  readStopped = false;
+  return true;
+}
+
+bool File::Create(const wchar_t* fileName, unsigned mode) {
+  Close();
+  DWORD access = (mode & kCreateWriteOnly) ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE;
+  DWORD share = (mode & kCreateShareRead) ? FILE_SHARE_READ : 0;
+  bool plainFirst = (mode & kCreateAllowTrailingDot) || !EndsInDotOrBlank(fileName);
+  DWORD firstError;
+  handle = CreateWithRetry(fileName, access, share, CREATE_ALWAYS, 0, plainFirst, firstError);
+  created = true;
+  CopyText(name, fileName, kPathSize);
+  return handle != INVALID_HANDLE_VALUE;
+}
+
+int File::Read(void* buffer, unsigned count) {
+  for (;;) {
+    if (readStopped) return 0;
+    DWORD got = 0;
+    if (ReadFile(handle, buffer, count, &got, nullptr)) return static_cast<int>(got);
+    DWORD error = GetLastError();
+    DWORD type = GetFileType(handle);
+    unsigned smaller = 0;
+    if ((type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) && count > kDeviceReadLimit)
+      smaller = kDeviceReadLimit;
+    else if (count > kLockedReadLimit && error == ERROR_LOCK_VIOLATION)
+      smaller = kLockedReadLimit;
+    if (smaller != 0 && ReadFile(handle, buffer, smaller, &got, nullptr))
+      return static_cast<int>(got);
+
+    lastError = kReadFailed;
+    RetryAnswer answer;
+    AskRetryRead(name, answer);
+    if (answer.retry) continue;
+    if (answer.quit) {
+      readStopped = true;
+      return 0;
+    }
+    ErrorText(L"Read error in %s", name);
+    return -1;
+  }
+}
+
+bool File::Write(const void* data, unsigned count) {
+  if (count == 0) return true;
+  for (;;) {
+    DWORD written = 0;
+    if (WriteFile(handle, data, count, &written, nullptr) && written == count) return true;
+
+    DWORD error = GetLastError();
+    int64_t position = QueryPosition(handle);
+    uint64_t freeBytes = GetFreeDisk(name);
+    SetLastError(error);
+    // Room on the disk but a failure right at 4 GiB: the file system's own size limit.
+    if (freeBytes > count && position - static_cast<int64_t>(count) <= 0xFFFFFFFFll &&
+        position + static_cast<int64_t>(count) >= static_cast<int64_t>(kFourGiB))
+      WriteLimitError(name);
+    if (!AskRetryWrite(name)) {
+      ErrorText(L"Write error in %s", name);
+      return false;
+    }
+    if (written > 0) {
+      LARGE_INTEGER back;
+      back.QuadPart = -static_cast<int64_t>(written);
+      SetFilePointerEx(handle, back, nullptr, FILE_CURRENT);
+    }
+  }
+}
+
+bool File::Seek(int64_t offset, unsigned origin) {
+  if (!IsOpened()) return true;
+  if (offset < 0 && (origin == FILE_CURRENT || origin == FILE_END)) {
+    int64_t base = origin == FILE_CURRENT ? Tell() : FileLength();
+    if (base < 0) return false;
+    offset += base;
+    origin = FILE_BEGIN;
+  }
+  LONG high = static_cast<LONG>(offset >> 32);
+  // A result of INVALID_SET_FILE_POINTER is also a valid low part; only the error tells.
+  SetLastError(ERROR_SUCCESS);
+  DWORD low = SetFilePointer(handle, static_cast<LONG>(offset & 0xFFFFFFFF), &high, origin);
+  if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) {
+    SeekError(name);
+    return false;
+  }
+  return true;
+}
+
+int64_t File::Tell() {
+  if (IsOpened()) {
+    LONG high = 0;
+    SetLastError(ERROR_SUCCESS);
+    DWORD low = SetFilePointer(handle, 0, &high, FILE_CURRENT);
+    if (low != INVALID_SET_FILE_POINTER || GetLastError() == ERROR_SUCCESS)
+      return (static_cast<int64_t>(high) << 32) | low;
+  }
+  SeekError(name);
+  return -1;
+}
+
+int64_t File::FileLength() {
+  int64_t position = Tell();
+  if (position < 0) return -1;
+  if (!Seek(0, FILE_END)) return -1;
+  int64_t length = Tell();
+  Seek(position, FILE_BEGIN);
+  return length;
+}
+
+bool File::Close() {
+  if (!IsOpened()) return true;
+  bool closed = CloseHandle(handle) == TRUE;
+  handle = INVALID_HANDLE_VALUE;
+  if (!closed) CloseError(name);
+  return closed;
+}
+
+bool File::IsOpened() const { return handle != INVALID_HANDLE_VALUE; }

@@ -1,0 +1,166 @@
+#include "filesystem/path.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include "filesystem/fileops.h"
+#include "filesystem/owners.h"
+#include "localisation/text.h"
+
+namespace {
+
+constexpr wchar_t kLongPrefix[] = L"\\\\?\\";
+constexpr wchar_t kLongUncPrefix[] = L"\\\\?\\UNC";
+constexpr wchar_t kDevicePrefix[] = L"\\\\.\\";
+constexpr wchar_t kAppDataName[] = L"Ombrix";
+
+bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
+  for (; *prefix; text++, prefix++)
+    if (*text != *prefix) return false;
+  return true;
+}
+
+bool IsLetter(wchar_t ch) { return (ch >= L'A' && ch <= L'Z') || (ch >= L'a' && ch <= L'z'); }
+
+// Writes prefix, then the parts, into out; false (and out untouched) when the whole does not fit.
+bool Compose(wchar_t* out, unsigned size, const wchar_t* prefix, const wchar_t* a,
+             const wchar_t* b = L"") {
+  unsigned total = TextLength(prefix) + TextLength(a) + TextLength(b);
+  if (total >= size) return false;
+  CopyText(out, prefix, size);
+  AppendText(out, a, size);
+  AppendText(out, b, size);
+  return true;
+}
+
+// "\\?\" form of a full path: drive X:\ or \\server\share.
+bool LongFormOfFull(const wchar_t* full, const wchar_t* rest, wchar_t* out, unsigned size) {
+  if (IsDriveLetter(full)) return Compose(out, size, kLongPrefix, full, rest);
+  return Compose(out, size, kLongUncPrefix, full + 1, rest);
+}
+
+}  // namespace
+
+bool IsPathSeparator(wchar_t ch) { return ch == L'\\' || ch == L'/'; }
+
+bool IsDriveLetter(const wchar_t* path) { return IsLetter(path[0]) && path[1] == L':'; }
+
+bool IsFullPath(const wchar_t* path) {
+  return (path[0] == L'\\' && path[1] == L'\\') ||
+         (IsDriveLetter(path) && IsPathSeparator(path[2]));
+}
+
+bool HasWildcards(const wchar_t* path) {
+  if (StartsWith(path, kLongPrefix)) path += 4;
+  for (; *path; path++)
+    if (*path == L'*' || *path == L'?') return true;
+  return false;
+}
+
+const wchar_t* PointToName(const wchar_t* path) {
+  const wchar_t* name = IsDriveLetter(path) ? path + 2 : path;
+  for (const wchar_t* p = path; *p; p++)
+    if (IsPathSeparator(*p)) name = p + 1;
+  return name;
+}
+
+wchar_t* PointToName(wchar_t* path) {
+  return const_cast<wchar_t*>(PointToName(const_cast<const wchar_t*>(path)));
+}
+
+const wchar_t* PointToLastChar(const wchar_t* path) {
+  unsigned n = TextLength(path);
+  return n == 0 ? path : path + n - 1;
+}
+
+wchar_t* PointToLastChar(wchar_t* path) {
+  return const_cast<wchar_t*>(PointToLastChar(const_cast<const wchar_t*>(path)));
+}
+
+void AddEndSlash(wchar_t* path, unsigned size) {
+  unsigned n = TextLength(path);
+  if (n > 0 && path[n - 1] != L'\\' && n + 1 < size) {
+    path[n] = L'\\';
+    path[n + 1] = 0;
+  }
+}
+
+void RemoveNameFromPath(wchar_t* path) {
+  wchar_t* name = PointToName(path);
+  if (name > path && IsPathSeparator(name[-1])) {
+    wchar_t* separator = name - 1;
+    bool isRoot = separator == path || (separator == path + 2 && IsDriveLetter(path));
+    if (!isRoot) name = separator;
+  }
+  *name = 0;
+}
+
+void SetName(wchar_t* path, const wchar_t* name, unsigned size) {
+  // The new name may point into path itself.
+  wchar_t copy[kPathSize];
+  CopyText(copy, name, kPathSize);
+  unsigned offset = static_cast<unsigned>(PointToName(path) - path);
+  if (offset < size) CopyText(path + offset, copy, size - offset);
+}
+
+void GetFilePath(const wchar_t* path, wchar_t* out, unsigned size) {
+  if (size == 0) return;
+  unsigned n = static_cast<unsigned>(PointToName(path) - path);
+  if (n > size - 1) n = size - 1;
+  if (out != path) MoveMemory(out, path, n * sizeof(wchar_t));
+  out[n] = 0;
+}
+
+void MakeName(const wchar_t* folder, const wchar_t* name, wchar_t* out, unsigned size) {
+  wchar_t joined[kPathSize];
+  CopyText(joined, folder, kPathSize);
+  bool bareDrive = IsDriveLetter(joined) && joined[2] == 0;
+  if (joined[0] != 0 && !bareDrive) AddEndSlash(joined, kPathSize);
+  AppendText(joined, name, kPathSize);
+  CopyText(out, joined, size);
+}
+
+bool MakeLongPath(const wchar_t* path, wchar_t* out, unsigned size) {
+  if (path[0] == 0) return false;
+  // Already a long or device name: converting again would only produce a wrong name.
+  if (StartsWith(path, kLongPrefix) || StartsWith(path, kDevicePrefix)) return false;
+  if (IsDriveLetter(path) && IsPathSeparator(path[2]))
+    return Compose(out, size, kLongPrefix, path);
+  if (path[0] == L'\\' && path[1] == L'\\') return Compose(out, size, kLongUncPrefix, path + 1);
+  // "X:name" is relative to that drive's own current folder, which the long form cannot
+  // express; prefixing the current folder would name a stream of a file called X.
+  if (IsDriveLetter(path)) return false;
+
+  wchar_t current[kPathSize];
+  DWORD n = GetCurrentDirectoryW(kPathSize, current);
+  if (n == 0 || n >= kPathSize) return false;
+  if (IsPathSeparator(path[0])) {
+    if (!IsDriveLetter(current)) return false;
+    current[2] = 0;
+    return Compose(out, size, kLongPrefix, current, path);
+  }
+  AddEndSlash(current, kPathSize);
+  if (*PointToLastChar(current) != L'\\') return false;
+  if (path[0] == L'.' && IsPathSeparator(path[1])) path += 2;
+  if (!IsFullPath(current)) return false;
+  return LongFormOfFull(current, path, out, size);
+}
+
+bool GetAppDataFolder(wchar_t* out, unsigned size) {
+  if (size > 0) out[0] = 0;
+  wchar_t folder[kPathSize] = {};
+  {
+    ComPtr<IMalloc> shellMalloc;
+    if (FAILED(SHGetMalloc(shellMalloc.put()))) return false;
+    LPITEMIDLIST list = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_APPDATA, &list)) || !list) return false;
+    // The shell writes at most MAX_PATH characters here.
+    BOOL found = SHGetPathFromIDListW(list, folder);
+    shellMalloc->Free(list);
+    if (!found || folder[0] == 0) return false;
+  }
+  AddEndSlash(folder, kPathSize);
+  AppendText(folder, kAppDataName, kPathSize);
+  CopyText(out, folder, size);
+  return FileExist(folder);
+}
