@@ -1,0 +1,4 @@
+// Stand-in: the uninstall procedure replaces this body.
+#include "driver/uninstall.h"
+
+void RunUninstall() {}
