@@ -1,0 +1,306 @@
+// The registry access layer against the real (Wine) registry: paths, values, deletions and
+// the two registry views.
+#include "settings/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "filesystem/owners.h"
+#include "settings_fixture.h"
+#include "testenv.h"
+
+namespace {
+
+// No ini file anywhere, so every request reaches the (scratch) registry.
+class RegistryTest : public IniSearchTest {
+ protected:
+  void SetUp() override {
+    IniSearchTest::SetUp();
+    SetRegView(0);
+  }
+  void TearDown() override {
+    SetRegView(0);
+    IniSearchTest::TearDown();
+  }
+
+  bool RealKeyExists(HKEY root, const std::wstring& path) {
+    ScopedKey key;
+    return RegOpenKeyExW(scratch_.Real(root), path.c_str(), 0, KEY_READ, key.put()) ==
+           ERROR_SUCCESS;
+  }
+  void MakeRealKey(HKEY root, const std::wstring& path) {
+    ScopedKey key;
+    ASSERT_EQ(RegCreateKeyExW(scratch_.Real(root), path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, key.put(), nullptr),
+              ERROR_SUCCESS);
+  }
+  // Type and raw bytes of a value; type REG_NONE when it is missing.
+  DWORD RealValue(HKEY root, const std::wstring& path, const wchar_t* name, std::string& data) {
+    ScopedKey key;
+    if (RegOpenKeyExW(scratch_.Real(root), path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+      return REG_NONE;
+    char buffer[4096];
+    DWORD type = REG_NONE, bytes = sizeof buffer;
+    if (RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
+                         &bytes) != ERROR_SUCCESS)
+      return REG_NONE;
+    data.assign(buffer, bytes);
+    return type;
+  }
+
+  ScratchRegistry scratch_;
+};
+
+// Eleven components of 50 characters: 561 characters, more than a registry path may hold.
+std::wstring OverlongSubkey() {
+  std::wstring subkey;
+  for (int i = 0; i < 11; i++) subkey += (i ? L"\\" : L"") + std::wstring(50, L'a' + i);
+  return subkey;
+}
+
+}  // namespace
+
+TEST_F(RegistryTest, SettingLandsUnderTheProgramKeyAsDword) {
+  EXPECT_EQ(SetSettingDword(L"Setup\\Links", L"Desktop", 1), 0u);
+  std::string data;
+  EXPECT_EQ(RealValue(HKEY_CURRENT_USER, L"Software\\Ombrix\\Setup\\Links", L"Desktop", data),
+            static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(data, std::string("\1\0\0\0", 4));
+  EXPECT_EQ(GetSettingDword(L"Setup\\Links", L"Desktop", 7), 1u);
+  EXPECT_EQ(GetSettingDword(L"Setup\\Links", L"Missing", 7), 7u);
+  EXPECT_EQ(GetSettingDword(L"Nowhere", L"Desktop", 7), 7u);
+}
+
+TEST_F(RegistryTest, PathRuleForRelativeAbsoluteAndOtherRoots) {
+  wchar_t path[kRegPathSize];
+  ASSERT_TRUE(BuildRegPath(HKEY_CURRENT_USER, L"Setup\\MenuItems", path, kRegPathSize));
+  EXPECT_STREQ(path, L"Software\\Ombrix\\Setup\\MenuItems");
+  ASSERT_TRUE(BuildRegPath(HKEY_LOCAL_MACHINE, L"", path, kRegPathSize));
+  EXPECT_STREQ(path, L"Software\\Ombrix");
+  ASSERT_TRUE(BuildRegPath(HKEY_LOCAL_MACHINE, L"\\Software\\RegisteredApplications", path,
+                           kRegPathSize));
+  EXPECT_STREQ(path, L"Software\\RegisteredApplications");
+  ASSERT_TRUE(BuildRegPath(HKEY_CLASSES_ROOT, L"Ombrix.zip\\shell", path, kRegPathSize));
+  EXPECT_STREQ(path, L"Ombrix.zip\\shell");
+
+  EXPECT_EQ(SetRegString(HKEY_LOCAL_MACHINE, L"\\Software\\RegisteredApplications", L"Ombrix",
+                         L"cap"),
+            0u);
+  EXPECT_TRUE(RealKeyExists(HKEY_LOCAL_MACHINE, L"Software\\RegisteredApplications"));
+  EXPECT_FALSE(RealKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Ombrix"));
+  EXPECT_EQ(SetRegString(HKEY_CLASSES_ROOT, L".obx", L"", L"Ombrix.obx"), 0u);
+  EXPECT_TRUE(RealKeyExists(HKEY_CLASSES_ROOT, L".obx"));
+}
+
+TEST_F(RegistryTest, StringReadsGiveTheDefaultUnlessTheWholeValueFits) {
+  EXPECT_EQ(SetSettingString(L"S", L"Ten", L"0123456789"), 0u);
+  wchar_t buffer[16];
+  // Sentinels past the default show that nothing beyond its terminator is touched.
+  wmemset(buffer, L'#', 16);
+  EXPECT_FALSE(GetSettingString(L"S", L"Missing", buffer, L"def", 16));
+  EXPECT_EQ(std::wstring(buffer, 5), std::wstring(L"def\0#", 5));
+
+  EXPECT_FALSE(GetSettingString(L"S", L"Ten", buffer, L"def", 10));
+  EXPECT_STREQ(buffer, L"def");
+  EXPECT_TRUE(GetSettingString(L"S", L"Ten", buffer, L"def", 11));
+  EXPECT_STREQ(buffer, L"0123456789");
+  // The default itself is cut to the buffer.
+  EXPECT_FALSE(GetSettingString(L"S", L"Missing", buffer, L"longdefault", 5));
+  EXPECT_STREQ(buffer, L"long");
+}
+
+TEST_F(RegistryTest, ValueWithoutTerminatorIsTerminatedWithinTheBuffer) {
+  MakeRealKey(HKEY_CURRENT_USER, L"Software\\Ombrix\\S");
+  ScopedKey key;
+  ASSERT_EQ(RegOpenKeyExW(scratch_.Real(HKEY_CURRENT_USER), L"Software\\Ombrix\\S", 0,
+                          KEY_SET_VALUE, key.put()),
+            ERROR_SUCCESS);
+  RegSetValueExW(key.get(), L"Raw", 0, REG_BINARY, reinterpret_cast<const BYTE*>(L"abcd"), 8);
+  wchar_t buffer[8];
+  wmemset(buffer, L'#', 8);
+  EXPECT_TRUE(GetSettingString(L"S", L"Raw", buffer, L"", 8));
+  EXPECT_STREQ(buffer, L"abcd");
+  wmemset(buffer, L'#', 8);
+  EXPECT_TRUE(GetSettingString(L"S", L"Raw", buffer, L"", 4));
+  EXPECT_STREQ(buffer, L"abc");
+}
+
+TEST_F(RegistryTest, EmptyStringIsStoredWithItsTerminator) {
+  EXPECT_EQ(SetSettingString(L"S", L"Empty", L""), 0u);
+  std::string data;
+  EXPECT_EQ(RealValue(HKEY_CURRENT_USER, L"Software\\Ombrix\\S", L"Empty", data),
+            static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(data, std::string(2, '\0'));
+  EXPECT_EQ(SetSettingString(L"S", L"Text", L"ab"), 0u);
+  RealValue(HKEY_CURRENT_USER, L"Software\\Ombrix\\S", L"Text", data);
+  EXPECT_EQ(data, std::string("a\0b\0\0\0", 6));
+}
+
+TEST_F(RegistryTest, ValueAndKeyDeletions) {
+  SetSettingDword(L"K", L"A", 1);
+  SetSettingDword(L"K", L"B", 2);
+  SetSettingDword(L"K\\Child", L"C", 3);
+  DeleteSettingValue(L"K", L"A");
+  EXPECT_EQ(GetSettingDword(L"K", L"A", 0), 0u);
+  EXPECT_EQ(GetSettingDword(L"K", L"B", 0), 2u);
+
+  DeleteRegKey(HKEY_CURRENT_USER, L"K");  // refused while K has a child
+  EXPECT_TRUE(RegKeyExists(HKEY_CURRENT_USER, L"K"));
+  DeleteRegKey(HKEY_CURRENT_USER, L"K\\Child");
+  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, L"K\\Child"));
+  DeleteRegKey(HKEY_CURRENT_USER, L"K");
+  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, L"K"));
+
+  // An empty path under a root other than the program's would name the root itself.
+  MakeRealKey(HKEY_CLASSES_ROOT, L".keep");
+  DeleteRegKey(HKEY_CLASSES_ROOT, L"");
+  DeleteRegTree(HKEY_CLASSES_ROOT, L"");
+  EXPECT_TRUE(RealKeyExists(HKEY_CLASSES_ROOT, L".keep"));
+}
+
+TEST_F(RegistryTest, TreeDeletionRemovesEveryLevelInFewPasses) {
+  for (int a = 0; a < 4; a++)
+    for (int b = 0; b < 5; b++)
+      for (int c = 0; c < 6; c++) {
+        std::wstring subkey = L"L" + std::to_wstring(a) + L"\\M" + std::to_wstring(b) + L"\\N" +
+                              std::to_wstring(c);
+        ASSERT_EQ(SetRegDword(HKEY_LOCAL_MACHINE, subkey.c_str(), L"V", 1), 0u);
+      }
+  MakeRealKey(HKEY_LOCAL_MACHINE, L"Software\\OmbrixOther");
+  MakeRealKey(HKEY_LOCAL_MACHINE, L"Software\\Ombrix\\Setup");
+  MakeRealKey(HKEY_LOCAL_MACHINE, L"Software\\Ombrix\\SetupX");
+
+  DeleteRegTree(HKEY_LOCAL_MACHINE, L"Setup");
+  EXPECT_FALSE(RealKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Ombrix\\Setup"));
+  EXPECT_TRUE(RealKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Ombrix\\SetupX"));
+
+  DeleteRegTree(HKEY_LOCAL_MACHINE, L"");
+  EXPECT_FALSE(RealKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Ombrix"));
+  EXPECT_TRUE(RealKeyExists(HKEY_LOCAL_MACHINE, L"Software\\OmbrixOther"));
+  EXPECT_TRUE(RealKeyExists(HKEY_LOCAL_MACHINE, L"Software"));
+  // One pass that deletes everything and one that finds nothing left.
+  EXPECT_LE(LastRegTreePasses(), 2u);
+
+  DeleteRegTree(HKEY_LOCAL_MACHINE, L"Missing");
+  EXPECT_EQ(LastRegTreePasses(), 1u);
+}
+
+TEST_F(RegistryTest, OverlongPathIsNeverCutAndUsed) {
+  std::wstring subkey = OverlongSubkey();
+  wchar_t path[kRegPathSize];
+  EXPECT_FALSE(BuildRegPath(HKEY_CURRENT_USER, subkey.c_str(), path, kRegPathSize));
+
+  // The key the cut path would name, with a value and a child.
+  std::wstring full = L"Software\\Ombrix\\" + subkey;
+  std::wstring cut = full.substr(0, kRegPathSize - 1);
+  while (cut.back() == L'\\') cut.pop_back();
+  MakeRealKey(HKEY_CURRENT_USER, cut + L"\\child");
+  {
+    ScopedKey key;
+    ASSERT_EQ(RegOpenKeyExW(scratch_.Real(HKEY_CURRENT_USER), cut.c_str(), 0, KEY_SET_VALUE,
+                            key.put()),
+              ERROR_SUCCESS);
+    DWORD one = 1;
+    RegSetValueExW(key.get(), L"V", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+  }
+  ASSERT_EQ(cut.size(), kRegPathSize - 1);  // the cut really ends inside the last component
+
+  EXPECT_EQ(GetSettingDword(subkey.c_str(), L"V", 9), 9u);
+  wchar_t buffer[8];
+  EXPECT_FALSE(GetSettingString(subkey.c_str(), L"V", buffer, L"d", 8));
+  EXPECT_STREQ(buffer, L"d");
+  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, subkey.c_str()));
+  EXPECT_EQ(SetSettingDword(subkey.c_str(), L"W", 1),
+            static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  DeleteSettingValue(subkey.c_str(), L"V");
+  DeleteRegKey(HKEY_CURRENT_USER, subkey.c_str());
+  DeleteRegTree(HKEY_CURRENT_USER, subkey.c_str());
+
+  std::string data;
+  EXPECT_EQ(RealValue(HKEY_CURRENT_USER, cut, L"V", data), static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(RealValue(HKEY_CURRENT_USER, cut, L"W", data), static_cast<DWORD>(REG_NONE));
+  EXPECT_TRUE(RealKeyExists(HKEY_CURRENT_USER, cut + L"\\child"));
+}
+
+// Registry views only exist outside the scratch redirection, so these use real HKLM keys. This
+// process is 64-bit: KEY_WOW64_32KEY here reaches "the other view" as KEY_WOW64_64KEY does in
+// the shipped 32-bit program, and KEY_WOW64_64KEY is the default view.
+class RegistryViewTest : public IniSearchTest {
+ protected:
+  void SetUp() override {
+    IniSearchTest::SetUp();
+    name_ = UniqueName(L"ObxViews");
+    subkey_ = L"\\Software\\" + name_;
+  }
+  void TearDown() override {
+    SetRegView(0);
+    DeleteTree(KEY_WOW64_64KEY);
+    DeleteTree(KEY_WOW64_32KEY);
+    IniSearchTest::TearDown();
+  }
+  void DeleteTree(REGSAM view) {
+    ScopedKey software;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_ALL_ACCESS | view, software.put()) ==
+        ERROR_SUCCESS)
+      RegDeleteTreeW(software.get(), name_.c_str());
+  }
+  bool ExistsIn(REGSAM view, const std::wstring& child = L"") {
+    ScopedKey key;
+    std::wstring path = L"Software\\" + name_ + child;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, key.put()) ==
+           ERROR_SUCCESS;
+  }
+
+  std::wstring name_, subkey_;
+};
+
+TEST_F(RegistryViewTest, WritesAndReadsFollowTheViewAndExistenceTestsDoNot) {
+  SetRegView(KEY_WOW64_32KEY);
+  ASSERT_EQ(SetRegDword(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"V", 32), 0u);
+  EXPECT_TRUE(ExistsIn(KEY_WOW64_32KEY));
+  EXPECT_FALSE(ExistsIn(KEY_WOW64_64KEY));
+  EXPECT_EQ(GetRegDword(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"V", 0), 32u);
+  EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, subkey_.c_str()));
+
+  SetRegView(KEY_WOW64_64KEY);
+  ASSERT_EQ(SetRegDword(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"V", 64), 0u);
+  EXPECT_TRUE(ExistsIn(KEY_WOW64_64KEY));
+  EXPECT_EQ(GetRegDword(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"V", 0), 64u);
+  SetRegView(0);
+  EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, subkey_.c_str()));
+  EXPECT_EQ(GetRegDword(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"V", 0), 64u);
+  wchar_t buffer[8];
+  SetRegView(KEY_WOW64_32KEY);
+  EXPECT_EQ(SetRegString(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"S", L"x32"), 0u);
+  EXPECT_TRUE(GetRegString(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"S", buffer, L"", 8));
+  EXPECT_STREQ(buffer, L"x32");
+  SetRegView(0);
+  EXPECT_FALSE(GetRegString(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"S", buffer, L"", 8));
+}
+
+TEST_F(RegistryViewTest, SingleKeyDeletionFollowsTheViewOtherDeletionsDoNot) {
+  const std::wstring child = subkey_ + L"\\Child";
+  for (REGSAM view : {REGSAM(KEY_WOW64_32KEY), REGSAM(KEY_WOW64_64KEY)}) {
+    SetRegView(view);
+    ASSERT_EQ(SetRegDword(HKEY_LOCAL_MACHINE, child.c_str(), L"V", 1), 0u);
+  }
+
+  // With the other view chosen, value deletion still acts on the default view.
+  SetRegView(KEY_WOW64_32KEY);
+  DeleteRegValue(HKEY_LOCAL_MACHINE, child.c_str(), L"V");
+  EXPECT_EQ(GetRegDword(HKEY_LOCAL_MACHINE, child.c_str(), L"V", 0), 1u);
+  SetRegView(0);
+  EXPECT_EQ(GetRegDword(HKEY_LOCAL_MACHINE, child.c_str(), L"V", 0), 0u);
+
+  // A single key goes in the chosen view only.
+  SetRegView(KEY_WOW64_32KEY);
+  DeleteRegKey(HKEY_LOCAL_MACHINE, child.c_str());
+  EXPECT_FALSE(ExistsIn(KEY_WOW64_32KEY, L"\\Child"));
+  EXPECT_TRUE(ExistsIn(KEY_WOW64_64KEY, L"\\Child"));
+
+  // A tree goes in the default view, whatever view is chosen.
+  DeleteRegTree(HKEY_LOCAL_MACHINE, subkey_.c_str());
+  EXPECT_FALSE(ExistsIn(KEY_WOW64_64KEY));
+  EXPECT_TRUE(ExistsIn(KEY_WOW64_32KEY));
+}

@@ -1,0 +1,338 @@
+// The settings store: where the ini file is found, its format, the answers it gives the registry
+// layer, and how it is written back.
+#include "settings/store.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "filesystem/fileops.h"
+#include "filesystem/owners.h"
+#include "localisation/errors.h"
+#include "settings/registry.h"
+#include "settings_fixture.h"
+#include "testenv.h"
+
+namespace {
+
+using StoreTest = IniSearchTest;
+
+constexpr char kThreeGlobals[] = "Global\\AppData=1\r\nGlobal\\Integration=1\r\nGlobal\\SaveSettings=1\r\n";
+
+std::wstring Read(HKEY root, const wchar_t* subkey, const wchar_t* name) {
+  wchar_t buffer[256];
+  EXPECT_TRUE(GetRegString(root, subkey, name, buffer, L"<default>", 256));
+  return buffer;
+}
+
+std::wstring Widen(const char* text) { return std::wstring(text, text + strlen(text)); }
+
+}  // namespace
+
+TEST_F(StoreTest, IniNextToProgramWinsOverPerUserOne) {
+  WriteFileBytes(userIni(), "HKCU\\Setup\\Where=user\r\n");
+  LoadIni();
+  EXPECT_TRUE(settingsStore.active);
+  EXPECT_EQ(Read(HKEY_CURRENT_USER, L"Setup", L"Where"), L"user");
+
+  LoadFromProgramFolder("HKCU\\Setup\\Where=program\r\n");
+  EXPECT_EQ(Read(HKEY_CURRENT_USER, L"Setup", L"Where"), L"program");
+  EXPECT_STREQ(settingsStore.iniPath, programIni().c_str());
+}
+
+TEST_F(StoreTest, WithoutIniTheRegistryIsUsedAndIntegrationStaysOn) {
+  // A folder of that name is no ini file.
+  CreateDirectoryW(programIni().c_str(), nullptr);
+  EXPECT_FALSE(UsesIni(HKEY_CURRENT_USER, L"Setup"));
+  EXPECT_TRUE(settingsStore.attempted);
+  EXPECT_FALSE(settingsStore.active);
+  EXPECT_TRUE(IntegrationAllowed());
+  DWORD value = 0;
+  EXPECT_FALSE(IniGetNumber(HKEY_CLASSES_ROOT, L".zip", L"", 7, value));
+  EXPECT_FALSE(SaveIni());
+
+  // No per-user folder at all.
+  RemoveTree(userFolder());
+  FreeIni();
+  EXPECT_FALSE(UsesIni(HKEY_CURRENT_USER, L"Setup"));
+}
+
+TEST_F(StoreTest, OnlyEntryLinesAreKeptAndSavedSortedWithTheSwitches) {
+  LoadFromProgramFolder("; comment\r\n[Section]\r\n1abc=2\r\nHKCU\\Setup\\Links\\Desktop=1\r\n");
+  ASSERT_TRUE(settingsStore.active);
+  std::vector<IniLine> expected = {{L"HKCU\\Setup\\Links\\Desktop", L"1", kIniPlain},
+                                   {L"Global\\AppData", L"1", kIniPlain},
+                                   {L"Global\\Integration", L"1", kIniPlain},
+                                   {L"Global\\SaveSettings", L"1", kIniPlain}};
+  EXPECT_EQ(StoreEntries(), expected);
+
+  ASSERT_TRUE(SaveIni());
+  EXPECT_EQ(ReadFileBytes(programIni()),
+            Utf16File(Widen(kThreeGlobals) + L"HKCU\\Setup\\Links\\Desktop=1\r\n"));
+  EXPECT_FALSE(FileExist((programIni() + L".new").c_str()));
+}
+
+TEST_F(StoreTest, ValueKindsAreReadAndWrittenBack) {
+  LoadFromProgramFolder(
+      "HKCU\\Setup\\MenuItems\\AlwaysArc=\"*.iso\"\n"
+      "Open=\"abc\n"
+      "Inner=\"say \"hi\"\"\n"
+      "Empty=\"\"\n"
+      "Data=bin:0a0b\n"
+      "Upper=Bin:x\n"
+      "Spaced = v \n"
+      "Plain=\n");
+  std::vector<IniLine> entries = StoreEntries();
+  ASSERT_GE(entries.size(), 8u);
+  std::vector<IniLine> expected = {{L"HKCU\\Setup\\MenuItems\\AlwaysArc", L"*.iso", kIniQuoted},
+                                   {L"Open", L"abc", kIniQuoted},
+                                   {L"Inner", L"say \"hi\"", kIniQuoted},
+                                   {L"Empty", L"", kIniQuoted},
+                                   {L"Data", L"0a0b", kIniBinary},
+                                   {L"Upper", L"Bin:x", kIniPlain},
+                                   {L"Spaced ", L" v", kIniPlain},
+                                   {L"Plain", L"", kIniPlain}};
+  EXPECT_EQ(std::vector<IniLine>(entries.begin(), entries.begin() + 8), expected);
+
+  ASSERT_TRUE(SaveIni());
+  EXPECT_EQ(ReadFileBytes(programIni()),
+            Utf16File(L"Data=bin:0a0b\r\nEmpty=\"\"\r\n" + Widen(kThreeGlobals) +
+                      L"HKCU\\Setup\\MenuItems\\AlwaysArc=\"*.iso\"\r\nInner=\"say \"hi\"\"\r\n"
+                      L"Open=\"abc\"\r\nPlain=\r\nSpaced = v\r\nUpper=Bin:x\r\n"));
+}
+
+TEST_F(StoreTest, FirstOfDuplicateKeysAnswersAndTakesWrites) {
+  LoadFromProgramFolder("HKCU\\A\\V=first\r\nHKCU\\A\\V=second\r\nhkcu\\A\\V=case\r\n");
+  EXPECT_EQ(Read(HKEY_CURRENT_USER, L"A", L"V"), L"first");
+  EXPECT_EQ(SetRegDword(HKEY_CURRENT_USER, L"A", L"V", 4294967295u), 0u);
+  std::vector<IniLine> entries = StoreEntries();
+  ASSERT_GE(entries.size(), 3u);
+  EXPECT_EQ(entries[0], (IniLine{L"HKCU\\A\\V", L"4294967295", kIniPlain}));
+  EXPECT_EQ(entries[1], (IniLine{L"HKCU\\A\\V", L"second", kIniPlain}));
+  EXPECT_EQ(entries[2], (IniLine{L"hkcu\\A\\V", L"case", kIniPlain}));
+  // New keys go to the end.
+  EXPECT_EQ(SetRegString(HKEY_LOCAL_MACHINE, L"B", L"", L"x"), 0u);
+  EXPECT_EQ(StoreEntries().back(), (IniLine{L"HKLM\\B\\", L"x", kIniQuoted}));
+}
+
+TEST_F(StoreTest, NumbersAreParsedAsSignedDecimalAndWrittenUnsigned) {
+  LoadFromProgramFolder(
+      "HKCU\\N\\Neg=-12x\nHKCU\\N\\Blank= 5\nHKCU\\N\\Plus=+5\nHKCU\\N\\Big=4294967297\n"
+      "HKCU\\N\\Text=abc\n");
+  EXPECT_EQ(GetSettingDword(L"N", L"Neg", 9), static_cast<DWORD>(-12));
+  EXPECT_EQ(GetSettingDword(L"N", L"Blank", 9), 0u);
+  EXPECT_EQ(GetSettingDword(L"N", L"Plus", 9), 0u);
+  EXPECT_EQ(GetSettingDword(L"N", L"Big", 9), 1u);
+  EXPECT_EQ(GetSettingDword(L"N", L"Text", 9), 0u);
+  EXPECT_EQ(GetSettingDword(L"N", L"Missing", 9), 9u);
+  EXPECT_EQ(SetSettingDword(L"N", L"Neg", static_cast<DWORD>(-1)), 0u);
+  EXPECT_EQ(Read(HKEY_CURRENT_USER, L"N", L"Neg"), L"4294967295");
+  EXPECT_EQ(Read(HKEY_CURRENT_USER, L"N", L"Missing"), L"<default>");
+}
+
+TEST_F(StoreTest, DeletingAKeyRemovesItsEntriesButNotSimilarNames) {
+  LoadFromProgramFolder(
+      "HKCU\\Setup\\Links\\Desktop=1\nHKCU\\Setup\\=default\nHKCU\\Setup\\Name=n\n"
+      "HKCU\\SetupX\\Y=2\nHKLM\\Setup\\Z=3\n");
+  EXPECT_TRUE(RegKeyExists(HKEY_CURRENT_USER, L"Setup\\Links"));
+  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, L"Setup\\Link"));
+
+  // An empty value name is the key's default value, not the whole key.
+  DeleteSettingValue(L"Setup", L"");
+  EXPECT_EQ(Read(HKEY_CURRENT_USER, L"Setup", L""), L"<default>");
+  EXPECT_EQ(Read(HKEY_CURRENT_USER, L"Setup", L"Name"), L"n");
+
+  DeleteRegTree(HKEY_CURRENT_USER, L"Setup");
+  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, L"Setup"));
+  EXPECT_EQ(Read(HKEY_CURRENT_USER, L"Setup\\Links", L"Desktop"), L"<default>");
+  EXPECT_EQ(Read(HKEY_CURRENT_USER, L"SetupX", L"Y"), L"2");
+  EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, L"Setup", L"Z"), L"3");
+
+  // The whole user part, and appending after deletions still works.
+  DeleteRegKey(HKEY_CURRENT_USER, L"");
+  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, L""));
+  EXPECT_EQ(SetSettingString(L"New", L"V", L"v"), 0u);
+  EXPECT_EQ(StoreEntries().back().key, L"HKCU\\New\\V");
+}
+
+TEST_F(StoreTest, IntegrationOffVetoesEveryOtherRegistryChange) {
+  ScratchRegistry scratch;
+  LoadFromProgramFolder("Global\\Integration=0\r\n");
+  EXPECT_FALSE(IntegrationAllowed());
+
+  EXPECT_EQ(SetRegString(HKEY_CLASSES_ROOT, L".zip", L"", L"Ombrix.zip"), 0u);
+  EXPECT_EQ(SetRegDword(HKEY_LOCAL_MACHINE, L"\\Software\\Other", L"V", 1), 0u);
+  HKEY key = nullptr;
+  EXPECT_NE(RegOpenKeyExW(scratch.Real(HKEY_CLASSES_ROOT), L".zip", 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  EXPECT_NE(RegOpenKeyExW(scratch.Real(HKEY_LOCAL_MACHINE), L"Software\\Other", 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+
+  // Reads of existing registry data give the caller's default.
+  ASSERT_EQ(RegCreateKeyExW(scratch.Real(HKEY_CLASSES_ROOT), L".rar", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExW(key, L"", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"Other"), 12);
+  RegCloseKey(key);
+  wchar_t buffer[64];
+  EXPECT_TRUE(GetRegString(HKEY_CLASSES_ROOT, L".rar", L"", buffer, L"def", 64));
+  EXPECT_STREQ(buffer, L"def");
+  EXPECT_EQ(GetRegDword(HKEY_CLASSES_ROOT, L".rar", L"", 5), 5u);
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, L".rar"));
+  DeleteRegTree(HKEY_CLASSES_ROOT, L".rar");
+  DeleteRegValue(HKEY_CLASSES_ROOT, L".rar", L"");
+  EXPECT_EQ(RegOpenKeyExW(scratch.Real(HKEY_CLASSES_ROOT), L".rar", 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+
+  // The program's own keys still live in the ini, and the switch is written back as read.
+  EXPECT_EQ(SetSettingDword(L"Setup", L"V", 3), 0u);
+  EXPECT_EQ(GetSettingDword(L"Setup", L"V", 0), 3u);
+  ASSERT_TRUE(SaveIni());
+  EXPECT_EQ(ReadFileBytes(programIni()),
+            Utf16File(L"Global\\AppData=1\r\nGlobal\\Integration=0\r\nGlobal\\SaveSettings=1\r\n"
+                      L"HKCU\\Setup\\V=3\r\n"));
+}
+
+TEST_F(StoreTest, AbsolutePathsAndClassesRootNeverGoToTheIni) {
+  ScratchRegistry scratch;
+  LoadFromProgramFolder("");
+  EXPECT_EQ(SetRegString(HKEY_LOCAL_MACHINE, L"\\Software\\RegisteredApplications", L"Ombrix",
+                         L"Software\\Ombrix\\Capabilities"),
+            0u);
+  EXPECT_EQ(SetRegString(HKEY_CLASSES_ROOT, L".obx", L"", L"Ombrix.obx"), 0u);
+  EXPECT_EQ(StoreEntries().size(), 3u);
+  EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, L"\\Software\\RegisteredApplications"));
+  wchar_t buffer[64];
+  EXPECT_TRUE(GetRegString(HKEY_CLASSES_ROOT, L".obx", L"", buffer, L"", 64));
+  EXPECT_STREQ(buffer, L"Ombrix.obx");
+}
+
+TEST_F(StoreTest, SaveSettingsOffNeverRewritesTheFile) {
+  const std::string original = "Global\\SaveSettings=0\r\n; keep me\r\nHKCU\\A\\B=1\r\n";
+  LoadFromProgramFolder(original);
+  EXPECT_EQ(SetSettingDword(L"A", L"B", 2), 0u);
+  EXPECT_EQ(SetSettingString(L"A", L"C", L"new"), 0u);
+  EXPECT_FALSE(SaveIni());
+  FreeIni();
+  EXPECT_EQ(ReadFileBytes(programIni()), original);
+}
+
+TEST_F(StoreTest, EmptyIniIsActiveAndSavesTheThreeSwitches) {
+  LoadFromProgramFolder("");
+  EXPECT_TRUE(settingsStore.active);
+  ASSERT_TRUE(SaveIni());
+  EXPECT_EQ(ReadFileBytes(programIni()), Utf16File(Widen(kThreeGlobals)));
+}
+
+TEST_F(StoreTest, Utf8IniIsRewrittenAsUtf16) {
+  LoadFromProgramFolder("\xEF\xBB\xBFHKCU\\Setup\\Name=caf\xC3\xA9\r\n");
+  EXPECT_EQ(Read(HKEY_CURRENT_USER, L"Setup", L"Name"), L"caf\u00E9");
+  ASSERT_TRUE(SaveIni());
+  EXPECT_EQ(ReadFileBytes(programIni()),
+            Utf16File(Widen(kThreeGlobals) + L"HKCU\\Setup\\Name=caf\u00E9\r\n"));
+  // And it reads back the same.
+  FreeIni();
+  EXPECT_EQ(Read(HKEY_CURRENT_USER, L"Setup", L"Name"), L"caf\u00E9");
+}
+
+TEST_F(StoreTest, FailedSaveLeavesTheOldFileAsItWas) {
+  const std::string original = "; my comment\r\nHKCU\\A\\B=1\r\n";
+  LoadFromProgramFolder(original);
+  EXPECT_EQ(SetSettingDword(L"A", L"B", 2), 0u);
+
+  // The new content cannot be written: its file name is taken by a folder.
+  ASSERT_TRUE(CreateDirectoryW((programIni() + L".new").c_str(), nullptr));
+  EXPECT_FALSE(SaveIni());
+  EXPECT_EQ(ReadFileBytes(programIni()), original);
+  RemoveDirectoryW((programIni() + L".new").c_str());
+
+  // The new content is complete but cannot replace the old file, which is in use.
+  HANDLE open = CreateFileW(programIni().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(open, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(SaveIni());
+  CloseHandle(open);
+  EXPECT_EQ(ReadFileBytes(programIni()), original);
+  EXPECT_FALSE(FileExist((programIni() + L".new").c_str()));
+
+  // Once possible, the save goes through.
+  EXPECT_TRUE(SaveIni());
+  EXPECT_EQ(ReadFileBytes(programIni()), Utf16File(Widen(kThreeGlobals) + L"HKCU\\A\\B=2\r\n"));
+}
+
+TEST_F(StoreTest, ExhaustedMemoryWhileLoadingKeepsWhatWasParsedAndNeverSaves) {
+  errorHandler = ErrorHandler();
+  const std::string original = "HKCU\\A=1\r\nHKCU\\B=2\r\nHKCU\\C=3\r\nHKCU\\D=4\r\n";
+  WriteFileBytes(programIni(), original);
+  settingsStore.entryLimit = 2;
+  LoadIni();
+  EXPECT_EQ(errorHandler.exitCode, OBX_EXIT_MEMORY);
+  EXPECT_TRUE(settingsStore.active);
+  EXPECT_TRUE(settingsStore.loadIncomplete);
+  EXPECT_EQ(GetSettingDword(L"", L"B", 0), 2u);
+  EXPECT_EQ(GetSettingDword(L"", L"C", 0), 0u);
+  // Writes after loading are not limited; the switches keep their initial values.
+  EXPECT_EQ(SetSettingDword(L"", L"E", 5), 0u);
+  EXPECT_TRUE(IntegrationAllowed());
+  // Writing back the partial content would lose the rest of the user's settings.
+  EXPECT_FALSE(SaveIni());
+  EXPECT_EQ(ReadFileBytes(programIni()), original);
+}
+
+TEST_F(StoreTest, IniKeysFollowTheJoinRule) {
+  wchar_t key[kIniKeySize];
+  EXPECT_TRUE(MakeIniKey(HKEY_CURRENT_USER, L"Setup\\MenuItems", L"AlwaysArc", key, kIniKeySize));
+  EXPECT_STREQ(key, L"HKCU\\Setup\\MenuItems\\AlwaysArc");
+  MakeIniKey(nullptr, L"Global", L"Integration", key, kIniKeySize);
+  EXPECT_STREQ(key, L"Global\\Integration");
+  MakeIniKey(HKEY_CURRENT_USER, L"Setup", L"", key, kIniKeySize);
+  EXPECT_STREQ(key, L"HKCU\\Setup\\");
+  MakeIniKey(HKEY_LOCAL_MACHINE, L"Setup\\", L"X", key, kIniKeySize);
+  EXPECT_STREQ(key, L"HKLM\\Setup\\X");
+  MakeIniKey(nullptr, L"", L"X", key, kIniKeySize);
+  EXPECT_STREQ(key, L"X");
+  EXPECT_FALSE(MakeIniKey(HKEY_CURRENT_USER, L"Setup", L"Name", key, 10));
+  EXPECT_STREQ(key, L"HKCU\\Setu");
+}
+
+TEST_F(StoreTest, DeletionWithACutKeyRemovesNothing) {
+  // Cut to the key buffer, the prefix of "...aXYZ\" would be that of "...a\V".
+  LoadFromProgramFolder("HKCU\\" + std::string(1018, 'a') + "\\V=1\r\n");
+  std::wstring longer = std::wstring(1018, L'a') + L"XYZ";
+  DeleteRegTree(HKEY_CURRENT_USER, longer.c_str());
+  EXPECT_EQ(StoreEntries().size(), 4u);
+}
+
+// Run only as the child process of ProcessEndSavesTheIni: changes a setting and leaves the saving
+// to the end of the process.
+TEST(StoreProcessEnd, DISABLED_ChildChangesSettingAndExits) {
+  wchar_t program[kPathSize] = {};
+  ASSERT_GT(GetEnvironmentVariableW(L"OBX_TEST_PROGRAM_FILE", program, kPathSize), 0u);
+  SetIniSearchPlaces(program, L"");
+  EXPECT_EQ(SetSettingString(L"Exit", L"Saved", L"yes"), 0u);
+}
+
+TEST_F(StoreTest, ProcessEndSavesTheIni) {
+  WriteFileBytes(programIni(), "HKCU\\A=1\r\n");
+  wchar_t self[kPathSize];
+  GetModuleFileNameW(nullptr, self, kPathSize);
+  std::wstring command = L"\"" + std::wstring(self) +
+                         L"\" --gtest_filter=StoreProcessEnd.DISABLED_ChildChangesSetting* "
+                         L"--gtest_also_run_disabled_tests";
+  std::wstring programFile = programFolder() + L"\\uninstall.exe";
+  SetEnvironmentVariableW(L"OBX_TEST_PROGRAM_FILE", programFile.c_str());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &process));
+  ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
+  ASSERT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(ReadFileBytes(programIni()),
+            Utf16File(Widen(kThreeGlobals) + L"HKCU\\A=1\r\nHKCU\\Exit\\Saved=\"yes\"\r\n"));
+}

@@ -1,0 +1,133 @@
+// Encoding detection, decoding and line cutting of the text file reader.
+#include "settings/textfile.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "testenv.h"
+
+namespace {
+
+std::vector<std::wstring> Lines(StringList& list) {
+  std::vector<std::wstring> lines;
+  const wchar_t* line;
+  while (list.GetString(&line)) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::wstring> Decode(const std::string& bytes) {
+  StringList list;
+  DecodeTextLines(reinterpret_cast<const unsigned char*>(bytes.data()),
+                  static_cast<unsigned>(bytes.size()), list);
+  return Lines(list);
+}
+
+TextEncoding Detect(const std::string& bytes) {
+  return DetectTextEncoding(reinterpret_cast<const unsigned char*>(bytes.data()),
+                            static_cast<unsigned>(bytes.size()));
+}
+
+std::wstring FromAnsi(const std::string& bytes) {
+  wchar_t buffer[64] = {};
+  MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), buffer, 63);
+  return buffer;
+}
+
+using V = std::vector<std::wstring>;
+
+}  // namespace
+
+TEST(TextEncodingDetection, MarksCountOnlyWithContentThatFitsThem) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    TextEncoding expected;
+  } cases[] = {
+      {"ini written by the store", std::string("\xFF\xFE" "A\0=\0" "1\0", 8), kTextUtf16Le},
+      {"LE mark, CR LF only", std::string("\xFF\xFE\x0D\x0D\x0A\x0A", 6), kTextAnsi},
+      {"LE mark, all-CJK text", std::string("\xFF\xFE\x00\x4E\x01\x9F", 6), kTextAnsi},
+      {"LE mark, one low high byte late", std::string("\xFF\xFE\x00\x4E\x41\x00", 6),
+       kTextUtf16Le},
+      {"BE mark with ASCII", std::string("\xFE\xFF\x00\x41", 4), kTextUtf16Be},
+      {"BE mark, all-CJK text", std::string("\xFE\xFF\x4E\x00", 4), kTextAnsi},
+      {"bare LE mark", "\xFF\xFE", kTextAnsi},
+      {"LE mark and one byte", std::string("\xFF\xFE\x00", 3), kTextAnsi},
+      {"UTF-8 mark and ASCII", "\xEF\xBB\xBF" "ab", kTextUtf8},
+      {"UTF-8 mark and 5-byte form", "\xEF\xBB\xBF\xF8\x88\x80\x80\x80", kTextUtf8},
+      {"UTF-8 mark, cut sequence", "\xEF\xBB\xBF" "a\xC3", kTextAnsi},
+      {"UTF-8 mark, lone continuation", "\xEF\xBB\xBF\x80", kTextAnsi},
+      {"bare UTF-8 mark", "\xEF\xBB\xBF", kTextAnsi},
+      {"UTF-8 without mark", "caf\xC3\xA9", kTextAnsi},
+      {"empty", "", kTextAnsi},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(Detect(c.bytes), c.expected);
+  }
+}
+
+TEST(TextDecoding, EachEncodingGivesTheSameLinesWithoutItsMark) {
+  // "é" and the CJK character 中 after ASCII, so that the UTF-16 tests see a zero high byte.
+  EXPECT_EQ(Decode(std::string("\xFF\xFE" "a\0\xE9\0\r\0\n\0\x2D\x4E", 12)),
+            (V{L"a\u00E9", L"\u4E2D"}));
+  EXPECT_EQ(Decode(std::string("\xFE\xFF\0a\0\xE9\0\n\x4E\x2D", 10)),
+            (V{L"a\u00E9", L"\u4E2D"}));
+  EXPECT_EQ(Decode("\xEF\xBB\xBF" "a\xC3\xA9\n\xE4\xB8\xAD"), (V{L"a\u00E9", L"\u4E2D"}));
+  EXPECT_EQ(Decode("\xEF\xBB\xBF" "key=1\r\n"), V{L"key=1"});
+  EXPECT_EQ(Decode("key=1\r\n"), V{L"key=1"});
+  // An odd last byte of UTF-16 text is ignored.
+  EXPECT_EQ(Decode(std::string("\xFF\xFE" "a\0b\0c", 7)), V{L"ab"});
+}
+
+TEST(TextDecoding, TwoByteLittleEndianMarkIsReadAsAnsiText) {
+  EXPECT_EQ(Decode("\xFF\xFE"), V{FromAnsi("\xFF\xFE")});
+}
+
+TEST(TextDecoding, MarkWithInvalidUtf8IsKeptAsAnsi) {
+  EXPECT_EQ(Decode("\xEF\xBB\xBF" "a\xC3"), V{FromAnsi("\xEF\xBB\xBF" "a\xC3")});
+}
+
+TEST(TextDecoding, ZeroEndsTheText) {
+  EXPECT_EQ(Decode(std::string("ab\0cd\nef", 8)), V{L"ab"});
+  EXPECT_EQ(Decode(std::string("\xFF\xFE" "a\0\0\0b\0", 8)), V{L"a"});
+}
+
+TEST(TextLineCutting, TrimsLineEndsAndDropsEmptyLines) {
+  EXPECT_EQ(Decode("a  \t\r\n\r\n\r\nb"), (V{L"a", L"b"}));
+  EXPECT_EQ(Decode("  x"), V{L"  x"});
+  EXPECT_EQ(Decode("one\rtwo\n\n three \t \n \t\n"), (V{L"one", L"two", L" three"}));
+  EXPECT_EQ(Decode("a \tb"), V{L"a \tb"});
+  EXPECT_EQ(Decode("\r\n\r\n"), V{});
+  EXPECT_EQ(Decode(""), V{});
+}
+
+TEST(ReadTextFile, ReadsWholeFileAcrossPieces) {
+  TempFolder temp;
+  std::string bytes = "\xFF\xFE";
+  std::vector<std::wstring> expected;
+  for (int i = 0; i < 3000; i++) {
+    std::wstring line = L"Line" + std::to_wstring(i) + L"=\u00E9";
+    expected.push_back(line);
+    for (wchar_t ch : line + L"\r\n") {
+      bytes += static_cast<char>(ch & 0xFF);
+      bytes += static_cast<char>(ch >> 8);
+    }
+  }
+  ASSERT_GT(bytes.size(), 40000u);
+  WriteFileBytes(temp / L"big.txt", bytes);
+  StringList list;
+  ASSERT_TRUE(ReadTextFile((temp / L"big.txt").c_str(), list));
+  EXPECT_EQ(Lines(list), expected);
+}
+
+TEST(ReadTextFile, MissingFileIsFalseAndEmptyFileIsTrue) {
+  TempFolder temp;
+  StringList list;
+  EXPECT_FALSE(ReadTextFile((temp / L"missing.txt").c_str(), list));
+  EXPECT_EQ(list.stringCount, 0u);
+  WriteFileBytes(temp / L"empty.txt", "");
+  EXPECT_TRUE(ReadTextFile((temp / L"empty.txt").c_str(), list));
+  EXPECT_EQ(list.stringCount, 0u);
+}
