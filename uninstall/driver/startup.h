@@ -27,6 +27,8 @@ extern RunState runState;
 const wchar_t* NextArgument(const wchar_t* text, wchar_t* argument, unsigned capacity);
 void ParseSwitches(bool fromEnvironment, const wchar_t* text, bool& setupRequested,
                    bool& uninstallRequested);
+// Applies the switches the installer package left in "sfxcmd"; only the silent one counts there.
+void ParseInstallerSwitches();
 void HardenDllSearch();
 HMODULE LoadSystemModule(const wchar_t* name);
 int ScaleByDpi(int value);
