@@ -33,4 +33,14 @@ run 'uninstall.exe /S /wait (pause of 2 s)' /S /wait
 run 'uninstall.exe /Sx (unknown switch: no work)' /Sx
 run 'uninstall.exe /noexplorer' /noexplorer
 echo
+echo "Installer variables (only the silent switch counts in sfxcmd):"
+sfxcmd='/wait /setup' run 'sfxcmd="/wait /setup", uninstall.exe /Sx' /Sx
+package="$WINEPREFIX/drive_c/ObxPackage"
+mkdir -p "$package"
+printf '[Setup]\r\n' >"$package/ombrix.ini"
+sfxcmd=/S sfxname='C:\ObxPackage\ombrix-setup.exe' \
+  run 'sfxcmd=/S, uninstall.exe /setup /msi' /setup /msi
+[ -f "$install_dir/ombrix.ini" ] &&
+  echo "  The package's preset ombrix.ini was taken over into the installation folder."
+echo
 [ -f "$install_dir/uninstall.exe" ] && echo "The program file is still in place: no uninstallation ran."
