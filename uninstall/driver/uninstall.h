@@ -14,6 +14,10 @@ void RemoveIntegration();
 // folder; always ends in a backslash. The folder is neither created nor checked further.
 void GetTempFolder(wchar_t* out, unsigned size);
 
+// The folder of program: without its last backslash, kept only at a drive root ("C:\"). False
+// when the path holds no backslash.
+bool GetProgramFolder(const wchar_t* program, wchar_t* out, unsigned size);
+
 // An entry of "Uninstall.lst" that names something inside the installation folder: not absolute,
 // no drive, no "\\?\" or network prefix, no "." or ".." component, no ":" stream name.
 bool IsSafeListEntry(const wchar_t* entry);

@@ -1,0 +1,385 @@
+// The uninstall procedure's pieces in-process: the deletion passes over a list in a temp folder,
+// the entries they refuse, files in use, the batch file's paths and lines, the temp folder
+// setting, and taking the integration back in a scratch registry.
+#include "driver/uninstall.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "driver/record.h"
+#include "driver/startup.h"
+#include "filesystem/owners.h"
+#include "integration/apply.h"
+#include "integration/options.h"
+#include "machine.h"
+#include "settings/registry.h"
+#include "settings/store.h"
+#include "testenv.h"
+#include "uiauto.h"
+
+namespace {
+
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// For texts known to be plain ASCII.
+std::string Ascii(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+std::string InOemCodePage(const std::wstring& text) {
+  char bytes[4096] = {};
+  WideCharToMultiByte(CP_OEMCP, 0, text.c_str(), -1, bytes, sizeof bytes, nullptr, nullptr);
+  return bytes;
+}
+
+// An installation folder "Ombrix" in a temp folder, with its list beside the files.
+class DeletionPassesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr)); }
+
+  DeletionPasses Run(const std::string& list, const wchar_t* programName = L"uninstall.exe") {
+    WriteFileBytes(listPath_, list);
+    ScopedHandle file(CreateFileW(listPath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(file);
+    return DeleteListedFiles(file.get(), (folder_ + L"\\").c_str(), programName);
+  }
+  std::wstring At(const std::wstring& relative) const { return folder_ + L"\\" + relative; }
+  void MakeFile(const std::wstring& relative) { WriteFileBytes(At(relative), "x"); }
+  void MakeFolder(const std::wstring& relative) {
+    ASSERT_TRUE(CreateDirectoryW(At(relative).c_str(), nullptr));
+  }
+  // Runs a copy of a program that stays until it is ended, from the installation folder.
+  void RunFromFolder(const std::wstring& name, TestProcess& process) {
+    ASSERT_TRUE(CopyFileW(BuildFolderFile(L"obxidle.exe").c_str(), At(name).c_str(), FALSE));
+    ASSERT_TRUE(process.Start(At(name), L""));
+    Sleep(300);  // until the image is mapped
+  }
+
+  TempFolder temp_;
+  std::wstring folder_ = temp_ / L"Ombrix";
+  std::wstring listPath_ = folder_ + L"\\Uninstall.lst";
+};
+
+}  // namespace
+
+TEST(IsSafeListEntry, RelativeNamesInsideTheFolderPass) {
+  for (const wchar_t* entry : {L"Ombrix.exe", L"sub\\file.txt", L"sub/file.txt", L" leading",
+                               L".hidden", L"name..txt", L"sub\\"})
+    EXPECT_TRUE(IsSafeListEntry(entry)) << entry;
+}
+
+TEST(IsSafeListEntry, NamesThatLeaveTheFolderAreRefused) {
+  for (const wchar_t* entry :
+       {L"", L"\\Windows\\win.ini", L"/etc", L"C:\\Windows", L"C:win.ini", L"\\\\?\\C:\\x",
+        L"\\\\.\\C:", L"\\\\server\\share\\x", L"..", L"..\\x", L"sub\\..\\..\\x", L"sub/../x",
+        L".", L"sub\\.\\x", L"... ", L"sub\\. .\\x", L"file.txt:stream", L"file.txt::$DATA"})
+    EXPECT_FALSE(IsSafeListEntry(entry)) << entry;
+}
+
+TEST_F(DeletionPassesTest, FolderBeforeItsFilesGoesInTheSecondPassAndAThirdEnds) {
+  MakeFolder(L"sub");
+  MakeFile(L"sub\\a.txt");
+  MakeFile(L"sub\\b.txt");
+  DeletionPasses result = Run("sub\r\nsub\\a.txt\r\nsub\\b.txt\r\n");
+  EXPECT_EQ(result.passes, 3u);
+  EXPECT_EQ(result.removed, 3u);
+  EXPECT_FALSE(result.rebootNeeded);
+  EXPECT_FALSE(Exists(At(L"sub")));
+}
+
+TEST_F(DeletionPassesTest, EachLevelOfNestingListedFirstTakesOnePass) {
+  MakeFolder(L"a");
+  MakeFolder(L"a\\b");
+  MakeFolder(L"a\\b\\c");
+  MakeFolder(L"a\\b\\c\\d");
+  MakeFile(L"a\\b\\c\\d\\f.txt");
+  DeletionPasses result = Run("a\na\\b\na\\b\\c\na\\b\\c\\d\na\\b\\c\\d\\f.txt\n");
+  EXPECT_EQ(result.passes, 6u);  // the file, four folders one by one, and the empty pass
+  EXPECT_EQ(result.removed, 5u);
+  EXPECT_FALSE(Exists(At(L"a")));
+}
+
+TEST_F(DeletionPassesTest, LineEndsBlanksEmptyLinesAndReadOnlyFiles) {
+  MakeFile(L"a.txt");
+  MakeFile(L" b.txt");
+  MakeFile(L"b.txt");
+  MakeFile(L"ro.txt");
+  SetFileAttributesW(At(L"ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  MakeFile(L"last.txt");
+  DeletionPasses result = Run("a.txt  \t\r\n\r\n\n b.txt\r\nro.txt\r\n   \r\nmissing.txt\nlast.txt");
+  EXPECT_EQ(result.removed, 4u);
+  EXPECT_FALSE(Exists(At(L"a.txt")));
+  EXPECT_FALSE(Exists(At(L" b.txt")));
+  EXPECT_TRUE(Exists(At(L"b.txt")));  // the leading blank belongs to the name
+  EXPECT_FALSE(Exists(At(L"ro.txt")));
+  EXPECT_FALSE(Exists(At(L"last.txt")));  // no line end after the last entry
+  EXPECT_FALSE(result.rebootNeeded);
+}
+
+TEST_F(DeletionPassesTest, EntriesNamingAnythingOutsideTheFolderAreNeverDeleted) {
+  std::wstring outside = temp_ / L"outside.txt";
+  WriteFileBytes(outside, "keep");
+  MakeFolder(L"sub");
+  MakeFile(L"keep.txt");
+  std::string full = Ascii(outside);
+  std::string list = "..\\outside.txt\r\n" + full + "\r\n" + full.substr(2) + "\r\n" +
+                     "\\\\?\\" + full + "\r\n" + "C:" + full.substr(3) + "\r\n" +
+                     "\\\\server\\share\\outside.txt\r\nsub\\..\\..\\outside.txt\r\n" +
+                     "sub/../../outside.txt\r\nkeep.txt:stream\r\n.\r\nsub\\.\r\n";
+  DeletionPasses result = Run(list);
+  EXPECT_EQ(result.removed, 0u);
+  EXPECT_EQ(result.passes, 1u);
+  EXPECT_TRUE(Exists(outside));
+  EXPECT_TRUE(Exists(At(L"keep.txt")));
+  EXPECT_TRUE(Exists(At(L"sub")));
+  EXPECT_TRUE(Exists(folder_));
+}
+
+TEST_F(DeletionPassesTest, EntriesTooLongForTheirBufferAreNotCutIntoOthers) {
+  MakeFile(L"victim.txt");
+  MakeFile(L"other.txt");
+  // Read in 2047-byte pieces, the rest of this line would be a second entry "other.txt".
+  std::string overlongLine = std::string(2047, 'x') + "other.txt\r\n";
+  // Cut to the path buffer, this one would name "victim.txt" exactly.
+  unsigned folderLength = static_cast<unsigned>(folder_.size()) + 1;
+  std::string cutEntry = "victim.txt" + std::string(2047 - folderLength - 10 + 5, 'y') + "\r\n";
+  ASSERT_LT(cutEntry.size(), 2047u);
+  DeletionPasses result = Run(overlongLine + cutEntry);
+  EXPECT_EQ(result.removed, 0u);
+  EXPECT_TRUE(Exists(At(L"victim.txt")));
+  EXPECT_TRUE(Exists(At(L"other.txt")));
+}
+
+TEST_F(DeletionPassesTest, RunningProgramIsRenamedToAFreeTempNameAndScheduled) {
+  TestProcess holder;
+  RunFromFolder(L"holder.exe", holder);
+  MakeFile(L"holder.exe.0.tmp");
+  DeletionPasses result = Run("holder.exe\r\n");
+  EXPECT_TRUE(result.rebootNeeded);
+  EXPECT_EQ(result.removed, 0u);
+  EXPECT_FALSE(Exists(At(L"holder.exe")));  // its name is free at once
+  EXPECT_TRUE(Exists(At(L"holder.exe.1.tmp")));
+  EXPECT_TRUE(IsPendingDeletion(At(L"holder.exe.1.tmp")));
+  EXPECT_FALSE(IsPendingDeletion(At(L"holder.exe.0.tmp")));
+}
+
+TEST_F(DeletionPassesTest, FileLockedAgainstRenamingIsScheduledUnderItsOwnName) {
+  MakeFile(L"locked.txt");
+  ScopedHandle lock(CreateFileW(At(L"locked.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(lock);
+  DeletionPasses result = Run("locked.txt\r\n");
+  EXPECT_TRUE(result.rebootNeeded);
+  EXPECT_TRUE(Exists(At(L"locked.txt")));
+  EXPECT_TRUE(IsPendingDeletion(At(L"locked.txt")));
+}
+
+TEST_F(DeletionPassesTest, RunningUninstallerAndTheOpenListAreLeftForLater) {
+  TestProcess program;
+  RunFromFolder(L"Uninstall.EXE", program);
+  DeletionPasses result = Run("uninstall.exe\r\nuninstall.lst\r\n");
+  EXPECT_FALSE(result.rebootNeeded);
+  EXPECT_TRUE(Exists(At(L"Uninstall.EXE")));
+  EXPECT_TRUE(Exists(listPath_));
+  EXPECT_FALSE(IsPendingDeletion(At(L"Uninstall.EXE")));
+  EXPECT_FALSE(IsPendingDeletion(listPath_));
+}
+
+TEST(GetProgramFolder, DropsTheNameButKeepsADriveRoot) {
+  wchar_t folder[64];
+  ASSERT_TRUE(GetProgramFolder(L"C:\\Program Files\\Ombrix\\uninstall.exe", folder, 64));
+  EXPECT_STREQ(folder, L"C:\\Program Files\\Ombrix");
+  ASSERT_TRUE(GetProgramFolder(L"C:\\uninstall.exe", folder, 64));
+  EXPECT_STREQ(folder, L"C:\\");
+  EXPECT_FALSE(GetProgramFolder(L"uninstall.exe", folder, 64));
+}
+
+TEST(MakeBatchPath, PathsInTheInterpretersCodePageStayAndPercentIsDoubled) {
+  ASSERT_EQ(GetOEMCP(), 437u) << "the cases below assume the OEM code page of this prefix";
+  wchar_t out[kPathSize];
+  ASSERT_TRUE(MakeBatchPath(L"C:\\Ombrix 100%\\%PATH%.exe", out, kPathSize));
+  EXPECT_STREQ(out, L"C:\\Ombrix 100%%\\%%PATH%%.exe");
+  // Accented letters exist in the OEM code page, though at other bytes than in the ANSI one.
+  ASSERT_TRUE(MakeBatchPath(L"C:\\Caf\u00e9 & Co ^1\\uninstall.exe", out, kPathSize));
+  EXPECT_STREQ(out, L"C:\\Caf\u00e9 & Co ^1\\uninstall.exe");
+  // Too small a buffer gives nothing rather than a cut path.
+  EXPECT_FALSE(MakeBatchPath(L"C:\\a%b", out, 7));
+  EXPECT_STREQ(out, L"");
+}
+
+TEST(MakeBatchPath, LettersOutsideTheCodePageTakeTheShortFormOrNothing) {
+  TempFolder temp;
+  std::wstring folder = temp / L"\u0416\u0443\u043a 100%";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  wchar_t out[kPathSize];
+  ASSERT_TRUE(MakeBatchPath(folder.c_str(), out, kPathSize));
+  std::wstring form = out;
+  EXPECT_EQ(form.find(L'\u0416'), std::wstring::npos);
+  // Undoubled, the short form names the same folder.
+  std::wstring single;
+  for (size_t i = 0; i < form.size(); i++) {
+    single += form[i];
+    if (form[i] == L'%') i++;
+  }
+  wchar_t longForm[kPathSize] = {};
+  GetLongPathNameW(single.c_str(), longForm, kPathSize);
+  EXPECT_EQ(std::wstring(longForm), folder);
+
+  // A file that does not exist has no short form.
+  EXPECT_FALSE(MakeBatchPath((folder + L"\\missing\u0416.exe").c_str(), out, kPathSize));
+  // A best-fit stand-in (the Greek Omega for the Ohm sign) is no exact form either.
+  EXPECT_FALSE(MakeBatchPath(L"C:\\missing\\\u2126.exe", out, kPathSize));
+}
+
+TEST(WriteBatchLine, WritesTheInterpretersBytesWithoutTerminatorOrNothing) {
+  TempFolder temp;
+  std::wstring path = temp / L"line.bat";
+  {
+    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                  nullptr));
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(WriteBatchLine(file.get(), L"del \"Caf\u00e9\"\r\n"));
+    EXPECT_FALSE(WriteBatchLine(file.get(), L"del \"\u0416\"\r\n"));
+  }
+  EXPECT_EQ(ReadFileBytes(path), InOemCodePage(L"del \"Caf\u00e9\"\r\n"));
+  EXPECT_EQ(ReadFileBytes(path), "del \"Caf\x82\"\r\n");
+}
+
+TEST(WriteRemovalBatch, LinesInOrderWithTheWarningOnlyWhenNotSilent) {
+  TempFolder temp;
+  std::wstring folder = temp / L"Ombrix";
+  std::wstring program = folder + L"\\uninstall.exe";
+  std::wstring batch = temp / L"Uninstall_Obx.Bat";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  WriteFileBytes(program, "exe");
+  std::string p = Ascii(program), d = Ascii(folder), b = Ascii(batch);
+  std::string expected = "\"" + p + "\" /wait\r\n";
+  for (int i = 0; i < 5; i++)
+    expected += "del \"" + p + "\"\r\nrd \"" + d + "\"\r\nif not exist \"" + p + "\" goto done\r\n";
+  expected += ":done\r\n";
+  std::string warning = "if exist \"" + p + "\" \"" + p + "\" /warning\r\n";
+  std::string deleteSelf = "del \"" + b + "\"\r\n";
+
+  ASSERT_TRUE(WriteRemovalBatch(batch.c_str(), program.c_str(), folder.c_str(), false));
+  EXPECT_EQ(ReadFileBytes(batch), expected + warning + deleteSelf);
+  ASSERT_TRUE(WriteRemovalBatch(batch.c_str(), program.c_str(), folder.c_str(), true));
+  EXPECT_EQ(ReadFileBytes(batch), expected + deleteSelf);
+}
+
+TEST(WriteRemovalBatch, DriveRootIsNamedByRdAndUnreachablePathsLeaveNoFile) {
+  TempFolder temp;
+  std::wstring batch = temp / L"Uninstall_Obx.Bat";
+  ASSERT_TRUE(WriteRemovalBatch(batch.c_str(), L"C:\\uninstall.exe", L"C:\\", true));
+  EXPECT_NE(ReadFileBytes(batch).find("\r\nrd \"C:\\\"\r\n"), std::string::npos);
+
+  EXPECT_FALSE(WriteRemovalBatch(batch.c_str(), L"C:\\\u0416\\uninstall.exe", L"C:\\\u0416",
+                                 true));
+  EXPECT_FALSE(Exists(batch));
+}
+
+namespace {
+
+// Settings in a scratch registry, the ini search pointed at an empty folder.
+class ScratchSettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FreeIni();
+    SetIniSearchPlaces((temp_ / L"uninstall.exe").c_str(), (temp_ / L"user").c_str());
+    runState = RunState{};
+  }
+  void TearDown() override {
+    FreeIni();
+    SetIniSearchPlaces(nullptr, nullptr);
+    runState = RunState{};
+  }
+
+  ScratchRegistry registry_;
+  TempFolder temp_;
+};
+
+using GetTempFolderTest = ScratchSettingsTest;
+
+bool KeyExists(HKEY root, const wchar_t* subkey) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+std::wstring DefaultValue(HKEY root, const wchar_t* subkey) {
+  wchar_t text[512] = {};
+  DWORD bytes = sizeof text - sizeof(wchar_t);
+  RegGetValueW(root, subkey, nullptr, RRF_RT_REG_SZ, nullptr, text, &bytes);
+  return text;
+}
+
+}  // namespace
+
+TEST_F(GetTempFolderTest, SettingWithVariablesWinsOnlyWhileItExists) {
+  wchar_t system[kPathSize];
+  GetTempPathW(kPathSize, system);
+  wchar_t out[kPathSize];
+  GetTempFolder(out, kPathSize);
+  EXPECT_STREQ(out, system);
+
+  std::wstring mine = temp_ / L"mine";
+  ASSERT_TRUE(CreateDirectoryW(mine.c_str(), nullptr));
+  SetEnvironmentVariableW(L"OBXTESTTEMP", temp_.path().c_str());
+  ASSERT_EQ(SetSettingString(L"Paths", L"TempFolder", L"%OBXTESTTEMP%\\mine"), 0u);
+  GetTempFolder(out, kPathSize);
+  EXPECT_EQ(std::wstring(out), mine + L"\\");
+
+  RemoveDirectoryW(mine.c_str());
+  GetTempFolder(out, kPathSize);
+  EXPECT_STREQ(out, system);
+  SetEnvironmentVariableW(L"OBXTESTTEMP", nullptr);
+}
+
+using RemoveIntegrationTest = ScratchSettingsTest;
+
+constexpr wchar_t kRecordKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver";
+constexpr wchar_t kAppPathsKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
+
+TEST_F(RemoveIntegrationTest, TakesBackTypesSettingsRecordAndAppPaths) {
+  MachineStateLock lock;  // shortcuts are not redirected
+  IntegrationOptions options = {};
+  for (bool& associate : options.associate) associate = true;
+  options.shellExt = true;
+  wchar_t group[kPathSize] = {};
+  ASSERT_TRUE(ApplyIntegration(options, group, kPathSize));
+  WriteUninstallRecord((temp_ / L"uninstall.exe").c_str());
+  SetSettingString(L"Paths", L"TempFolder", L"C:\\");
+  ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
+  ASSERT_EQ(DefaultValue(HKEY_CLASSES_ROOT, L".zip"), L"Ombrix.ZIP");
+  ASSERT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+  ASSERT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey));
+
+  RemoveIntegration();
+  for (const wchar_t* key : {L"Ombrix", L"Ombrix.ZIP", L"Ombrix.REV", L".rev"})
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
+  EXPECT_NE(DefaultValue(HKEY_CLASSES_ROOT, L".zip"), L"Ombrix.ZIP");
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Ombrix"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey));
+}
+
+TEST_F(RemoveIntegrationTest, MsiModeKeepsTheRecordAndAppPaths) {
+  MachineStateLock lock;
+  IntegrationOptions options = {};
+  options.associate[kObxRow] = true;
+  wchar_t group[kPathSize] = {};
+  ASSERT_TRUE(ApplyIntegration(options, group, kPathSize));
+  WriteUninstallRecord((temp_ / L"uninstall.exe").c_str());
+  SetSettingString(L"Paths", L"TempFolder", L"C:\\");
+  runState.msiMode = true;
+
+  RemoveIntegration();
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Ombrix\\Paths"));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey));
+}

@@ -1,0 +1,137 @@
+#include "driver/record.h"
+
+#include <windows.h>
+
+#include <memory>
+
+#include "filesystem/fileops.h"
+#include "filesystem/findfile.h"
+#include "filesystem/path.h"
+#include "localisation/messages.h"
+#include "localisation/text.h"
+#include "settings/registry.h"
+
+namespace {
+
+constexpr wchar_t kDisplayNameValue[] = L"DisplayName";
+constexpr wchar_t kDisplayVersionValue[] = L"DisplayVersion";
+constexpr wchar_t kVersionMajorValue[] = L"VersionMajor";
+constexpr wchar_t kVersionMinorValue[] = L"VersionMinor";
+constexpr wchar_t kUninstallStringValue[] = L"UninstallString";
+constexpr wchar_t kQuietUninstallStringValue[] = L"QuietUninstallString";
+constexpr wchar_t kDisplayIconValue[] = L"DisplayIcon";
+constexpr wchar_t kInstallLocationValue[] = L"InstallLocation";
+constexpr wchar_t kNoModifyValue[] = L"NoModify";
+constexpr wchar_t kNoRepairValue[] = L"NoRepair";
+constexpr wchar_t kLanguageValue[] = L"Language";
+constexpr wchar_t kPublisherValue[] = L"Publisher";
+constexpr wchar_t kEstimatedSizeValue[] = L"EstimatedSize";
+
+constexpr wchar_t kProductName[] = L"Ombrix";
+constexpr wchar_t kMainProgramName[] = L"Ombrix.exe";
+constexpr wchar_t kPublisher[] = L"Felsor GmbH";
+constexpr wchar_t kQuietSwitch[] = L" /S";
+
+constexpr int kVersionMajor = 6;
+constexpr int kVersionMinor = 22;
+constexpr int kVersionBuild = 0;
+
+constexpr unsigned kLabelPieceSize = 100;
+// Room for a full path in quotes and the quiet switch.
+constexpr unsigned kCommandSize = kPathSize + 8;
+
+void SetRecordString(const wchar_t* name, const wchar_t* text) {
+  SetRegString(HKEY_LOCAL_MACHINE, kUninstallRecordKey, name, text);
+}
+
+void SetRecordDword(const wchar_t* name, DWORD value) {
+  SetRegDword(HKEY_LOCAL_MACHINE, kUninstallRecordKey, name, value);
+}
+
+bool IsDotEntry(const wchar_t* name) {
+  return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+}
+
+unsigned long long FolderBytes(const wchar_t* folder) {
+  wchar_t mask[kPathSize];
+  MakeName(folder, L"*", mask, kPathSize);
+  // Per level on the heap: a deep tree must not exhaust the stack.
+  auto search = std::make_unique<FindFile>();
+  auto data = std::make_unique<FindData>();
+  search->SetMask(mask);
+  unsigned long long total = 0;
+  while (search->Next(*data)) {
+    if (IsDotEntry(PointToName(data->name)) || data->isLink) continue;
+    total += data->isDir ? FolderBytes(data->name) : data->size;
+  }
+  return total;
+}
+
+}  // namespace
+
+const wchar_t kUninstallRecordKey[] =
+    L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver";
+
+void AppendVersionLabel(wchar_t* text, unsigned capacity) {
+  if (capacity == 0) return;
+  wchar_t piece[kLabelPieceSize];
+  if (text[0] != 0) AppendText(text, L" ", capacity);
+  FormatText(piece, kLabelPieceSize, L"%d.%02d", kVersionMajor, kVersionMinor);
+  AppendText(text, piece, capacity);
+  // The label comes from an editable language file: it is an argument, never a format.
+  FormatText(piece, kLabelPieceSize, L" (%s)", GetMsg(IDS_32BIT));
+  AppendText(text, piece, capacity);
+}
+
+unsigned long long FolderSizeKiB(const wchar_t* folder) {
+  return (FolderBytes(folder) + 1023) / 1024;
+}
+
+void WriteUninstallRecord() {
+  wchar_t program[kPathSize];
+  DWORD length = GetModuleFileNameW(nullptr, program, kPathSize);
+  if (length == 0 || length >= kPathSize) return;  // a cut path would name another program
+  program[length] = 0;
+  WriteUninstallRecord(program);
+}
+
+void WriteUninstallRecord(const wchar_t* programPath) {
+  wchar_t name[kPathSize];
+  CopyText(name, kProductName, kPathSize);
+  AppendVersionLabel(name, kPathSize);
+  SetRecordString(kDisplayNameValue, name);
+
+  wchar_t version[kLabelPieceSize];
+  FormatText(version, kLabelPieceSize, L"%d.%02d.%d", kVersionMajor, kVersionMinor,
+             kVersionBuild);
+  SetRecordString(kDisplayVersionValue, version);
+  SetRecordDword(kVersionMajorValue, kVersionMajor);
+  SetRecordDword(kVersionMinorValue, kVersionMinor);
+
+  // Quoted: unquoted, a path with blanks lets Windows try "C:\Program.exe" first.
+  wchar_t command[kCommandSize];
+  FormatText(command, kCommandSize, L"\"%s\"", programPath);
+  SetRecordString(kUninstallStringValue, command);
+  AppendText(command, kQuietSwitch, kCommandSize);
+  SetRecordString(kQuietUninstallStringValue, command);
+
+  wchar_t folder[kPathSize];
+  CopyText(folder, programPath, kPathSize);
+  *PointToName(folder) = 0;
+
+  wchar_t icon[kPathSize];
+  GetRegString(HKEY_LOCAL_MACHINE, kUninstallRecordKey, kDisplayIconValue, icon, L"", kPathSize);
+  if (icon[0] == 0 || !FileExist(icon)) {
+    MakeName(folder, kMainProgramName, icon, kPathSize);
+    SetRecordString(kDisplayIconValue, icon);
+  }
+  SetRecordString(kInstallLocationValue, folder);
+  SetRecordDword(kNoModifyValue, 1);
+  SetRecordDword(kNoRepairValue, 1);
+  SetRecordDword(kLanguageValue, 0);
+  SetRecordString(kPublisherValue, kPublisher);
+
+  if (folder[0] == 0) return;  // no folder to measure
+  unsigned long long size = FolderSizeKiB(folder);
+  SetRecordDword(kEstimatedSizeValue, size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(size));
+}

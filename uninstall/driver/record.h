@@ -1,0 +1,20 @@
+// The product's entry in the Windows list of installed programs, which the removal panel shows and
+// through which it starts this program in uninstall mode.
+#pragma once
+
+// The record's key under HKEY_LOCAL_MACHINE; the leading backslash makes it absolute for the
+// registry access layer.
+extern const wchar_t kUninstallRecordKey[];
+
+// Writes every value of the record for the running program; nothing when registry integration is
+// switched off in the settings. A "DisplayIcon" that names an existing file is kept.
+void WriteUninstallRecord();
+// The same for the program at programPath (a full path).
+void WriteUninstallRecord(const wchar_t* programPath);
+
+// Appends a blank (when text is not empty), the version "6.22" and " (32-bit)" in the user's
+// language to text, within capacity characters.
+void AppendVersionLabel(wchar_t* text, unsigned capacity);
+
+// Bytes of the files in folder and its subfolders, not following links, rounded up to KiB.
+unsigned long long FolderSizeKiB(const wchar_t* folder);
