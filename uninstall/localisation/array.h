@@ -2,6 +2,8 @@
 // (through the error handler) when memory runs out.
 #pragma once
 
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,22 +25,29 @@ class Array {
 
   // Grows count by n; the new elements are uninitialised.
   void Add(unsigned n) {
+    // A count or byte size that wrapped around would leave a block smaller than count.
+    if (n > UINT_MAX - count) MemoryError();
     count += n;
     if (count <= capacity) return;
     if (maxSize != 0 && count > maxSize) {
       ErrorText(L"Maximum allowed array size (%u) is exceeded", maxSize);
       MemoryError();
     }
-    unsigned grown = capacity + capacity / 4 + 32;
-    unsigned newCapacity = count > grown ? count : grown;
-    void* p = std::realloc(data, static_cast<size_t>(newCapacity) * sizeof(T));
+    unsigned long long grown = static_cast<unsigned long long>(capacity) + capacity / 4 + 32;
+    unsigned newCapacity = grown > UINT_MAX ? UINT_MAX : static_cast<unsigned>(grown);
+    if (count > newCapacity) newCapacity = count;
+    unsigned long long bytes = static_cast<unsigned long long>(newCapacity) * sizeof(T);
+    if (bytes > SIZE_MAX) MemoryError();
+    void* p = std::realloc(data, static_cast<size_t>(bytes));
     if (!p) MemoryError();
     data = static_cast<T*>(p);
     capacity = newCapacity;
   }
+  // The item may be an element of this array, which the growth may move.
   void Push(const T& item) {
+    T copy = item;
     Add(1);
-    data[count - 1] = item;
+    data[count - 1] = copy;
   }
   void SetSize(unsigned n) {
     if (capacity < n)

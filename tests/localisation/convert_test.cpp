@@ -1,0 +1,213 @@
+// Code-page and UTF-8 conversion, numbers in text and the locale's case rules.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <climits>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "localisation/convert.h"
+
+namespace {
+
+const wchar_t kSentinel = 0x7E7E;
+
+bool Utf8Valid(const std::string& bytes) {
+  return IsValidUtf8(reinterpret_cast<const unsigned char*>(bytes.data()),
+                     static_cast<unsigned>(bytes.size()));
+}
+
+// Decodes into a sentinel-filled buffer of the given size; returns the text and checks that
+// nothing beyond the buffer was written.
+std::wstring Decode(const char* utf8, unsigned size, bool* ok) {
+  wchar_t buffer[64];
+  std::wmemset(buffer, kSentinel, 64);
+  *ok = Utf8ToWide(utf8, buffer, size);
+  for (unsigned i = size; i < 64; i++) EXPECT_EQ(buffer[i], kSentinel) << "unit " << i;
+  return buffer;
+}
+
+std::wstring IntText(int64_t value, unsigned size) {
+  wchar_t buffer[32];
+  std::wmemset(buffer, kSentinel, 32);
+  Int64ToText(value, buffer, size);
+  for (unsigned i = size; i < 32; i++) EXPECT_EQ(buffer[i], kSentinel) << "unit " << i;
+  return buffer;
+}
+
+}  // namespace
+
+TEST(ToWide, CutTextKeepsItsBeginningAndReportsFalse) {
+  wchar_t buffer[16];
+  std::wmemset(buffer, kSentinel, 16);
+  EXPECT_FALSE(ToWide("0123456789", buffer, 5));
+  EXPECT_STREQ(buffer, L"0123");
+  EXPECT_EQ(buffer[5], kSentinel);
+
+  EXPECT_TRUE(ToWide("0123456789", buffer, 11));
+  EXPECT_STREQ(buffer, L"0123456789");
+
+  // With no room at all nothing is written and nothing has converted.
+  std::wmemset(buffer, kSentinel, 16);
+  EXPECT_FALSE(ToWide("x", buffer, 0));
+  EXPECT_EQ(buffer[0], kSentinel);
+  EXPECT_FALSE(ToNarrow(L"x", reinterpret_cast<char*>(buffer), 0));
+  EXPECT_EQ(buffer[0], kSentinel);
+}
+
+TEST(ToNarrow, CutsAndReplacesWhatTheCodePageLacksWithoutFailing) {
+  char narrow[16];
+  std::memset(narrow, 'X', sizeof narrow);
+  EXPECT_FALSE(ToNarrow(L"abcdefgh", narrow, 4));
+  EXPECT_STREQ(narrow, "abc");
+  EXPECT_EQ(narrow[4], 'X');
+
+  // A CJK ideograph is outside the western ANSI code pages of the test prefix.
+  ASSERT_NE(GetACP(), 932u);
+  EXPECT_TRUE(ToNarrow(L"a\x4E2D" L"b", narrow, sizeof narrow));
+  EXPECT_EQ(std::strlen(narrow), 3u);
+  EXPECT_EQ(narrow[0], 'a');
+  EXPECT_NE(narrow[1], 0);
+  EXPECT_EQ(narrow[2], 'b');
+}
+
+TEST(ToWide, AnsiTextRoundTrips) {
+  // A character of the ANSI code page survives the trip through 8 bits.
+  char narrow[16];
+  wchar_t wide[16];
+  const wchar_t* text = GetACP() == 1252 ? L"Caf\x00e9" : L"Cafe";
+  ASSERT_TRUE(ToNarrow(text, narrow, sizeof narrow));
+  EXPECT_EQ(std::strlen(narrow), 4u);
+  ASSERT_TRUE(ToWide(narrow, wide, 16));
+  EXPECT_STREQ(wide, text);
+}
+
+TEST(IsValidUtf8, ChecksLeadBytesAndContinuations) {
+  EXPECT_TRUE(Utf8Valid("\xC3\xA9"));
+  EXPECT_FALSE(Utf8Valid("\xC3"));
+  EXPECT_FALSE(Utf8Valid("\x80"));
+  EXPECT_FALSE(Utf8Valid("\xFF"));
+  EXPECT_FALSE(Utf8Valid("\xFE\x80\x80\x80\x80\x80\x80"));
+  EXPECT_TRUE(Utf8Valid("\xF8\x88\x80\x80\x80"));      // 5-byte form
+  EXPECT_TRUE(Utf8Valid("\xFC\x84\x80\x80\x80\x80"));  // 6-byte form
+  EXPECT_TRUE(Utf8Valid("\xC0\x80"));                  // overlong
+  EXPECT_TRUE(Utf8Valid("\xED\xA0\x80"));              // encoded surrogate
+  EXPECT_TRUE(Utf8Valid("plain ascii"));
+  EXPECT_TRUE(Utf8Valid(""));
+  EXPECT_FALSE(Utf8Valid("a\xE2\x82" "b"));  // continuation replaced by a letter
+  EXPECT_FALSE(Utf8Valid("ok\xE2\x82"));     // sequence cut by the end
+  // Only the first n bytes count, even when more follow in memory.
+  EXPECT_FALSE(IsValidUtf8(reinterpret_cast<const unsigned char*>("\xC3\xA9"), 1));
+}
+
+TEST(Utf8ToWide, DecodesOneTwoThreeAndFourByteCharacters) {
+  bool ok = false;
+  EXPECT_EQ(Decode("A\xC3\xA9\xE2\x82\xAC", 64, &ok), L"A\x00e9\x20ac");
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(Decode("\xF0\x9F\x98\x80", 64, &ok), L"\xD83D\xDE00");
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(Decode("\xF4\x8F\xBF\xBF", 64, &ok), L"\xDBFF\xDFFF");  // U+10FFFF
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(Decode(nullptr, 64, &ok), L"");
+  EXPECT_TRUE(ok);
+}
+
+TEST(Utf8ToWide, StopsWhereRoomRunsOutWithoutSplittingAPair) {
+  bool ok = false;
+  EXPECT_EQ(Decode("\xF0\x9F\x98\x80", 2, &ok), L"");
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(Decode("A\xF0\x9F\x98\x80", 3, &ok), L"A");
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(Decode("abcdef", 4, &ok), L"abc");
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(Decode("abc", 1, &ok), L"");
+  EXPECT_TRUE(ok);
+}
+
+TEST(Utf8ToWide, InvalidSequenceStopsAndReportsFalse) {
+  bool ok = true;
+  EXPECT_EQ(Decode("A\xFF" "B", 64, &ok), L"A");
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(Decode("A\x80" "B", 64, &ok), L"A");
+  EXPECT_FALSE(ok);
+  // The terminator ends a cut sequence; nothing past it is read.
+  EXPECT_EQ(Decode("AB\xE2\x82", 64, &ok), L"AB");
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(Decode("\xF8\x88\x80\x80\x80", 64, &ok), L"");
+  EXPECT_FALSE(ok);
+}
+
+TEST(Utf8ToWide, CodePointAboveUnicodeIsSkippedAndDecodingGoesOn) {
+  bool ok = true;
+  EXPECT_EQ(Decode("A\xF4\x90\x80\x80" "B", 64, &ok), L"AB");
+  EXPECT_FALSE(ok);
+}
+
+TEST(ParseInt64, ReadsSignAndDigitsUpToTheFirstOtherCharacter) {
+  EXPECT_EQ(ParseInt64(L"-12a"), -12);
+  EXPECT_EQ(ParseInt64(L"345"), 345);
+  EXPECT_EQ(ParseInt64(L" 12"), 0);
+  EXPECT_EQ(ParseInt64(L"+12"), 0);
+  EXPECT_EQ(ParseInt64(L"- 1"), 0);
+  EXPECT_EQ(ParseInt64(L""), 0);
+  EXPECT_EQ(ParseInt64(nullptr), 0);
+  EXPECT_EQ(ParseInt64(L"9223372036854775807"), INT64_MAX);
+  EXPECT_EQ(ParseInt64(L"-9223372036854775808"), INT64_MIN);
+  EXPECT_EQ(ParseInt64(L"18446744073709551617"), 1);  // wraps silently
+  EXPECT_EQ(ParseInt64(L"\xFF11"), 0);                // full-width digits are not digits
+}
+
+TEST(Int64ToText, KeepsTheLowestDigitsWhenCut) {
+  EXPECT_EQ(IntText(-305, 4), L"-05");
+  EXPECT_EQ(IntText(-305, 5), L"-305");
+  EXPECT_EQ(IntText(0, 2), L"0");
+  EXPECT_EQ(IntText(12345, 3), L"45");
+  EXPECT_EQ(IntText(7, 1), L"");
+  EXPECT_EQ(IntText(INT64_MIN, 32), L"-9223372036854775808");
+  EXPECT_EQ(IntText(INT64_MAX, 32), L"9223372036854775807");
+  wchar_t untouched = kSentinel;
+  Int64ToText(5, &untouched, 0);
+  EXPECT_EQ(untouched, kSentinel);
+}
+
+TEST(AsciiUpper, MapsOnlyAsciiLettersWhileToUpperCharFollowsTheLocale) {
+  EXPECT_TRUE(IsAsciiLetter(L'a'));
+  EXPECT_TRUE(IsAsciiLetter(L'Z'));
+  EXPECT_FALSE(IsAsciiLetter(L'@'));
+  EXPECT_FALSE(IsAsciiLetter(L'['));
+  EXPECT_FALSE(IsAsciiLetter(L'`'));
+  EXPECT_FALSE(IsAsciiLetter(L'{'));
+  EXPECT_FALSE(IsAsciiLetter(L'\x00e9'));
+
+  EXPECT_EQ(AsciiUpper(L'a'), L'A');
+  EXPECT_EQ(AsciiUpper(L'z'), L'Z');
+  EXPECT_EQ(AsciiUpper(L'{'), L'{');
+  EXPECT_EQ(AsciiUpper(L'\x00df'), L'\x00df');  // sharp s
+  EXPECT_EQ(AsciiUpper(L'\x00e9'), L'\x00e9');
+
+  EXPECT_EQ(ToUpperChar(L'a'), L'A');
+  EXPECT_EQ(ToUpperChar(L'\x00e9'), L'\x00c9');
+  EXPECT_EQ(ToUpperChar(L'\x044f'), L'\x042f');  // Cyrillic ya
+  EXPECT_EQ(ToUpperChar(L'5'), L'5');
+}
+
+TEST(CompareNoCase, IgnoresCaseAndOrdersTexts) {
+  EXPECT_EQ(CompareNoCase(L"COMBOBOX", L"ComboBox"), 0);
+  EXPECT_EQ(CompareNoCase(L"\x00e9t\x00e9", L"\x00c9T\x00c9"), 0);
+  EXPECT_EQ(CompareNoCase(L"a", L"B"), -1);
+  EXPECT_EQ(CompareNoCase(L"b", L"A"), 1);
+  EXPECT_EQ(CompareNoCase(L"ab", L"abc"), -1);
+  EXPECT_EQ(CompareNoCase(L"", L""), 0);
+  EXPECT_EQ(CompareNoCase(nullptr, L"a"), -2);
+}
+
+TEST(CompareNoCaseN, ComparesAtMostNCharactersAndStopsAtAShortText) {
+  EXPECT_EQ(CompareNoCaseN(L"ABCdef", L"abcxyz", 3), 0);
+  EXPECT_EQ(CompareNoCaseN(L"ABCdef", L"abcxyz", 4), -1);
+  EXPECT_EQ(CompareNoCaseN(L"abcxyz", L"ABCdef", 4), 1);
+  EXPECT_EQ(CompareNoCaseN(L"ab", L"abc", 5), -1);
+  EXPECT_EQ(CompareNoCaseN(L"ab", L"AB", 5), 0);
+  EXPECT_EQ(CompareNoCaseN(L"ab", L"abc", 2), 0);
+  EXPECT_EQ(CompareNoCaseN(L"x", L"y", 0), 0);
+}

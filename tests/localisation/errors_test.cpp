@@ -1,0 +1,90 @@
+// The error handler's recorded codes and its answers.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "localisation/errors.h"
+
+namespace {
+
+class ErrorHandlerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { errorHandler = ErrorHandler(); }
+};
+
+}  // namespace
+
+TEST_F(ErrorHandlerTest, FatalCodeDoesNotReplaceAnEarlierSpecificCode) {
+  SetErrorCode(OBX_EXIT_READ);
+  SetErrorCode(OBX_EXIT_FATAL);
+  EXPECT_EQ(errorHandler.exitCode, OBX_EXIT_READ);
+  EXPECT_EQ(errorHandler.errorCount, 2u);
+
+  errorHandler = ErrorHandler();
+  SetErrorCode(OBX_EXIT_FATAL);
+  SetErrorCode(OBX_EXIT_READ);
+  EXPECT_EQ(errorHandler.exitCode, OBX_EXIT_READ);
+  EXPECT_EQ(errorHandler.errorCount, 2u);
+
+  // 1 counts as no error yet; other codes always replace.
+  errorHandler.exitCode = static_cast<OBX_EXIT>(1);
+  SetErrorCode(OBX_EXIT_FATAL);
+  EXPECT_EQ(errorHandler.exitCode, OBX_EXIT_FATAL);
+  SetErrorCode(OBX_EXIT_MEMORY);
+  SetErrorCode(OBX_EXIT_READ);
+  EXPECT_EQ(errorHandler.exitCode, OBX_EXIT_READ);
+  EXPECT_EQ(errorHandler.errorCount, 5u);
+}
+
+TEST_F(ErrorHandlerTest, ThrowRecordsAndThrowsTheCode) {
+  try {
+    Throw(OBX_EXIT_READ);
+    FAIL() << "Throw returned";
+  } catch (OBX_EXIT code) {
+    EXPECT_EQ(code, OBX_EXIT_READ);
+  }
+  EXPECT_EQ(errorHandler.exitCode, OBX_EXIT_READ);
+  EXPECT_EQ(errorHandler.errorCount, 1u);
+}
+
+TEST_F(ErrorHandlerTest, MemoryErrorsRecordEightAndOnlyMemoryErrorThrows) {
+  ReportMemoryError();
+  EXPECT_EQ(errorHandler.exitCode, OBX_EXIT_MEMORY);
+  EXPECT_EQ(errorHandler.errorCount, 1u);
+
+  errorHandler = ErrorHandler();
+  try {
+    MemoryError();
+    FAIL() << "MemoryError returned";
+  } catch (OBX_EXIT code) {
+    EXPECT_EQ(code, OBX_EXIT_MEMORY);
+  }
+  EXPECT_EQ(errorHandler.exitCode, OBX_EXIT_MEMORY);
+  EXPECT_EQ(errorHandler.errorCount, 2u);
+}
+
+TEST_F(ErrorHandlerTest, FileReportsChangeOnlyTheCodesTheyOwn) {
+  SeekError(L"a.bin");
+  WriteLimitError(L"a.bin");
+  ErrorText(L"%s: %u", std::wstring(3000, L'x').c_str(), 5u);  // longer than its buffer
+  ReportMessage(99, L"x");
+  EXPECT_EQ(errorHandler.exitCode, OBX_EXIT_SUCCESS);
+  EXPECT_EQ(errorHandler.errorCount, 0u);
+
+  CloseError(L"a.bin");
+  EXPECT_EQ(errorHandler.exitCode, OBX_EXIT_FATAL);
+  EXPECT_EQ(errorHandler.errorCount, 1u);
+}
+
+TEST_F(ErrorHandlerTest, ReadErrorAnswersQuitAndWriteErrorNeverRetries) {
+  RetryAnswer answer;
+  AskRetryRead(L"Uninstall.lst", answer);
+  EXPECT_TRUE(answer.quit);
+  EXPECT_FALSE(answer.retry);
+  EXPECT_FALSE(answer.ignore);
+  EXPECT_EQ(errorHandler.exitCode, OBX_EXIT_READ);
+  EXPECT_EQ(errorHandler.errorCount, 1u);
+
+  EXPECT_FALSE(AskRetryWrite(L"Uninstall.lst"));
+  EXPECT_EQ(errorHandler.errorCount, 1u);
+}
