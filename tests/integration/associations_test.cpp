@@ -1,0 +1,350 @@
+// Taking archive extensions over and giving them back, the product's file types and its Default
+// Programs entries, against scratch registry roots.
+#include "integration/associations.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "filesystem/path.h"
+#include "integrationenv.h"
+#include "localisation/messages.h"
+#include "regsnapshot.h"
+#include "settings/registry.h"
+
+namespace {
+
+constexpr wchar_t kMissing[] = L"<missing>";
+
+std::wstring ClassValue(const wchar_t* key, const wchar_t* name = L"") {
+  wchar_t buffer[2048];
+  if (!GetRegString(HKEY_CLASSES_ROOT, key, name, buffer, L"", 2048)) return kMissing;
+  return buffer;
+}
+
+void SetClass(const wchar_t* key, const wchar_t* name, const wchar_t* text) {
+  ASSERT_EQ(SetRegString(HKEY_CLASSES_ROOT, key, name, text), 0u);
+}
+
+DWORD BackupDword(const wchar_t* ext, const wchar_t* name) {
+  return GetSettingDword((std::wstring(L"Setup\\") + ext).c_str(), name, 0xDEAD);
+}
+
+std::wstring BackupString(const wchar_t* ext, const wchar_t* name) {
+  wchar_t buffer[2048];
+  if (!GetSettingString((std::wstring(L"Setup\\") + ext).c_str(), name, buffer, L"", 2048))
+    return kMissing;
+  return buffer;
+}
+
+std::wstring Volume(unsigned n) {
+  wchar_t name[8];
+  swprintf(name, 8, L".o%02u", n);
+  return name;
+}
+
+std::wstring MainProgram() {
+  wchar_t path[kPathSize];
+  GetMainProgramPath(path, kPathSize);
+  return path;
+}
+
+IntegrationOptions AllOn() {
+  IntegrationOptions options = {};
+  for (bool& flag : options.associate) flag = true;
+  options.shellExt = true;
+  return options;
+}
+
+}  // namespace
+
+TEST(IsOwnedExtension, OnlyTheTwoArchiveTypesInAnyCase) {
+  IntegrationEnv env;
+  EXPECT_FALSE(IsOwnedExtension(L".zip"));  // missing key
+  SetClass(L".zip", L"", L"Ombrix");
+  EXPECT_TRUE(IsOwnedExtension(L".zip"));
+  SetClass(L".zip", L"", L"oMBRIX.zip");
+  EXPECT_TRUE(IsOwnedExtension(L".zip"));
+  SetClass(L".zip", L"", L"Ombrix.REV");
+  EXPECT_FALSE(IsOwnedExtension(L".zip"));
+  SetClass(L".zip", L"", L"Ombrix2");
+  EXPECT_FALSE(IsOwnedExtension(L".zip"));
+  SetClass(L".zip", L"", L"");
+  EXPECT_FALSE(IsOwnedExtension(L".zip"));
+}
+
+TEST(GetMainProgramPath, NamesOmbrixBesideThisExecutable) {
+  wchar_t self[kPathSize];
+  GetModuleFileNameW(nullptr, self, kPathSize);
+  SetName(self, L"Ombrix.exe", kPathSize);
+  EXPECT_EQ(MainProgram(), std::wstring(self));
+  wchar_t tiny[8];
+  GetMainProgramPath(tiny, 8);  // cut, still terminated
+  EXPECT_LT(wcslen(tiny), 8u);
+}
+
+TEST(AssociateExtension, TakingOverSavesThePreviousHandlerOnce) {
+  IntegrationEnv env;
+  SetClass(L".cab", L"", L"CABFolder");
+  AssociateExtension(L".cab", true, true, false, false);
+  EXPECT_EQ(ClassValue(L".cab"), L"Ombrix");
+  EXPECT_EQ(BackupDword(L".cab", L"Exist"), 1u);
+  EXPECT_EQ(BackupString(L".cab", L"Type"), L"CABFolder");
+  EXPECT_EQ(BackupString(L".cab", L"ShellNew"), L"");
+
+  // A second setup finds the extension owned and keeps the first backup.
+  AssociateExtension(L".cab", true, true, false, false);
+  EXPECT_EQ(BackupString(L".cab", L"Type"), L"CABFolder");
+
+  AssociateExtension(L".cab", false, false, false, false);
+  EXPECT_EQ(ClassValue(L".cab"), L"CABFolder");
+  // The backup stays for a later setup.
+  EXPECT_EQ(BackupString(L".cab", L"Type"), L"CABFolder");
+}
+
+TEST(AssociateExtension, ZipRowGetsItsOwnTypeAndOtherRowsTheMainOne) {
+  IntegrationEnv env;
+  TemplateFilesLock lock;
+  AssociateExtension(L".zip", true, false, false, true);
+  AssociateExtension(L".7z", true, false, false, false);
+  EXPECT_EQ(ClassValue(L".zip"), L"Ombrix.ZIP");
+  EXPECT_EQ(ClassValue(L".7z"), L"Ombrix");
+  EXPECT_EQ(BackupDword(L".zip", L"Exist"), 0u);
+  EXPECT_EQ(BackupString(L".zip", L"Type"), L"");
+}
+
+TEST(AssociateExtension, BackupRecordsTheShellNewEntry) {
+  IntegrationEnv env;
+  SetClass(L".7z\\ShellNew", L"FileName", L"C:\\Templates\\empty.7z");
+  SetClass(L".lzh\\ShellNew", L"NullFile", L"");
+  SetClass(L".arj\\ShellNew", L"NullFile", L"");
+  SetClass(L".arj\\ShellNew", L"FileName", L"arj.tmpl");  // a file name wins over NullFile
+  AssociateExtension(L".7z", true, true, false, false);
+  AssociateExtension(L".lzh", true, true, false, false);
+  AssociateExtension(L".arj", true, true, false, false);
+  EXPECT_EQ(BackupString(L".7z", L"ShellNew"), L"C:\\Templates\\empty.7z");
+  EXPECT_EQ(BackupString(L".lzh", L"ShellNew"), L"*");
+  EXPECT_EQ(BackupString(L".arj", L"ShellNew"), L"arj.tmpl");
+  EXPECT_EQ(BackupDword(L".7z", L"Exist"), 1u);  // the key existed, if only for its ShellNew
+  EXPECT_EQ(BackupString(L".7z", L"Type"), L"");
+  // Rows other than OBX and ZIP leave their New-menu entries alone.
+  EXPECT_EQ(ClassValue(L".7z\\ShellNew", L"FileName"), L"C:\\Templates\\empty.7z");
+}
+
+TEST(AssociateExtension, ReleasingWhatAnotherProgramTookOverChangesNothing) {
+  IntegrationEnv env;
+  SetClass(L".tar", L"", L"OldTar");
+  AssociateExtension(L".tar", true, true, false, false);
+  SetClass(L".tar", L"", L"NewTar");
+  RegSnapshot before = TakeRegSnapshot(env.registry.Real(HKEY_CLASSES_ROOT), L"");
+  AssociateExtension(L".tar", false, false, false, false);
+  RegSnapshot after = TakeRegSnapshot(env.registry.Real(HKEY_CLASSES_ROOT), L"");
+  EXPECT_TRUE(before == after) << DescribeRegDifferences(before, after).c_str();
+  EXPECT_EQ(ClassValue(L".tar"), L"NewTar");
+}
+
+TEST(AssociateExtension, ReleasingAKeyThatDidNotExistDeletesIt) {
+  IntegrationEnv env;
+  AssociateExtension(L".xz", true, true, false, false);
+  EXPECT_EQ(ClassValue(L".xz"), L"Ombrix");
+  AssociateExtension(L".xz", false, false, false, false);
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, L".xz"));
+
+  // Someone else's subkey keeps the key, emptied of our type.
+  AssociateExtension(L".txz", true, true, false, false);
+  SetClass(L".txz\\OpenWithProgids", L"Other.txz", L"");
+  AssociateExtension(L".txz", false, false, false, false);
+  EXPECT_EQ(ClassValue(L".txz"), L"");
+  EXPECT_EQ(ClassValue(L".txz\\OpenWithProgids", L"Other.txz"), L"");
+}
+
+TEST(AssociateExtension, SavedProductTypeIsNeverRestoredInAnyCase) {
+  IntegrationEnv env;
+  for (const wchar_t* saved : {L"Ombrix", L"OMBRIX.zip", L"ombrix"}) {
+    SetClass(L".arj", L"", L"Ombrix");
+    SetSettingDword(L"Setup\\.arj", L"Exist", 1);
+    SetSettingString(L"Setup\\.arj", L"Type", saved);
+    AssociateExtension(L".arj", false, false, false, false);
+    EXPECT_EQ(ClassValue(L".arj"), L"") << saved;
+    EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, L".arj"));
+  }
+}
+
+TEST(AssociateExtension, MissingBackupLeavesTheKeyWithAnEmptyType) {
+  IntegrationEnv env;
+  SetClass(L".cab", L"", L"Ombrix");  // owned, but no backup was ever saved
+  AssociateExtension(L".cab", false, false, false, false);
+  EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, L".cab"));
+  EXPECT_EQ(ClassValue(L".cab"), L"");
+}
+
+TEST(AssociateExtension, ObxTakesThirtyVolumesAndReleasesAHundred) {
+  IntegrationEnv env;
+  TemplateFilesLock lock;
+  SetClass(L".o77", L"", L"Ombrix");  // left from an older setup
+  AssociateExtension(L".obx", true, false, true, false);
+  for (unsigned n = 0; n < 30; n++) EXPECT_EQ(ClassValue(Volume(n).c_str()), L"Ombrix") << n;
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, L".o30"));
+
+  AssociateExtension(L".obx", false, false, true, false);
+  for (unsigned n = 0; n < 100; n++)
+    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, Volume(n).c_str())) << n;
+  // ".obx" did not exist before; its ShellNew key, if any, must not keep it alive.
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, L".obx"));
+}
+
+TEST(AssociateExtension, ObxWithAPreviousTypeHandsItToAllVolumes) {
+  IntegrationEnv env;
+  TemplateFilesLock lock;
+  SetClass(L".obx", L"", L"OtherObx");
+  AssociateExtension(L".obx", true, false, true, false);
+  AssociateExtension(L".obx", false, false, true, false);
+  EXPECT_EQ(ClassValue(L".obx"), L"OtherObx");
+  for (unsigned n = 0; n < 100; n++) EXPECT_EQ(ClassValue(Volume(n).c_str()), L"OtherObx") << n;
+}
+
+TEST(AssociateAll, EachAliasHasItsOwnBackup) {
+  IntegrationEnv env;
+  SetClass(L".gz", L"", L"GzFile");
+  SetClass(L".tgz", L"", L"TgzFile");
+  IntegrationOptions options = {};
+  options.associate[8] = true;  // ".gz.tgz"
+  AssociateAll(options);
+  EXPECT_EQ(ClassValue(L".gz"), L"Ombrix");
+  EXPECT_EQ(ClassValue(L".tgz"), L"Ombrix");
+  EXPECT_EQ(BackupString(L".gz", L"Type"), L"GzFile");
+  EXPECT_EQ(BackupString(L".tgz", L"Type"), L"TgzFile");
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, L".tar"));  // rows not chosen stay untouched
+
+  SetClass(L".gz", L"", L"Intruder");  // another program takes ".gz" back meanwhile
+  AssociateAll(IntegrationOptions{});
+  EXPECT_EQ(ClassValue(L".gz"), L"Intruder");
+  EXPECT_EQ(ClassValue(L".tgz"), L"TgzFile");
+}
+
+TEST(AssociateAll, EveryAliasOfEveryRowIsTaken) {
+  IntegrationEnv env;
+  TemplateFilesLock lock;
+  AssociateAll(AllOn());
+  const wchar_t* aliases[] = {L".obx", L".cab", L".arj", L".lz",   L".tlz",  L".lzh", L".lha",
+                              L".7z",  L".tar", L".gz",  L".tgz",  L".uue",  L".xxe", L".uu",
+                              L".bz2", L".tbz2", L".bz", L".tbz",  L".jar",  L".iso", L".z",
+                              L".taz", L".xz",  L".txz", L".zipx", L".zst",  L".tzst", L".001"};
+  for (const wchar_t* ext : aliases) EXPECT_EQ(ClassValue(ext), L"Ombrix") << ext;
+  EXPECT_EQ(ClassValue(L".zip"), L"Ombrix.ZIP");
+}
+
+// Third-party handlers before: ".zip" of another type with a NullFile entry, ".7z" with a
+// template file, ".iso" owned by another program. Applying (once or twice) and then removing
+// must leave the classes root exactly as it was, whether or not the New-menu entries are wanted.
+TEST(AssociateAll, ApplyThenRemoveRestoresEveryExtensionExactly) {
+  for (bool shellExt : {true, false}) {
+    for (int applications : {1, 2}) {
+      IntegrationEnv env;
+      TemplateFilesLock lock;
+      SetClass(L".zip", L"", L"CompressedFolder");
+      SetClass(L".zip", L"Content Type", L"application/zip");
+      SetClass(L".zip\\ShellNew", L"NullFile", L"");
+      SetClass(L".zip\\OpenWithProgids", L"CompressedFolder", L"");
+      SetClass(L".7z", L"", L"7-Zip.7z");
+      SetClass(L".7z\\ShellNew", L"FileName", L"C:\\Templates\\empty.7z");
+      SetClass(L".iso", L"", L"Windows.IsoFile");
+      SetClass(L"CompressedFolder\\shell\\open\\command", L"", L"explorer.exe %1");
+      HKEY classes = env.registry.Real(HKEY_CLASSES_ROOT);
+      RegSnapshot before = TakeRegSnapshot(classes, L"");
+
+      IntegrationOptions options = AllOn();
+      options.shellExt = shellExt;
+      for (int i = 0; i < applications; i++) AssociateAll(options);
+      EXPECT_EQ(ClassValue(L".zip"), L"Ombrix.ZIP");
+      EXPECT_EQ(ClassValue(L".7z"), L"Ombrix");
+      EXPECT_EQ(ClassValue(L".iso"), L"Ombrix");
+      EXPECT_EQ(ClassValue(L".zip\\ShellNew", L"NullFile"), shellExt ? kMissing : L"");
+
+      AssociateAll(IntegrationOptions{});
+      RegSnapshot after = TakeRegSnapshot(classes, L"");
+      EXPECT_TRUE(before == after) << "shellExt " << shellExt << ", applied " << applications
+                                   << " times:\n"
+                                   << DescribeRegDifferences(before, after).c_str();
+    }
+  }
+}
+
+TEST(RegisterProgIds, WritesTheThreeTypesWithOpenCommandAndIcons) {
+  IntegrationEnv env;
+  ASSERT_TRUE(RegisterProgIds());
+  std::wstring program = MainProgram();
+  std::wstring command = L"\"" + program + L"\" \"%1\"";
+  EXPECT_EQ(ClassValue(L"Ombrix"), GetMsg(IDS_OMBRIXARC));
+  EXPECT_EQ(ClassValue(L"Ombrix.ZIP"), GetMsg(IDS_OMBRIXZIPARC));
+  EXPECT_EQ(ClassValue(L"Ombrix.REV"), GetMsg(IDS_OBXRECVOL));
+  EXPECT_NE(ClassValue(L"Ombrix"), L"");
+  for (const wchar_t* type : {L"Ombrix", L"Ombrix.ZIP", L"Ombrix.REV"})
+    EXPECT_EQ(ClassValue((std::wstring(type) + L"\\shell\\open\\command").c_str()), command);
+  EXPECT_EQ(ClassValue(L"Ombrix\\DefaultIcon"), program + L",0");
+  EXPECT_EQ(ClassValue(L"Ombrix.ZIP\\DefaultIcon"), program + L",0");
+  EXPECT_EQ(ClassValue(L"Ombrix.REV\\DefaultIcon"), program + L",1");
+  EXPECT_EQ(ClassValue(L".rev"), L"Ombrix.REV");
+}
+
+TEST(RegisterProgIds, KeepsAnIconSomeoneElseChose) {
+  IntegrationEnv env;
+  SetClass(L"Ombrix.REV\\DefaultIcon", L"", L"C:\\Themes\\rev.ico");
+  SetClass(L"Ombrix\\DefaultIcon", L"", L"C:\\Themes\\obx.ico,3");
+  ASSERT_TRUE(RegisterProgIds());
+  EXPECT_EQ(ClassValue(L"Ombrix.REV\\DefaultIcon"), L"C:\\Themes\\rev.ico");
+  EXPECT_EQ(ClassValue(L"Ombrix\\DefaultIcon"), L"C:\\Themes\\obx.ico,3");
+  EXPECT_EQ(ClassValue(L"Ombrix.ZIP\\DefaultIcon"), MainProgram() + L",0");
+}
+
+TEST(RegisterDefaultPrograms, ListsEveryAliasFromVistaOn) {
+  for (const PlatformOverride* platform : {&kWindows7, &kWindows10, &kWindows11}) {
+    IntegrationEnv env(*platform);
+    RegisterDefaultPrograms(false);
+    wchar_t text[512];
+    GetRegString(HKEY_LOCAL_MACHINE, L"\\Software\\RegisteredApplications", L"Ombrix", text, L"",
+                 512);
+    EXPECT_STREQ(text, L"Software\\Ombrix\\Capabilities");
+    GetRegString(HKEY_LOCAL_MACHINE, L"Capabilities", L"ApplicationDescription", text, L"", 512);
+    EXPECT_STREQ(text, L"Ombrix");
+
+    RegSnapshot written = TakeRegSnapshot(env.registry.Real(HKEY_LOCAL_MACHINE),
+                                          L"Software\\Ombrix\\Capabilities\\FileAssociations");
+    const auto& values = written[L""];
+    EXPECT_EQ(values.size(), 29u);  // every alias of the 18 rows
+    for (const auto& value : values) {
+      std::wstring data(reinterpret_cast<const wchar_t*>(value.second.bytes.data()));
+      EXPECT_EQ(data, value.first == L".ZIP" ? L"Ombrix.ZIP" : L"Ombrix") << value.first.c_str();
+    }
+  }
+}
+
+TEST(RegisterDefaultPrograms, RemovingDeletesTheValueAndTheMachineProgramKey) {
+  IntegrationEnv env;
+  SetRegString(HKEY_LOCAL_MACHINE, L"\\Software\\RegisteredApplications", L"Other", L"x");
+  RegisterDefaultPrograms(false);
+  SetRegString(HKEY_LOCAL_MACHINE, L"", L"exe32", L"C:\\Ombrix\\Ombrix.exe");
+  RegisterDefaultPrograms(true);
+  EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, L""));
+  wchar_t text[64];
+  EXPECT_FALSE(GetRegString(HKEY_LOCAL_MACHINE, L"\\Software\\RegisteredApplications", L"Ombrix",
+                            text, L"", 64));
+  EXPECT_TRUE(GetRegString(HKEY_LOCAL_MACHINE, L"\\Software\\RegisteredApplications", L"Other",
+                           text, L"", 64));
+}
+
+TEST(RegisterDefaultPrograms, BeforeVistaNothingIsWrittenButRemovalStillClearsTheKey) {
+  IntegrationEnv env(kWindowsXp);
+  RegisterDefaultPrograms(false);
+  EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, L"\\Software\\RegisteredApplications"));
+  EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, L""));
+
+  SetRegString(HKEY_LOCAL_MACHINE, L"Capabilities", L"ApplicationDescription", L"Ombrix");
+  SetRegString(HKEY_LOCAL_MACHINE, L"\\Software\\RegisteredApplications", L"Ombrix", L"x");
+  RegisterDefaultPrograms(true);
+  EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, L""));
+  wchar_t text[8];
+  EXPECT_TRUE(GetRegString(HKEY_LOCAL_MACHINE, L"\\Software\\RegisteredApplications", L"Ombrix",
+                           text, L"", 8));
+}

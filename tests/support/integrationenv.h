@@ -1,0 +1,66 @@
+// Isolation for tests of the shell integration: a chosen Windows variant, scratch registry roots,
+// a settings store that finds no ini file, and a test dialog with the setup dialog's check boxes.
+#pragma once
+
+#include <windows.h>
+
+#include <initializer_list>
+#include <vector>
+
+#include "filesystem/owners.h"
+#include "integration/winver.h"
+#include "testenv.h"
+
+// The Windows variants that change what the integration writes.
+extern const PlatformOverride kWindowsXp;
+extern const PlatformOverride kWindows7;
+extern const PlatformOverride kWindows10;
+// Windows 10 systems can report build 22000 or later; WMI still names them "Windows 10".
+extern const PlatformOverride kWindows10HighBuild;
+// Build 22000 under a name without "Windows 10".
+extern const PlatformOverride kWindows11ByBuild;
+extern const PlatformOverride kWindows11;
+// The 32-bit program on 64-bit Windows 10.
+extern const PlatformOverride kWindows10x64;
+
+// Sets the platform and points the settings store at an empty folder for the test's lifetime.
+class IntegrationEnv {
+ public:
+  explicit IntegrationEnv(const PlatformOverride& platform = kWindows10);
+  ~IntegrationEnv();
+  IntegrationEnv(const IntegrationEnv&) = delete;
+  IntegrationEnv& operator=(const IntegrationEnv&) = delete;
+
+  ScratchRegistry registry;
+  TempFolder folder;
+};
+
+// The New-menu template files are written beside the test program, which every test process
+// shares; tests that write or inspect them hold this lock so that they do not overlap.
+class TemplateFilesLock {
+ public:
+  TemplateFilesLock();
+  ~TemplateFilesLock();
+  TemplateFilesLock(const TemplateFilesLock&) = delete;
+  TemplateFilesLock& operator=(const TemplateFilesLock&) = delete;
+
+ private:
+  ScopedHandle mutex_;
+};
+
+// A hidden modeless dialog holding auto check boxes with the given ids, built from an in-memory
+// template, destroyed with the object.
+class CheckBoxDialog {
+ public:
+  explicit CheckBoxDialog(const std::vector<unsigned>& ids);
+  ~CheckBoxDialog();
+  CheckBoxDialog(const CheckBoxDialog&) = delete;
+  CheckBoxDialog& operator=(const CheckBoxDialog&) = delete;
+  HWND get() const { return window_; }
+  bool Checked(unsigned id) const;
+  bool Enabled(unsigned id) const;
+  void SetChecked(unsigned id, bool checked) const;
+
+ private:
+  HWND window_ = nullptr;
+};

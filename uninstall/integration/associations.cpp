@@ -1,0 +1,225 @@
+#include "integration/associations.h"
+
+#include <shlobj.h>
+
+#include "filesystem/path.h"
+#include "integration/templates.h"
+#include "integration/winver.h"
+#include "localisation/convert.h"
+#include "localisation/messages.h"
+#include "localisation/text.h"
+#include "settings/registry.h"
+
+namespace {
+
+constexpr wchar_t kMainProgramName[] = L"Ombrix.exe";
+constexpr wchar_t kObxProgId[] = L"Ombrix";
+constexpr wchar_t kZipProgId[] = L"Ombrix.ZIP";
+constexpr wchar_t kRevProgId[] = L"Ombrix.REV";
+constexpr wchar_t kRevExtension[] = L".rev";
+constexpr wchar_t kOpenCommandFormat[] = L"\"%s\" \"%%1\"";
+constexpr wchar_t kOpenCommandKeyFormat[] = L"%s\\shell\\open\\command";
+constexpr wchar_t kDefaultIconKeyFormat[] = L"%s\\DefaultIcon";
+constexpr wchar_t kIconFormat[] = L"%s,%u";
+constexpr wchar_t kShellNewKeyFormat[] = L"%s\\ShellNew";
+constexpr wchar_t kFileNameValue[] = L"FileName";
+constexpr wchar_t kNullFileValue[] = L"NullFile";
+constexpr wchar_t kBackupKeyFormat[] = L"Setup\\%s";
+constexpr wchar_t kExistValue[] = L"Exist";
+constexpr wchar_t kTypeValue[] = L"Type";
+constexpr wchar_t kShellNewValue[] = L"ShellNew";
+constexpr wchar_t kNullFileMark[] = L"*";
+constexpr wchar_t kVolumeFormat[] = L".o%02u";
+constexpr wchar_t kRegisteredAppsKey[] = L"\\Software\\RegisteredApplications";
+constexpr wchar_t kRegisteredAppName[] = L"Ombrix";
+constexpr wchar_t kCapabilitiesPath[] = L"Software\\Ombrix\\Capabilities";
+constexpr wchar_t kCapabilitiesKey[] = L"Capabilities";
+constexpr wchar_t kAppDescriptionValue[] = L"ApplicationDescription";
+constexpr wchar_t kAppDescription[] = L"Ombrix";
+constexpr wchar_t kFileAssociationsKey[] = L"Capabilities\\FileAssociations";
+
+constexpr unsigned kOwnedTypeSize = 80;
+constexpr unsigned kTypeSize = 512;
+constexpr unsigned kExtensionSize = 50;
+constexpr unsigned kBackupKeySize = 64;
+constexpr unsigned kVolumeSize = 8;
+constexpr unsigned kVolumesTaken = 30;
+constexpr unsigned kVolumesReleased = 100;
+constexpr unsigned kKeySize = 1024;
+constexpr unsigned kVista = 0x0600;
+
+bool IsProductType(const wchar_t* type) {
+  return CompareNoCase(type, kObxProgId) == 0 || CompareNoCase(type, kZipProgId) == 0;
+}
+
+void BackupKey(const wchar_t* ext, wchar_t* out) {
+  FormatText(out, kBackupKeySize, kBackupKeyFormat, ext);
+}
+
+// Remembers the handler found before the product's first take-over of ext.
+void SavePreviousHandler(const wchar_t* ext) {
+  wchar_t type[kTypeSize];
+  GetRegString(HKEY_CLASSES_ROOT, ext, L"", type, L"", kTypeSize);
+  wchar_t shellNewKey[kPathSize];
+  FormatText(shellNewKey, kPathSize, kShellNewKeyFormat, ext);
+  wchar_t fileName[kPathSize], nullFile[kPathSize];
+  GetRegString(HKEY_CLASSES_ROOT, shellNewKey, kFileNameValue, fileName, L"", kPathSize);
+  bool hasNullFile =
+      GetRegString(HKEY_CLASSES_ROOT, shellNewKey, kNullFileValue, nullFile, L"", kPathSize);
+
+  wchar_t backup[kBackupKeySize];
+  BackupKey(ext, backup);
+  SetSettingDword(backup, kExistValue, RegKeyExists(HKEY_CLASSES_ROOT, ext) ? 1 : 0);
+  SetSettingString(backup, kTypeValue, type);
+  SetSettingString(backup, kShellNewValue, !fileName[0] && hasNullFile ? kNullFileMark : fileName);
+}
+
+void VolumeName(unsigned n, wchar_t* out) { FormatText(out, kVolumeSize, kVolumeFormat, n); }
+
+void TakeOver(const wchar_t* ext, bool newFileWanted, bool isObxRow, bool isZipRow) {
+  if (!IsOwnedExtension(ext)) SavePreviousHandler(ext);
+  SetRegString(HKEY_CLASSES_ROOT, ext, L"", isZipRow ? kZipProgId : kObxProgId);
+  if (isObxRow) {
+    for (unsigned n = 0; n < kVolumesTaken; n++) {
+      wchar_t volume[kVolumeSize];
+      VolumeName(n, volume);
+      SetRegString(HKEY_CLASSES_ROOT, volume, L"", kObxProgId);
+    }
+  }
+  if (!isObxRow && !isZipRow) return;
+  if (newFileWanted)
+    InstallNewFileTemplate(ext, isObxRow);
+  else if (IsOwnedExtension(ext))
+    RestoreNewFileHandler(ext);
+}
+
+void Release(const wchar_t* ext, bool isObxRow, bool isZipRow) {
+  if (!IsOwnedExtension(ext)) return;  // another program took it over since; leave it alone
+  wchar_t backup[kBackupKeySize];
+  BackupKey(ext, backup);
+  bool existed = GetSettingDword(backup, kExistValue, 1) != 0;
+  wchar_t type[kTypeSize];
+  GetSettingString(backup, kTypeValue, type, L"", kTypeSize);
+  if (IsProductType(type)) type[0] = 0;  // never hand the extension back to ourselves
+
+  SetRegString(HKEY_CLASSES_ROOT, ext, L"", existed ? type : L"");
+  if (!existed) DeleteRegKey(HKEY_CLASSES_ROOT, ext);
+  if (isObxRow) {
+    for (unsigned n = 0; n < kVolumesReleased; n++) {
+      wchar_t volume[kVolumeSize];
+      VolumeName(n, volume);
+      if (existed && type[0])
+        SetRegString(HKEY_CLASSES_ROOT, volume, L"", type);
+      else
+        DeleteRegKey(HKEY_CLASSES_ROOT, volume);
+    }
+  }
+  if (isObxRow || isZipRow) {
+    RestoreNewFileHandler(ext);
+    // The ShellNew subkey kept a key that did not exist before from going; it is gone now.
+    if (!existed) DeleteRegKey(HKEY_CLASSES_ROOT, ext);
+  }
+}
+
+void WriteOpenCommand(const wchar_t* progId, const wchar_t* command) {
+  wchar_t key[kKeySize];
+  FormatText(key, kKeySize, kOpenCommandKeyFormat, progId);
+  SetRegString(HKEY_CLASSES_ROOT, key, L"", command);
+}
+
+// An icon that a user or a theme has chosen is kept.
+void WriteDefaultIcon(const wchar_t* progId, const wchar_t* program, unsigned index) {
+  wchar_t key[kKeySize];
+  FormatText(key, kKeySize, kDefaultIconKeyFormat, progId);
+  wchar_t icon[kPathSize];
+  GetRegString(HKEY_CLASSES_ROOT, key, L"", icon, L"", kPathSize);
+  if (icon[0]) return;
+  FormatText(icon, kPathSize, kIconFormat, program, index);
+  SetRegString(HKEY_CLASSES_ROOT, key, L"", icon);
+}
+
+// Calls visit(alias, row) for every alias of every row, each alias cut at the next dot.
+template <typename Visit>
+void ForEachAlias(Visit visit) {
+  for (unsigned row = 0; row < kArchiveTypeCount; row++) {
+    for (const wchar_t* alias = ArchiveTypeTable[row].aliases; *alias;) {
+      wchar_t ext[kExtensionSize];
+      unsigned length = 1;
+      while (alias[length] && alias[length] != L'.') length++;
+      CopyText(ext, alias, length + 1 < kExtensionSize ? length + 1 : kExtensionSize);
+      visit(ext, row);
+      alias += length;
+    }
+  }
+}
+
+}  // namespace
+
+void GetMainProgramPath(wchar_t* out, unsigned size) {
+  if (size == 0) return;
+  DWORD length = GetModuleFileNameW(nullptr, out, size);
+  if (length == 0 || length >= size) out[0] = 0;
+  SetName(out, kMainProgramName, size);
+}
+
+bool IsOwnedExtension(const wchar_t* ext) {
+  wchar_t type[kOwnedTypeSize];
+  GetRegString(HKEY_CLASSES_ROOT, ext, L"", type, L"", kOwnedTypeSize);
+  return IsProductType(type);
+}
+
+void AssociateExtension(const wchar_t* ext, bool associate, bool shellExt, bool isObxRow,
+                        bool isZipRow) {
+  bool newFileWanted = NewFileWanted(shellExt, isObxRow, isZipRow);
+  if (associate)
+    TakeOver(ext, newFileWanted, isObxRow, isZipRow);
+  else
+    Release(ext, isObxRow, isZipRow);
+}
+
+void AssociateAll(const IntegrationOptions& options) {
+  ForEachAlias([&options](const wchar_t* ext, unsigned row) {
+    AssociateExtension(ext, options.associate[row], options.shellExt, row == kObxRow,
+                       row == kZipRow);
+  });
+}
+
+bool RegisterProgIds() {
+  wchar_t program[kPathSize], command[kPathSize];
+  GetMainProgramPath(program, kPathSize);
+  FormatText(command, kPathSize, kOpenCommandFormat, program);
+
+  if (SetRegString(HKEY_CLASSES_ROOT, kObxProgId, L"", GetMsg(IDS_OMBRIXARC)) ==
+      ERROR_ACCESS_DENIED)
+    return false;
+  WriteOpenCommand(kObxProgId, command);
+  WriteDefaultIcon(kObxProgId, program, 0);
+
+  SetRegString(HKEY_CLASSES_ROOT, kZipProgId, L"", GetMsg(IDS_OMBRIXZIPARC));
+  WriteOpenCommand(kZipProgId, command);
+  WriteDefaultIcon(kZipProgId, program, 0);
+
+  SetRegString(HKEY_CLASSES_ROOT, kRevExtension, L"", kRevProgId);
+  SetRegString(HKEY_CLASSES_ROOT, kRevProgId, L"", GetMsg(IDS_OBXRECVOL));
+  WriteOpenCommand(kRevProgId, command);
+  WriteDefaultIcon(kRevProgId, program, 1);
+
+  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+  return true;
+}
+
+void RegisterDefaultPrograms(bool remove) {
+  bool vistaOrLater = GetWindowsVersion() >= kVista;
+  if (remove) {
+    if (vistaOrLater) DeleteRegValue(HKEY_LOCAL_MACHINE, kRegisteredAppsKey, kRegisteredAppName);
+    DeleteRegTree(HKEY_LOCAL_MACHINE, L"");
+    return;
+  }
+  if (!vistaOrLater) return;
+  SetRegString(HKEY_LOCAL_MACHINE, kRegisteredAppsKey, kRegisteredAppName, kCapabilitiesPath);
+  SetRegString(HKEY_LOCAL_MACHINE, kCapabilitiesKey, kAppDescriptionValue, kAppDescription);
+  ForEachAlias([](const wchar_t* ext, unsigned row) {
+    SetRegString(HKEY_LOCAL_MACHINE, kFileAssociationsKey, ext,
+                 row == kZipRow ? kZipProgId : kObxProgId);
+  });
+}
