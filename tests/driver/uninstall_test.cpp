@@ -139,9 +139,11 @@ TEST_F(DeletionPassesTest, EntriesNamingAnythingOutsideTheFolderAreNeverDeleted)
 
 TEST_F(DeletionPassesTest, EntriesTooLongForTheirBufferAreNotCutIntoOthers) {
   MakeFile(L"victim.txt");
+  MakeFile(L"first.txt");
   MakeFile(L"other.txt");
-  // Read in 2047-byte pieces, the rest of this line would be a second entry "other.txt".
-  std::string overlongLine = std::string(2047, 'x') + "other.txt\r\n";
+  // Read in 2047-byte pieces, this line would be the entries "first.txt" and "other.txt".
+  std::string first = "first.txt";
+  std::string overlongLine = first + std::string(2047 - first.size(), ' ') + "other.txt\r\n";
   // Cut to the path buffer, this one would name "victim.txt" exactly.
   unsigned folderLength = static_cast<unsigned>(folder_.size()) + 1;
   std::string cutEntry = "victim.txt" + std::string(2047 - folderLength - 10 + 5, 'y') + "\r\n";
@@ -149,6 +151,7 @@ TEST_F(DeletionPassesTest, EntriesTooLongForTheirBufferAreNotCutIntoOthers) {
   DeletionPasses result = Run(overlongLine + cutEntry);
   EXPECT_EQ(result.removed, 0u);
   EXPECT_TRUE(Exists(At(L"victim.txt")));
+  EXPECT_TRUE(Exists(At(L"first.txt")));
   EXPECT_TRUE(Exists(At(L"other.txt")));
 }
 
@@ -382,4 +385,38 @@ TEST_F(RemoveIntegrationTest, MsiModeKeepsTheRecordAndAppPaths) {
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Ombrix\\Paths"));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey));
+}
+
+// "/msi" counts as a switch, so only a caller inside the process reaches this mode.
+TEST_F(RemoveIntegrationTest, MsiModeRunTakesIntegrationButNoFileAndWritesNoBatch) {
+  MachineStateLock lock;
+  IntegrationOptions options = {};
+  options.associate[kObxRow] = true;
+  wchar_t group[kPathSize] = {};
+  ASSERT_TRUE(ApplyIntegration(options, group, kPathSize));
+  WriteUninstallRecord((temp_ / L"uninstall.exe").c_str());
+  // RunUninstall works on the folder of the running program: this test's build folder.
+  std::wstring probe = BuildFolderFile(UniqueName(L"msiprobe").c_str());
+  std::wstring list = BuildFolderFile(L"Uninstall.lst");
+  WriteFileBytes(probe, "x");
+  WriteFileBytes(list, Ascii(probe.substr(probe.rfind(L'\\') + 1)) + "\r\n");
+  wchar_t batch[kPathSize];
+  GetTempPathW(kPathSize, batch);
+  wcscat(batch, L"Uninstall_Obx.Bat");
+  DeleteFileW(batch);
+  wchar_t current[kPathSize];
+  GetCurrentDirectoryW(kPathSize, current);
+  runState.silent = true;
+  runState.msiMode = true;
+
+  RunUninstall();
+  SetCurrentDirectoryW(current);
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey));
+  EXPECT_TRUE(Exists(probe));
+  EXPECT_TRUE(Exists(list));
+  EXPECT_FALSE(Exists(batch));
+  DeleteFileW(probe.c_str());
+  DeleteFileW(list.c_str());
 }

@@ -1,0 +1,361 @@
+// Uninstalling for real: a sandbox installation folder with the sample files, setup integration
+// applied in the prefix's real registry, then the real uninstall.exe started the way the
+// installed-programs panel starts it, its message boxes answered by UI automation, and Wine's own
+// cmd.exe and uninstaller seen doing their part.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "filesystem/owners.h"
+#include "machine.h"
+#include "testenv.h"
+#include "uiauto.h"
+
+namespace {
+
+constexpr DWORD kExitTimeoutMs = 30000;
+constexpr DWORD kBatchTimeoutMs = 20000;
+constexpr wchar_t kRecordKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver";
+constexpr wchar_t kAppPathsKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
+constexpr const wchar_t* kSampleFiles[] = {L"uninstall.exe", L"Ombrix.exe", L"obxext.dll",
+                                           L"obxext64.dll", L"Ombrix.chm", L"Obx.txt"};
+// Folders before their files, as the installer writes it; the templates that setup may add.
+constexpr char kListTemplate[] =
+    "Docs\r\nDocs\\Guide\r\nDocs\\Guide\\start.txt\r\nDocs\\readme.txt\r\n"
+    "uninstall.exe\r\nOmbrix.exe\r\nobxext.dll\r\nobxext64.dll\r\nOmbrix.chm\r\nObx.txt\r\n"
+    "obxnew.dat\r\nzipnew.dat\r\nOmbrix.ini\r\nUninstall.lst\r\n";
+
+std::wstring ResourceText(unsigned id) {
+  wchar_t text[1024] = {};
+  LoadStringW(GetModuleHandleW(nullptr), id, text, 1024);
+  return text;
+}
+
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool KeyExists(HKEY root, const wchar_t* subkey) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+std::wstring ReadString(HKEY root, const wchar_t* subkey, const wchar_t* name) {
+  wchar_t text[2048] = {};
+  DWORD bytes = sizeof text - sizeof(wchar_t);
+  RegGetValueW(root, subkey, name, RRF_RT_REG_SZ, nullptr, text, &bytes);
+  return text;
+}
+
+// Setup puts it on the user's desktop when one is there already, else on the common one.
+bool DesktopShortcutExists() {
+  for (int folder : {CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY}) {
+    wchar_t desktop[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, folder, nullptr, 0, desktop);
+    if (Exists(std::wstring(desktop) + L"\\Ombrix.lnk")) return true;
+  }
+  return false;
+}
+
+std::wstring BatchFile() {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  return std::wstring(temp) + L"Uninstall_Obx.Bat";
+}
+
+bool WaitUntilGone(const std::wstring& path, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (Exists(path)) {
+    if (GetTickCount() - start >= timeoutMs) return false;
+    Sleep(100);
+  }
+  return true;
+}
+
+// What Wine's own uninstaller lists, one "key|||name" line per installed program.
+std::string InstalledProgramsList() {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE read = nullptr, write = nullptr;
+  if (!CreatePipe(&read, &write, &inherit, 0)) return {};
+  ScopedHandle reader(read), writer(write);
+  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = write;
+  startup.hStdError = write;
+  wchar_t command[] = L"uninstaller.exe --list";
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(nullptr, command, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                      nullptr, &startup, &info))
+    return {};
+  ScopedHandle process(info.hProcess), thread(info.hThread);
+  writer.reset();
+  std::string output;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got > 0) output.append(buffer, got);
+  WaitForSingleObject(info.hProcess, 10000);
+  return output;
+}
+
+struct DialogSearch {
+  std::wstring caption;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindCaptionedDialog(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<DialogSearch*>(param);
+  if (IsWindowVisible(window) && ReadClassName(window) == L"#32770" &&
+      ReadWindowText(window) == search->caption) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// A visible dialog with this caption in any process (the batch file starts its own).
+HWND WaitForAnyDialog(const std::wstring& caption, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    DialogSearch search{caption};
+    EnumWindows(FindCaptionedDialog, reinterpret_cast<LPARAM>(&search));
+    if (search.found || GetTickCount() - start >= timeoutMs) return search.found;
+    Sleep(50);
+  }
+}
+
+class UninstallE2E : public ::testing::Test {
+ protected:
+  void SetUp() override { environment_.remove = {L"sfxcmd", L"sfxname"}; }
+  void TearDown() override {
+    // A batch file still at work would meet the next test's installation.
+    WaitUntilGone(BatchFile(), kBatchTimeoutMs);
+  }
+
+  // The sample installation in a folder of this name, with a list of everything in it.
+  void Install(const std::wstring& name = L"Ombrix", const char* list = kListTemplate) {
+    folder_ = root_ / name;
+    program_ = folder_ + L"\\uninstall.exe";
+    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+    for (const wchar_t* file : kSampleFiles)
+      ASSERT_TRUE(CopyFileW(BuildFolderFile(file).c_str(), At(file).c_str(), FALSE)) << file;
+    ASSERT_TRUE(CreateDirectoryW(At(L"Docs").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(At(L"Docs\\Guide").c_str(), nullptr));
+    WriteFileBytes(At(L"Docs\\readme.txt"), "readme");
+    WriteFileBytes(At(L"Docs\\Guide\\start.txt"), "start");
+    if (list) WriteFileBytes(At(L"Uninstall.lst"), list);
+  }
+
+  // What a confirmed setup dialog does, run from the installation folder.
+  void RunSetup() {
+    std::wstring helper = At(L"obxsetup.exe");
+    ASSERT_TRUE(CopyFileW(BuildFolderFile(L"obxsetup.exe").c_str(), helper.c_str(), FALSE));
+    TestProcess setup;
+    ASSERT_TRUE(setup.Start(helper, L"", environment_, folder_));
+    ASSERT_TRUE(setup.WaitForExit(kExitTimeoutMs));
+    EXPECT_EQ(setup.exitCode(), 0u);
+    DeleteFileW(helper.c_str());
+    ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
+    ASSERT_EQ(ReadString(HKEY_CLASSES_ROOT, L".zip", nullptr), L"Ombrix.ZIP");
+    ASSERT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Ombrix"));
+    ASSERT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey));
+    ASSERT_TRUE(DesktopShortcutExists());
+    ASSERT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRecordKey, L"UninstallString"),
+              L"\"" + program_ + L"\"");
+  }
+
+  // Starts the program as the panel does: the record's command line, no arguments.
+  void StartUninstall(const std::wstring& arguments = L"") {
+    ASSERT_TRUE(uninstaller_.Start(program_, arguments, environment_, root_.path()))
+        << "error " << uninstaller_.lastError();
+  }
+
+  // Waits for the program's next message box, checks its caption and text, and answers it.
+  void Answer(unsigned textId, int button, const std::wstring& text = {}) {
+    HWND box = uninstaller_.WaitForDialog(kExitTimeoutMs);
+    ASSERT_NE(box, nullptr) << "no message box for message " << textId;
+    EXPECT_EQ(ReadWindowText(box), ResourceText(5106));
+    EXPECT_EQ(ReadControlText(box, kMessageBoxTextId), text.empty() ? ResourceText(textId) : text);
+    ASSERT_TRUE(PressButton(box, button));
+  }
+
+  void ExpectEndsWithSuccess() {
+    ASSERT_TRUE(uninstaller_.WaitForExit(kExitTimeoutMs));
+    EXPECT_EQ(uninstaller_.exitCode(), 0u);
+  }
+
+  void ExpectIntegrationGone() {
+    for (const wchar_t* key : {L"Ombrix", L"Ombrix.ZIP", L"Ombrix.REV", L".rev"})
+      EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
+    EXPECT_NE(ReadString(HKEY_CLASSES_ROOT, L".zip", nullptr), L"Ombrix.ZIP");
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Ombrix"));
+    EXPECT_FALSE(DesktopShortcutExists());
+  }
+
+  std::wstring At(const std::wstring& relative) const { return folder_ + L"\\" + relative; }
+
+  MachineStateLock lock_;  // first in, last out
+  TempFolder root_;
+  std::wstring folder_;
+  std::wstring program_;
+  EnvironmentChanges environment_;
+  TestProcess uninstaller_;
+};
+
+}  // namespace
+
+TEST_F(UninstallE2E, ConfirmationAnsweredNoChangesNothing) {
+  Install();
+  RunSetup();
+  StartUninstall();
+  Answer(5109, IDNO);
+  ExpectEndsWithSuccess();
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Ombrix"));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+  EXPECT_TRUE(DesktopShortcutExists());
+  for (const wchar_t* file : kSampleFiles) EXPECT_TRUE(Exists(At(file))) << file;
+  EXPECT_TRUE(Exists(At(L"Uninstall.lst")));
+  EXPECT_FALSE(Exists(BatchFile()));
+}
+
+TEST_F(UninstallE2E, MissingListIsReportedAlsoWhenSilentAndNothingChanges) {
+  Install(L"Ombrix", nullptr);
+  RunSetup();
+  std::wstring error = ResourceText(5110);
+  error.replace(error.find(L"%s"), 2, L"Uninstall.lst");
+
+  StartUninstall();
+  Answer(5109, IDYES);
+  Answer(5110, IDOK, error);
+  ExpectEndsWithSuccess();
+
+  StartUninstall(L"/S");
+  Answer(5110, IDOK, error);
+  ExpectEndsWithSuccess();
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+  for (const wchar_t* file : kSampleFiles) EXPECT_TRUE(Exists(At(file))) << file;
+}
+
+TEST_F(UninstallE2E, ConfirmedUninstallTakesEverythingAndTheBatchRemovesFileAndFolder) {
+  Install();
+  RunSetup();
+  EXPECT_NE(InstalledProgramsList().find("|||Ombrix 6.22"), std::string::npos);
+
+  StartUninstall();
+  Answer(5109, IDYES);
+  ExpectEndsWithSuccess();
+  ExpectIntegrationGone();
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey));
+  for (const wchar_t* file : {L"Ombrix.exe", L"obxext.dll", L"Obx.txt", L"Uninstall.lst"})
+    EXPECT_FALSE(Exists(At(file))) << file;
+  EXPECT_FALSE(Exists(At(L"Docs")));
+  EXPECT_FALSE(IsPendingDeletion(folder_));
+
+  // The rest is cmd.exe's: the program file, the folder and the batch file itself.
+  EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
+  EXPECT_FALSE(Exists(program_));
+  EXPECT_TRUE(WaitUntilGone(BatchFile(), kBatchTimeoutMs));
+  EXPECT_EQ(InstalledProgramsList().find("|||Ombrix 6.22"), std::string::npos);
+}
+
+TEST_F(UninstallE2E, FileInUseIsRenamedScheduledAndTheRestartNoteShown) {
+  std::string list = std::string(kListTemplate) + "holder.exe\r\n";
+  Install(L"Ombrix", list.c_str());
+  ASSERT_TRUE(CopyFileW(BuildFolderFile(L"obxidle.exe").c_str(), At(L"holder.exe").c_str(), FALSE));
+  TestProcess holder;
+  ASSERT_TRUE(holder.Start(At(L"holder.exe"), L"", environment_, folder_));
+  Sleep(300);
+
+  StartUninstall();
+  Answer(5109, IDYES);
+  Answer(5116, IDOK);
+  ExpectEndsWithSuccess();
+  EXPECT_FALSE(Exists(At(L"holder.exe")));
+  EXPECT_TRUE(Exists(At(L"holder.exe.0.tmp")));
+  EXPECT_TRUE(IsPendingDeletion(At(L"holder.exe.0.tmp")));
+  EXPECT_TRUE(IsPendingDeletion(folder_));
+  EXPECT_TRUE(WaitUntilGone(program_, kBatchTimeoutMs));
+  EXPECT_TRUE(Exists(folder_));  // it still holds the renamed file until the restart
+}
+
+TEST_F(UninstallE2E, SilentAsksNothingSchedulesNoFolderAndStartsNoWarning) {
+  std::string list = std::string(kListTemplate) + "holder.exe\r\n";
+  Install(L"Ombrix", list.c_str());
+  ASSERT_TRUE(CopyFileW(BuildFolderFile(L"obxidle.exe").c_str(), At(L"holder.exe").c_str(), FALSE));
+  TestProcess holder;
+  ASSERT_TRUE(holder.Start(At(L"holder.exe"), L"", environment_, folder_));
+  Sleep(300);
+
+  StartUninstall(L"/S");
+  // Held without share-delete, the program file outlives the batch file's five tries.
+  ScopedHandle pin;
+  DWORD start = GetTickCount();
+  while (!pin && GetTickCount() - start < 5000) {
+    pin.reset(CreateFileW(program_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          0, nullptr));
+    if (!pin) Sleep(20);
+  }
+  ASSERT_TRUE(pin);
+  EXPECT_EQ(uninstaller_.WaitForDialog(3000), nullptr);
+  ExpectEndsWithSuccess();
+  EXPECT_TRUE(IsPendingDeletion(At(L"holder.exe.0.tmp")));
+  EXPECT_FALSE(IsPendingDeletion(folder_));
+  EXPECT_TRUE(WaitUntilGone(BatchFile(), kBatchTimeoutMs));
+  EXPECT_EQ(WaitForAnyDialog(ResourceText(5106), 1000), nullptr);
+  EXPECT_TRUE(Exists(program_));
+}
+
+TEST_F(UninstallE2E, ProgramFileTheBatchCannotDeleteIsReportedByAWarning) {
+  Install();
+  StartUninstall();
+  Answer(5109, IDYES);
+  ScopedHandle pin;
+  DWORD start = GetTickCount();
+  while (!pin && GetTickCount() - start < 5000) {
+    pin.reset(CreateFileW(program_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          0, nullptr));
+    if (!pin) Sleep(20);
+  }
+  ASSERT_TRUE(pin);
+  ExpectEndsWithSuccess();
+  // Started by the batch file with "/warning", after its five tries.
+  HWND warning = WaitForAnyDialog(ResourceText(5106), kBatchTimeoutMs);
+  ASSERT_NE(warning, nullptr);
+  std::wstring text = ReadControlText(warning, kMessageBoxTextId);
+  EXPECT_EQ(text.find(ResourceText(5107)), 0u);
+  EXPECT_NE(text.find(program_), std::wstring::npos);
+  pin.reset();
+  PressButton(warning, IDOK);
+  EXPECT_TRUE(WaitUntilGone(BatchFile(), kBatchTimeoutMs));
+}
+
+TEST_F(UninstallE2E, FolderNameWithSymbolsAndForeignLettersIsRemovedByTheBatch) {
+  Install(L"Ombrix 100% & Co ^ Caf\u00e9 \u0416\u0443\u043a");
+  StartUninstall(L"/S");
+  ExpectEndsWithSuccess();
+  EXPECT_FALSE(Exists(At(L"Docs")));
+  EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
+  EXPECT_TRUE(WaitUntilGone(BatchFile(), kBatchTimeoutMs));
+  // The batch named nothing else: the sandbox itself is still there.
+  EXPECT_TRUE(Exists(root_.path()));
+}
+
+TEST_F(UninstallE2E, IniFileOfAPortableInstallationDoesNotComeBack) {
+  Install();
+  WriteFileBytes(At(L"Ombrix.ini"), "HKCU\\Setup\\Links\\Desktop=1\r\n");
+  StartUninstall(L"/S");
+  ExpectEndsWithSuccess();
+  EXPECT_FALSE(Exists(At(L"Ombrix.ini")));
+  EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
+}
