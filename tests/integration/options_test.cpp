@@ -34,34 +34,19 @@ std::vector<unsigned> AllOptionControls() {
 
 }  // namespace
 
-TEST(LoadIntegrationOptions, NoSettingsGivesDefaultsOnWindows10) {
-  IntegrationEnv env(kWindows10);
-  IntegrationOptions options = {};
-  LoadIntegrationOptions(options);
-
-  for (unsigned row = 0; row < kArchiveTypeCount; row++)
-    EXPECT_EQ(options.associate[row], row != kJarRow) << "row " << row;
-  EXPECT_FALSE(options.linkDesktop);
-  EXPECT_FALSE(options.linkStartMenu);
-  EXPECT_TRUE(options.linkPrograms);
-  EXPECT_TRUE(options.shellExt);
-  EXPECT_FALSE(options.cascadedMenu);
-  EXPECT_TRUE(options.menuIcons);
-  EXPECT_FALSE(options.legacyMenu);
-}
-
-TEST(LoadIntegrationOptions, CascadedMenuDefaultsOnOnlyOnWindows11) {
-  for (const PlatformOverride* platform : {&kWindows7, &kWindows10HighBuild, &kWindows10x64}) {
+TEST(LoadIntegrationOptions, NoSettingsGivesTheDefaultsWithCascadingOnlyOnWindows11) {
+  const PlatformOverride* platforms[] = {&kWindows7, &kWindows10, &kWindows10HighBuild,
+                                         &kWindows10x64, &kWindows11ByBuild, &kWindows11};
+  for (const PlatformOverride* platform : platforms) {
     IntegrationEnv env(*platform);
     IntegrationOptions options = {};
     LoadIntegrationOptions(options);
-    EXPECT_FALSE(options.cascadedMenu) << "major " << platform->major;
-  }
-  for (const PlatformOverride* platform : {&kWindows11, &kWindows11ByBuild}) {
-    IntegrationEnv env(*platform);
-    IntegrationOptions options = {};
-    LoadIntegrationOptions(options);
-    EXPECT_TRUE(options.cascadedMenu) << "major " << platform->major;
+    for (unsigned row = 0; row < kArchiveTypeCount; row++)
+      EXPECT_EQ(options.associate[row], row != kJarRow) << "row " << row;
+    EXPECT_FALSE(options.linkDesktop || options.linkStartMenu || options.legacyMenu);
+    EXPECT_TRUE(options.linkPrograms && options.shellExt && options.menuIcons);
+    bool windows11 = platform == &kWindows11ByBuild || platform == &kWindows11;
+    EXPECT_EQ(options.cascadedMenu, windows11) << "build " << platform->build;
   }
 }
 
@@ -87,66 +72,43 @@ TEST(LoadIntegrationOptions, Windows11IgnoresStoredFlatMenuUnlessNewContextMenuI
   }
 }
 
-TEST(LoadIntegrationOptions, JarIsOnOnlyWhileTheProductOwnsIt) {
+TEST(LoadIntegrationOptions, JarNeedsTheProductAsOwnerAndIsoGoesOffUnderAnotherOwner) {
   IntegrationEnv env;
-  IntegrationOptions options = {};
-  LoadIntegrationOptions(options);
-  EXPECT_FALSE(options.associate[kJarRow]);  // nobody owns it
-
-  SetClassType(L".jar", L"jarfile");
-  LoadIntegrationOptions(options);
-  EXPECT_FALSE(options.associate[kJarRow]);
-
-  SetClassType(L".jar", L"ombrix");  // owned, in any letter case
-  LoadIntegrationOptions(options);
-  EXPECT_TRUE(options.associate[kJarRow]);
-
-  SetSettingDword(L"Setup\\.jar", L"Set", 0);
-  LoadIntegrationOptions(options);
-  EXPECT_FALSE(options.associate[kJarRow]);
+  struct Case {
+    const wchar_t* owner;  // null: no key
+    DWORD stored;
+    bool jar;
+    bool iso;
+  };
+  const Case cases[] = {
+      {nullptr, 1, false, true},  {L"", 0, false, false},         {L"Windows.IsoFile", 1, false, false},
+      {L"ombrix", 1, true, true}, {L"Ombrix.ZIP", 0, false, false},
+  };
+  for (const Case& c : cases) {
+    if (c.owner) {
+      SetClassType(L".jar", c.owner);
+      SetClassType(L".iso", c.owner);
+    }
+    SetSettingDword(L"Setup\\.jar", L"Set", c.stored);
+    SetSettingDword(L"Setup\\.iso", L"Set", c.stored);
+    IntegrationOptions options = {};
+    LoadIntegrationOptions(options);
+    EXPECT_EQ(options.associate[kJarRow], c.jar) << (c.owner ? c.owner : L"none");
+    EXPECT_EQ(options.associate[kIsoRow], c.iso) << (c.owner ? c.owner : L"none");
+    EXPECT_TRUE(options.associate[kObxRow]);
+  }
 }
 
-TEST(LoadIntegrationOptions, IsoGoesOffWhenAnotherProgramClaimsIt) {
-  IntegrationEnv env;
-  IntegrationOptions options = {};
-  LoadIntegrationOptions(options);
-  EXPECT_TRUE(options.associate[kIsoRow]);
-
-  SetClassType(L".iso", L"Windows.IsoFile");
-  LoadIntegrationOptions(options);
-  EXPECT_FALSE(options.associate[kIsoRow]);
-  EXPECT_TRUE(options.associate[kObxRow]);  // the other rows are not affected
-
-  SetClassType(L".iso", L"Ombrix");
-  LoadIntegrationOptions(options);
-  EXPECT_TRUE(options.associate[kIsoRow]);
-
-  SetClassType(L".iso", L"");
-  SetSettingDword(L"Setup\\.iso", L"Set", 0);
-  LoadIntegrationOptions(options);
-  EXPECT_FALSE(options.associate[kIsoRow]);
-}
-
-TEST(LoadIntegrationOptions, StoredValuesAreReadFromEachRowsPrimaryKey) {
+TEST(LoadIntegrationOptions, RowsAreReadFromTheirPrimaryExtensionsKey) {
   IntegrationEnv env;
   SetSettingDword(L"Setup\\.lz", L"Set", 0);
-  SetSettingDword(L"Setup\\.tlz", L"Set", 1);  // not the primary alias: ignored
-  SetSettingDword(L"Setup\\.bz2", L"Set", 0);
-  SetSettingDword(L"Setup\\.001", L"Set", 7);  // any non-zero value is on
-  SetSettingDword(L"Setup\\Links", L"Desktop", 1);
-  SetSettingDword(L"Setup\\Links", L"Programs", 0);
-  SetSettingDword(L"Setup", L"ShellExt", 0);
-  SetSettingDword(L"Setup", L"LegacyMenu", 1);
+  SetSettingDword(L"Setup\\.tbz2", L"Set", 0);  // not a primary alias: ignored
+  SetSettingDword(L"Setup\\.001", L"Set", 7);   // any non-zero value is on
   IntegrationOptions options = {};
   LoadIntegrationOptions(options);
   EXPECT_FALSE(options.associate[4]);
-  EXPECT_FALSE(options.associate[10]);
+  EXPECT_TRUE(options.associate[10]);
   EXPECT_TRUE(options.associate[17]);
-  EXPECT_TRUE(options.associate[5]);
-  EXPECT_TRUE(options.linkDesktop);
-  EXPECT_FALSE(options.linkPrograms);
-  EXPECT_FALSE(options.shellExt);
-  EXPECT_TRUE(options.legacyMenu);
 }
 
 TEST(SaveIntegrationOptions, WritesExactlyTheTwentyFiveValues) {
@@ -168,18 +130,12 @@ TEST(SaveIntegrationOptions, WritesExactlyTheTwentyFiveValues) {
   }
   EXPECT_EQ(count, 25u);
   EXPECT_EQ(saved.size(), 1u + 18u + 1u);  // "Setup", the rows, "Links"
-  EXPECT_EQ(Setting(L"Setup\\.obx", L"Set"), 1u);
-  EXPECT_EQ(Setting(L"Setup\\.zip", L"Set"), 0u);
   EXPECT_EQ(Setting(L"Setup\\.lz", L"Set"), 1u);
-  EXPECT_EQ(Setting(L"Setup\\.001", L"Set"), 1u);
-  EXPECT_EQ(Setting(L"Setup\\Links", L"Desktop"), 0u);
+  EXPECT_EQ(Setting(L"Setup\\.zip", L"Set"), 0u);
   EXPECT_EQ(Setting(L"Setup\\Links", L"StartMenu"), 1u);
   EXPECT_EQ(Setting(L"Setup\\Links", L"Programs"), 0u);
-  EXPECT_EQ(Setting(L"Setup", L"ShellExt"), 1u);
-  EXPECT_EQ(Setting(L"Setup", L"CascadedMenu"), 0u);
-  EXPECT_EQ(Setting(L"Setup", L"MenuIcons"), 0u);
   EXPECT_EQ(Setting(L"Setup", L"LegacyMenu"), 1u);
-  EXPECT_EQ(Setting(L"Setup", L"NewContextMenu"), 0xDEADu);
+  EXPECT_EQ(Setting(L"Setup", L"MenuIcons"), 0u);
 }
 
 TEST(SaveIntegrationOptions, LoadThenSaveKeepsWhatWasReadExceptTheOverrides) {
@@ -286,28 +242,34 @@ TEST(ApplyInitString, LoneLastLetterEndsThePresetAfterTheRest) {
   EXPECT_EQ(memcmp(&untouched, &zero, sizeof zero), 0);
 }
 
-TEST(ShowOptionsInDialog, ChecksEachRowsOwnControl) {
+TEST(ShowOptionsInDialog, EachFieldHasItsOwnCheckBoxBothWays) {
   IntegrationEnv env;
   CheckBoxDialog dialog(AllOptionControls());
   ASSERT_TRUE(dialog.get());
-  // Rows whose controls are out of id order.
-  IntegrationOptions options = {};
-  options.associate[4] = true;   // ".lz" -> 5115
-  options.associate[13] = true;  // ".z" -> 5114
-  options.linkStartMenu = true;
-  options.menuIcons = true;
-  ShowOptionsInDialog(dialog.get(), options);
+  // Rows 4, 13 and 14 have control ids out of row order.
+  IntegrationOptions shown = {};
+  shown.associate[2] = shown.associate[4] = shown.associate[13] = true;
+  shown.linkStartMenu = shown.menuIcons = shown.legacyMenu = true;
+  ShowOptionsInDialog(dialog.get(), shown);
   for (unsigned id = 5101; id <= 5125; id++) {
-    bool expected = id == 5115 || id == 5114 || id == IDC_LINKSTARTMENU || id == IDC_SHELLICONS;
+    bool expected = id == 5103 || id == 5115 || id == 5114 || id == IDC_LINKSTARTMENU ||
+                    id == IDC_SHELLICONS || id == IDC_SHELLLEGACYMENU;
     EXPECT_EQ(dialog.Checked(id), expected) << id;
   }
 
-  IntegrationOptions all = {};
-  for (bool& flag : all.associate) flag = true;
-  all.linkDesktop = all.linkStartMenu = all.linkPrograms = all.shellExt = true;
-  all.cascadedMenu = all.menuIcons = all.legacyMenu = true;
-  ShowOptionsInDialog(dialog.get(), all);
-  for (unsigned id = 5101; id <= 5125; id++) EXPECT_TRUE(dialog.Checked(id)) << id;
+  IntegrationOptions read = {};
+  for (bool& flag : read.associate) flag = true;
+  read.linkDesktop = read.shellExt = read.cascadedMenu = true;
+  ReadOptionsFromDialog(dialog.get(), read);
+  EXPECT_EQ(memcmp(&read.associate, &shown.associate, kArchiveTypeCount), 0);
+  EXPECT_FALSE(read.linkDesktop || read.linkPrograms || read.shellExt || read.cascadedMenu);
+  EXPECT_TRUE(read.linkStartMenu && read.menuIcons && read.legacyMenu);
+
+  dialog.SetChecked(5115, false);  // ".lz"
+  dialog.SetChecked(5113, true);   // ".xz"
+  ReadOptionsFromDialog(dialog.get(), read);
+  EXPECT_FALSE(read.associate[4]);
+  EXPECT_TRUE(read.associate[14]);
 }
 
 TEST(ShowOptionsInDialog, EnablingFollowsTheRecordAndWindows11) {
@@ -334,35 +296,6 @@ TEST(ShowOptionsInDialog, EnablingFollowsTheRecordAndWindows11) {
     EXPECT_EQ(dialog.Enabled(IDC_SHELLLEGACYMENU), c.legacyEnabled);
     EXPECT_TRUE(dialog.Enabled(IDC_LINKDESKTOP));
   }
-}
-
-TEST(ReadOptionsFromDialog, ReadsBackWhatWasShown) {
-  IntegrationEnv env;
-  CheckBoxDialog dialog(AllOptionControls());
-  IntegrationOptions shown = {};
-  shown.associate[2] = shown.associate[4] = shown.associate[14] = shown.associate[17] = true;
-  shown.linkPrograms = shown.cascadedMenu = shown.legacyMenu = true;
-  ShowOptionsInDialog(dialog.get(), shown);
-
-  IntegrationOptions read = {};
-  for (bool& flag : read.associate) flag = true;
-  read.linkDesktop = read.shellExt = read.menuIcons = true;
-  ReadOptionsFromDialog(dialog.get(), read);
-  for (unsigned row = 0; row < kArchiveTypeCount; row++)
-    EXPECT_EQ(read.associate[row], shown.associate[row]) << row;
-  EXPECT_FALSE(read.linkDesktop);
-  EXPECT_FALSE(read.linkStartMenu);
-  EXPECT_TRUE(read.linkPrograms);
-  EXPECT_FALSE(read.shellExt);
-  EXPECT_TRUE(read.cascadedMenu);
-  EXPECT_FALSE(read.menuIcons);
-  EXPECT_TRUE(read.legacyMenu);
-
-  dialog.SetChecked(5115, false);  // ".lz"
-  dialog.SetChecked(5113, true);   // ".xz"
-  ReadOptionsFromDialog(dialog.get(), read);
-  EXPECT_FALSE(read.associate[4]);
-  EXPECT_TRUE(read.associate[14]);
 }
 
 TEST(ToggleAllAssociations, ChecksAllWhenAnyIsClearOtherwiseClearsAll) {
