@@ -1,0 +1,96 @@
+// The real uninstall.exe with language material beside it: the removal warning's texts come from
+// the language file first, then the language DLL, then the program's own string table.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "langtest.h"
+#include "testenv.h"
+#include "uiauto.h"
+
+namespace {
+
+constexpr DWORD kTimeoutMs = 30000;
+
+std::wstring OwnText(unsigned id) {
+  wchar_t text[1024] = {};
+  LoadStringW(GetModuleHandleW(nullptr), id, text, 1024);
+  return text;
+}
+
+std::wstring Fill(std::wstring format, const std::wstring& path) {
+  size_t slot = format.find(L"%s");
+  if (slot != std::wstring::npos) format.replace(slot, 2, path);
+  return format;
+}
+
+class LanguageE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(CopyFileW(BuildFolderFile(L"uninstall.exe").c_str(), program_.c_str(), FALSE));
+    environment_.remove = {L"sfxcmd", L"sfxname"};
+  }
+  void AddSampleDll() {
+    ASSERT_TRUE(CopyFileW(SampleLanguagePath(L"obxlng.dll").c_str(),
+                          (install_ / L"obxlng.dll").c_str(), FALSE));
+  }
+  // Shows the removal warning and reads it; answers it so that the program ends with 0.
+  void ReadWarning(std::wstring& caption, std::wstring& text) {
+    ASSERT_TRUE(process_.Start(program_, L"/warning", environment_, install_.path()));
+    HWND box = process_.WaitForDialog(kTimeoutMs);
+    ASSERT_NE(box, nullptr);
+    caption = ReadWindowText(box);
+    text = ReadControlText(box, kMessageBoxTextId);
+    ASSERT_TRUE(PressButton(box, IDOK));
+    ASSERT_TRUE(process_.WaitForExit(kTimeoutMs));
+    EXPECT_EQ(process_.exitCode(), 0u);
+  }
+
+  TempFolder install_;
+  std::wstring program_ = install_ / L"uninstall.exe";
+  EnvironmentChanges environment_;
+  TestProcess process_;
+};
+
+TEST_F(LanguageE2E, WarningTakesEachTextFromTheFirstPlaceThatHasIt) {
+  AddSampleDll();
+  WriteFileBytes(install_ / L"uninstall.lng",
+                 Utf16Bytes(L"Test language\r\n" OBX_MARKER_LINE
+                            L"IDS_UNINSTALLCOMPLETED \"File: removed.\"\r\n"
+                            L"IDS_UNINSTALLSHOULDDELETE \"File: delete %s yourself.\"\r\n",
+                            true));
+  std::wstring caption, text;
+  ReadWarning(caption, text);
+  EXPECT_EQ(text, L"File: removed.\nFile: delete " + program_ + L" yourself.");
+  // Not in the file: the sample DLL's German caption.
+  EXPECT_EQ(caption, L"Ombrix deinstallieren");
+}
+
+TEST_F(LanguageE2E, WarningFromTheLanguageDllAlone) {
+  AddSampleDll();
+  std::wstring caption, text;
+  ReadWarning(caption, text);
+  EXPECT_EQ(caption, L"Ombrix deinstallieren");
+  EXPECT_EQ(text, L"Ombrix wurde deinstalliert.\nEinige Dateien konnten nicht entfernt werden. "
+                  L"Bitte l\x00F6schen Sie " + program_ + L" manuell.");
+}
+
+TEST_F(LanguageE2E, WarningFromTheProgramWithoutLanguageMaterial) {
+  std::wstring caption, text;
+  ReadWarning(caption, text);
+  EXPECT_EQ(caption, OwnText(5106));
+  EXPECT_EQ(text, OwnText(5107) + L"\n" + Fill(OwnText(5108), program_));
+}
+
+TEST_F(LanguageE2E, HostileFormatInTheLanguageFileIsShownLiterally) {
+  WriteFileBytes(install_ / L"uninstall.lng",
+                 AnsiBytes(OBX_MARKER_LINE
+                           L"IDS_UNINSTALLCOMPLETED \"%n%n%n%x\"\r\n"
+                           L"IDS_UNINSTALLSHOULDDELETE \"%d %s %s %p %% %\"\r\n"));
+  std::wstring caption, text;
+  ReadWarning(caption, text);
+  EXPECT_EQ(text, L"%n%n%n%x\n%d " + program_ + L"  %p % %");
+}
+
+}  // namespace
