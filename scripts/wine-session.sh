@@ -41,7 +41,7 @@ done
 # away from the caller's pipes, which they would otherwise hold open.
 "$WINESERVER" -p
 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
-idle=$(find "${OBX_BUILD:-$root/build}/win64" -maxdepth 1 -name obxidle.exe 2>/dev/null | head -n 1)
-[ -n "$idle" ] && { "$WINE" "$idle" </dev/null >/dev/null 2>&1 & }
+idle="${OBX_BUILD:-$root/build}/win64/obxidle.exe"
+if [ -f "$idle" ]; then "$WINE" "$idle" </dev/null >/dev/null 2>&1 & fi
 
 "$@"
