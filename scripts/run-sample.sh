@@ -43,4 +43,19 @@ sfxcmd=/S sfxname='C:\ObxPackage\ombrix-setup.exe' \
 [ -f "$install_dir/ombrix.ini" ] &&
   echo "  The package's preset ombrix.ini was taken over into the installation folder."
 echo
-[ -f "$install_dir/uninstall.exe" ] && echo "The program file is still in place: no uninstallation ran."
+echo "Setup and uninstallation of the sample installation:"
+for f in Ombrix.exe obxext.dll obxext64.dll Ombrix.chm Obx.txt; do cp "$out/win64/$f" "$install_dir/"; done
+printf '%s\r\n' uninstall.exe Ombrix.exe obxext.dll obxext64.dll Ombrix.chm Obx.txt \
+  obxnew.dat zipnew.dat ombrix.ini Uninstall.lst >"$install_dir/Uninstall.lst"
+listed() { "$WINE" uninstaller --list </dev/null 2>/dev/null | tr -d '\r' | grep '|||Ombrix' || echo "(not listed)"; }
+run 'uninstall.exe /setup /S (silent setup)' /setup /S
+echo "  Wine's installed programs: $(listed)"
+cd /
+run 'uninstall.exe /S (silent uninstallation)' /S
+for _ in $(seq 1 50); do [ -d "$install_dir" ] || break; sleep 0.2; done
+echo "  Wine's installed programs: $(listed)"
+if [ -d "$install_dir" ]; then
+  echo "  The installation folder is still there, holding: $(ls "$install_dir" | tr '\n' ' ')"
+else
+  echo "  The installation folder is gone: cmd.exe ran the batch file that removed it."
+fi

@@ -171,10 +171,11 @@ void ScheduleForRestart(const wchar_t* path) {
 // True when the entry went in this pass.
 bool RemoveEntry(const wchar_t* path, const wchar_t* programName, bool& rebootNeeded) {
   unsigned attr = GetFileAttr(path);
+  // Gone already, as most entries are in every pass after the first: nothing to clear or delete.
+  if (attr == INVALID_FILE_ATTRIBUTES) return false;
   ClearAttributes(path);
   if (IsDir(attr)) return RemoveFolder(path);  // only once it is empty
   if (DelFile(path)) return true;
-  if (attr == INVALID_FILE_ATTRIBUTES) return false;
   // The running program goes through the batch file, the open list after the passes.
   const wchar_t* name = PointToName(path);
   if (CompareNoCase(name, programName) == 0 || CompareNoCase(name, kListFileName) == 0)
