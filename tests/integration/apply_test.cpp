@@ -1,0 +1,265 @@
+// Applying the integration on a scratch registry with scratch shell folders: everything written,
+// value for value; the shell opening archives through it; access denied; the theme icon.
+#include "integration/apply.h"
+
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <sddl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <map>
+#include <string>
+
+#include "expected_keys.h"
+#include "integration/associations.h"
+#include "integration/shellext.h"
+#include "integration/shortcuts.h"
+#include "integration/winver.h"
+#include "settings/registry.h"
+#include "shelltest.h"
+#include "testenv.h"
+#include "uiauto.h"
+
+namespace {
+
+using Listing = std::map<std::wstring, std::wstring>;
+
+constexpr PlatformOverride kWindows10x64 = {VER_PLATFORM_WIN32_NT, 10, 0, 19045, true, true};
+constexpr PlatformOverride kWindows7x86 = {VER_PLATFORM_WIN32_NT, 6, 1, 7601, false, false};
+
+// Every alias of the archive types, with the zip row's own.
+const wchar_t* const kAliases[] = {
+    L".obx", L".cab", L".arj", L".lz",  L".tlz", L".lzh",  L".lha", L".7z",   L".tar",
+    L".gz",  L".tgz", L".uue", L".xxe", L".uu",  L".bz2",  L".tbz2", L".bz",  L".tbz",
+    L".jar", L".iso", L".z",   L".taz", L".xz",  L".txz",  L".zipx", L".zst", L".tzst",
+    L".001"};
+constexpr wchar_t kZipAlias[] = L".zip";
+constexpr wchar_t kAppPaths[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths";
+
+// Where the shell notes folders it was asked for; written by Wine, not by this program.
+bool IsShellBookkeeping(const std::wstring& entry) {
+  for (const wchar_t* key : {L"\\Explorer\\Shell Folders|", L"\\Explorer\\User Shell Folders|",
+                             L"\\Windows NT\\CurrentVersion\\ProfileList|"})
+    if (entry.find(key) != std::wstring::npos) return true;
+  return false;
+}
+
+// Entries added or changed from before to after; removed ones appear as "(removed)".
+Listing Changes(const Listing& before, const Listing& after) {
+  Listing changes;
+  for (const auto& entry : after) {
+    auto old = before.find(entry.first);
+    if (old == before.end() || old->second != entry.second) changes[entry.first] = entry.second;
+  }
+  for (const auto& entry : before)
+    if (!after.count(entry.first)) changes[entry.first] = L"(removed)";
+  return changes;
+}
+
+class Apply : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    SetPlatformOverride(&kWindows10x64);
+    // Wine may note the folders on first use; that is the shell's doing, not ours.
+    wchar_t folder[2048];
+    for (int csidl : {CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_STARTMENU,
+                      CSIDL_COMMON_STARTMENU, CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS, CSIDL_APPDATA,
+                      CSIDL_PROFILE})
+      GetSpecialFolder(folder, 2048, csidl);
+  }
+  void TearDown() override {
+    RemoveRealView64Keys();
+    SetPlatformOverride(nullptr);
+    CoUninitialize();
+  }
+
+  Listing Snapshot() const {
+    Listing all;
+    for (auto root : {std::make_pair(HKEY_CLASSES_ROOT, L"HKCR\\"),
+                      std::make_pair(HKEY_LOCAL_MACHINE, L"HKLM\\"),
+                      std::make_pair(HKEY_CURRENT_USER, L"HKCU\\")})
+      for (const auto& entry : DumpRegistry(root.first, L""))
+        if (!IsShellBookkeeping(entry.first)) all[root.second + entry.first] = entry.second;
+    return all;
+  }
+
+  void Remove() {
+    IntegrationOptions none = {};
+    AssociateAll(none);
+    RegisterShellExtensions(true, none);
+    UpdateShortcuts(none, nullptr, 0, nullptr);
+  }
+
+  RealView64Lock view64_;
+  ScratchRegistry registry_;
+  ScratchShellFolders folders_;
+  IntegrationOptions options_ = {};
+};
+
+TEST_F(Apply, CleanRegistry_GetsExactlyTheEntriesOfEveryPart) {
+  for (unsigned i = 0; i < kArchiveTypeCount; i++) options_.associate[i] = true;
+  options_.shellExt = true;
+  options_.linkPrograms = true;
+  Listing before = Snapshot();
+  wchar_t group[2048] = {};
+  ASSERT_TRUE(ApplyIntegration(options_, group, 2048));
+  EXPECT_EQ(RegView, 0u);
+
+  std::wstring program = BuildFolderFile(L"Ombrix.exe");
+  std::wstring folder = BuildFolderFile(L"");
+  folder.pop_back();
+  std::wstring open = L"sz:\"" + program + L"\" \"%1\"";
+  Listing expected;
+  Listing shell;
+  AddModuleKeys(shell, kClassId32, L"Ombrix32", L"obxext.dll", true);
+  AddModuleKeys(shell, kClassId64, L"Ombrix", nullptr, true);
+  for (const auto& entry : shell) expected[L"HKCR\\" + entry.first] = entry.second;
+  for (const wchar_t* id : {kClassId32, kClassId64})
+    expected[std::wstring(L"HKLM\\") + kApprovedKey + L"|" + id] = L"sz:Ombrix shell extension";
+
+  auto associate = [&](const std::wstring& alias, const wchar_t* type) {
+    expected[L"HKCR\\" + alias + L"|@"] = std::wstring(L"sz:") + type;
+    expected[L"HKLM\\Software\\Ombrix\\Capabilities\\FileAssociations|" + alias] =
+        std::wstring(L"sz:") + type;
+    expected[L"HKCU\\Software\\Ombrix\\Setup\\" + alias + L"|Exist"] = L"dword:0";
+    expected[L"HKCU\\Software\\Ombrix\\Setup\\" + alias + L"|Type"] = L"sz:";
+    expected[L"HKCU\\Software\\Ombrix\\Setup\\" + alias + L"|ShellNew"] = L"sz:";
+  };
+  for (const wchar_t* alias : kAliases) associate(alias, L"Ombrix");
+  associate(kZipAlias, L"Ombrix.ZIP");
+  for (int n = 0; n < 30; n++) {
+    wchar_t volume[8];
+    swprintf(volume, 8, L".o%02d", n);
+    expected[std::wstring(L"HKCR\\") + volume + L"|@"] = L"sz:Ombrix";
+  }
+  expected[L"HKCR\\.obx\\ShellNew|FileName"] = L"sz:" + BuildFolderFile(L"obxnew.dat");
+  expected[L"HKCR\\.zip\\ShellNew|FileName"] = L"sz:" + BuildFolderFile(L"zipnew.dat");
+
+  expected[L"HKCR\\Ombrix|@"] = L"sz:Ombrix archive";
+  expected[L"HKCR\\Ombrix\\shell\\open\\command|@"] = open;
+  expected[L"HKCR\\Ombrix\\DefaultIcon|@"] = L"sz:" + program + L",0";
+  expected[L"HKCR\\Ombrix.ZIP|@"] = L"sz:ZIP archive";
+  expected[L"HKCR\\Ombrix.ZIP\\shell\\open\\command|@"] = open;
+  expected[L"HKCR\\Ombrix.ZIP\\DefaultIcon|@"] = L"sz:" + program + L",0";
+  expected[L"HKCR\\.rev|@"] = L"sz:Ombrix.REV";
+  expected[L"HKCR\\Ombrix.REV|@"] = L"sz:Ombrix recovery volume";
+  expected[L"HKCR\\Ombrix.REV\\shell\\open\\command|@"] = open;
+  expected[L"HKCR\\Ombrix.REV\\DefaultIcon|@"] = L"sz:" + program + L",1";
+
+  expected[L"HKLM\\Software\\RegisteredApplications|Ombrix"] = L"sz:Software\\Ombrix\\Capabilities";
+  expected[L"HKLM\\Software\\Ombrix\\Capabilities|ApplicationDescription"] = L"sz:Ombrix";
+  expected[L"HKLM\\Software\\Ombrix|exe32"] = L"sz:" + program;
+  expected[std::wstring(L"HKLM\\") + kAppPaths + L"\\Ombrix.exe|@"] = L"sz:" + program;
+  expected[std::wstring(L"HKLM\\") + kAppPaths + L"\\Ombrix.exe|Path"] = L"sz:" + folder;
+
+  Listing changes = Changes(before, Snapshot());
+  for (const auto& entry : expected) {
+    auto found = changes.find(entry.first);
+    if (found == changes.end())
+      ADD_FAILURE() << "missing " << testing::PrintToString(entry.first);
+    else
+      EXPECT_EQ(found->second, entry.second) << testing::PrintToString(entry.first);
+  }
+  for (const auto& entry : changes)
+    if (!expected.count(entry.first))
+      ADD_FAILURE() << "unexpected " << testing::PrintToString(entry.first) << " = "
+                    << testing::PrintToString(entry.second);
+  EXPECT_EQ(std::wstring(group), folders_.commonPrograms() + L"\\Ombrix");
+
+  // The 64-bit view gets the 64-bit module's class and a second App Paths entry.
+  EXPECT_EQ(DumpRegistry(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + kClassId64,
+                         KEY_WOW64_64KEY),
+            ClassKeys(L"obxext64.dll"));
+  Listing appPaths = {{L"|@", L"sz:" + program}, {L"|Path", L"sz:" + folder}};
+  EXPECT_EQ(DumpRegistry(HKEY_LOCAL_MACHINE, std::wstring(kAppPaths) + L"\\Ombrix.exe",
+                         KEY_WOW64_64KEY),
+            appPaths);
+}
+
+TEST_F(Apply, ShellOpensArchivesWithTheMainProgram_UntilRemoval) {
+  for (unsigned i = 0; i < kArchiveTypeCount; i++) options_.associate[i] = true;
+  options_.shellExt = true;
+  ASSERT_TRUE(ApplyIntegration(options_, nullptr, 0));
+
+  TempFolder files;
+  std::wstring folder = BuildFolderFile(L"");
+  for (const wchar_t* name : {L"sample.obx", L"sample.zip", L"sample.tgz"}) {
+    std::wstring file = files / name;
+    WriteFileBytes(file, "archive");
+    INT_PTR result = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(nullptr, L"open", file.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    EXPECT_GT(result, 32) << testing::PrintToString(std::wstring(name));
+    EXPECT_TRUE(WaitForStart(folder, L"\"" + file + L"\"", 15000))
+        << testing::PrintToString(std::wstring(name));
+  }
+
+  Remove();
+  for (const wchar_t* name : {L"again.obx", L"again.zip", L"again.tgz"}) {
+    std::wstring file = files / name;
+    WriteFileBytes(file, "archive");
+    INT_PTR result = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(nullptr, L"open", file.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    EXPECT_LE(result, 32) << testing::PrintToString(std::wstring(name));
+    EXPECT_FALSE(WaitForStart(folder, file, 2000)) << testing::PrintToString(std::wstring(name));
+  }
+}
+
+TEST_F(Apply, WithoutAdministratorRights_NothingIsWrittenAndTheCallFails) {
+  // App Paths readable but not writable, as for a standard user.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KR;;;WD)", SDDL_REVISION_1,
+                                                                  &descriptor, nullptr));
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+  HKEY key = nullptr;
+  LONG created = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAppPaths, 0, nullptr, 0, KEY_READ,
+                                 &attributes, &key, nullptr);
+  LocalFree(descriptor);
+  ASSERT_EQ(created, ERROR_SUCCESS);
+  RegCloseKey(key);
+  HKEY probe = nullptr;
+  LONG denied = RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kAppPaths) + L"\\x").c_str(), 0,
+                                nullptr, 0, KEY_WRITE, nullptr, &probe, nullptr);
+  if (denied == ERROR_SUCCESS) RegCloseKey(probe);
+  if (denied != ERROR_ACCESS_DENIED) GTEST_SKIP() << "registry access rights not enforced here";
+
+  for (unsigned i = 0; i < kArchiveTypeCount; i++) options_.associate[i] = true;
+  options_.shellExt = options_.linkDesktop = options_.linkStartMenu = options_.linkPrograms = true;
+  Listing before = Snapshot();
+  wchar_t group[2048] = L"untouched";
+  EXPECT_FALSE(ApplyIntegration(options_, group, 2048));
+  EXPECT_EQ(Changes(before, Snapshot()), Listing());
+  EXPECT_EQ(std::wstring(group), L"untouched");
+  EXPECT_TRUE(ListFiles(folders_.commonDesktop()).empty());
+  EXPECT_FALSE(PathExists(folders_.userPrograms() + L"\\Ombrix"));
+}
+
+TEST_F(Apply, AppPaths_OnThirtyTwoBitWindowsTheSameKeyIsWrittenTwice) {
+  SetPlatformOverride(&kWindows7x86);
+  ASSERT_TRUE(RegisterAppPaths());
+  EXPECT_EQ(RegView, 0u);
+  Listing paths = DumpRegistry(HKEY_LOCAL_MACHINE, kAppPaths);
+  std::wstring folder = BuildFolderFile(L"");
+  folder.pop_back();
+  Listing expected = {{L"Ombrix.exe|@", L"sz:" + BuildFolderFile(L"Ombrix.exe")},
+                      {L"Ombrix.exe|Path", L"sz:" + folder}};
+  EXPECT_EQ(paths, expected);
+}
+
+TEST_F(Apply, ThemeIcon_IsUsedOnlyWhenItsFileExists) {
+  options_.linkPrograms = true;
+  TempFolder theme;
+  std::wstring icon = theme / L"theme.ico";
+  std::wstring link = folders_.userPrograms() + L"\\Ombrix\\Ombrix.lnk";
+  ASSERT_EQ(SetSettingString(L"Interface\\Themes", L"ShellExtIcon", icon.c_str()), 0u);
+
+  ASSERT_TRUE(ApplyIntegration(options_, nullptr, 0));
+  EXPECT_EQ(ReadShortcut(link).iconPath, L"");
+
+  WriteFileBytes(icon, "icon");
+  ASSERT_TRUE(ApplyIntegration(options_, nullptr, 0));
+  EXPECT_EQ(ReadShortcut(link).iconPath, icon);
+}
+
+}  // namespace

@@ -1,0 +1,279 @@
+// Shortcuts, program groups and folder removal, with the shell folders redirected into a temp
+// folder; shortcuts are read back through the shell link object.
+#include "integration/shortcuts.h"
+
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include "integration/winver.h"
+#include "settings/store.h"
+#include "shelltest.h"
+#include "testenv.h"
+#include "uiauto.h"
+
+namespace {
+
+constexpr PlatformOverride kWindowsXp = {VER_PLATFORM_WIN32_NT, 5, 1, 2600, false, false};
+constexpr PlatformOverride kWindows7 = {VER_PLATFORM_WIN32_NT, 6, 1, 7601, false, true};
+constexpr PlatformOverride kWindows10 = {VER_PLATFORM_WIN32_NT, 10, 0, 19045, true, true};
+
+const std::wstring kDescription = L"Ombrix file archiver";
+const std::vector<std::wstring> kGroupWithoutWhatsNew = {
+    L"Ombrix Command-Line Manual.lnk", L"Ombrix Help.lnk", L"Ombrix.lnk"};
+
+class Shortcuts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    SetPlatformOverride(&kWindows10);
+    // The build folder is the program folder here; its what's-new file is absent.
+    ASSERT_FALSE(PathExists(BuildFolderFile(L"WhatsNew.txt")));
+  }
+  void TearDown() override {
+    SetPlatformOverride(nullptr);
+    CoUninitialize();
+  }
+
+  void Update(wchar_t* groupOut = nullptr, unsigned groupSize = 0,
+              const wchar_t* icon = nullptr) {
+    UpdateShortcuts(options_, groupOut, groupSize, icon);
+  }
+  void AllOn() { options_.linkDesktop = options_.linkStartMenu = options_.linkPrograms = true; }
+
+  ScratchRegistry registry_;
+  ScratchShellFolders folders_;
+  IntegrationOptions options_ = {};
+};
+
+void ExpectShortcut(const std::wstring& link, const std::wstring& target,
+                    const std::wstring& workingFolder) {
+  ShortcutInfo info = ReadShortcut(link);
+  ASSERT_TRUE(info.loaded) << link.c_str();
+  EXPECT_EQ(info.target, target);
+  EXPECT_EQ(info.description, kDescription);
+  EXPECT_EQ(info.workingFolder, workingFolder);
+  EXPECT_EQ(info.arguments, L"");
+}
+
+TEST_F(Shortcuts, ProgramGroups_HoldTheEntriesWhoseTargetsExistAndReportTheAllUsersGroup) {
+  options_.linkPrograms = true;
+  wchar_t group[2048] = {};
+  Update(group, 2048);
+
+  std::wstring userGroup = folders_.userPrograms() + L"\\Ombrix";
+  std::wstring commonGroup = folders_.commonPrograms() + L"\\Ombrix";
+  EXPECT_EQ(std::wstring(group), commonGroup);
+  for (const std::wstring& folder : {userGroup, commonGroup}) {
+    EXPECT_EQ(ListFiles(folder), kGroupWithoutWhatsNew);
+    ExpectShortcut(folder + L"\\Ombrix.lnk", BuildFolderFile(L"Ombrix.exe"),
+                   folders_.userDesktop());
+    ExpectShortcut(folder + L"\\Ombrix Help.lnk", BuildFolderFile(L"Ombrix.chm"),
+                   folders_.userDesktop());
+    ExpectShortcut(folder + L"\\Ombrix Command-Line Manual.lnk", BuildFolderFile(L"Obx.txt"),
+                   folders_.userDesktop());
+  }
+  // Only the programs were asked for.
+  EXPECT_TRUE(ListFiles(folders_.userDesktop()).empty());
+  EXPECT_TRUE(ListFiles(folders_.commonDesktop()).empty());
+  EXPECT_TRUE(ListFiles(folders_.commonStartMenu()).empty());
+}
+
+TEST_F(Shortcuts, ProgramGroupPath_IsCutToTheCallersBuffer) {
+  options_.linkPrograms = true;
+  wchar_t group[8];
+  wmemset(group, L'#', 8);
+  Update(group, 6);
+  EXPECT_EQ(std::wstring(group), (folders_.commonPrograms() + L"\\Ombrix").substr(0, 5));
+  EXPECT_EQ(group[6], L'#');
+}
+
+TEST_F(Shortcuts, StaleGroup_IsEmptiedOfFilesButKeepsItsSubfolders) {
+  std::wstring group = folders_.userPrograms() + L"\\Ombrix";
+  ASSERT_TRUE(CreateDirectoryW(group.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((group + L"\\Mine").c_str(), nullptr));
+  WriteFileBytes(group + L"\\Mine\\note.txt", "x");
+  WriteFileBytes(group + L"\\Old Help.lnk", "stale");
+  options_.linkPrograms = true;
+  Update();
+  EXPECT_EQ(ListFiles(group), kGroupWithoutWhatsNew);
+  EXPECT_EQ(ReadFileBytes(group + L"\\Mine\\note.txt"), "x");
+}
+
+TEST_F(Shortcuts, DesktopAndStartMenu_GoToAllUsersFromVistaOnWithTheThemeIcon) {
+  AllOn();
+  std::wstring icon = BuildFolderFile(L"Ombrix.exe");
+  Update(nullptr, 0, icon.c_str());
+
+  std::wstring desktopLink = folders_.commonDesktop() + L"\\Ombrix.lnk";
+  ExpectShortcut(desktopLink, BuildFolderFile(L"Ombrix.exe"), L"");
+  ExpectShortcut(folders_.commonStartMenu() + L"\\Ombrix.lnk", BuildFolderFile(L"Ombrix.exe"),
+                 folders_.userDesktop());
+  EXPECT_EQ(ReadShortcut(desktopLink).iconPath, icon);
+  EXPECT_EQ(ReadShortcut(folders_.userPrograms() + L"\\Ombrix\\Ombrix.lnk").iconPath, icon);
+  // The other entries show their targets' own icons.
+  EXPECT_EQ(ReadShortcut(folders_.userPrograms() + L"\\Ombrix\\Ombrix Help.lnk").iconPath, L"");
+  EXPECT_TRUE(ListFiles(folders_.userDesktop()).empty());
+  EXPECT_TRUE(ListFiles(folders_.userStartMenu()).empty());
+}
+
+TEST_F(Shortcuts, BeforeVista_TheStartMenuShortcutGoesToTheUsersMenu) {
+  SetPlatformOverride(&kWindowsXp);
+  options_.linkStartMenu = true;
+  Update();
+  EXPECT_EQ(ListFiles(folders_.userStartMenu()), std::vector<std::wstring>{L"Ombrix.lnk"});
+  EXPECT_TRUE(ListFiles(folders_.commonStartMenu()).empty());
+
+  SetPlatformOverride(&kWindows7);
+  Update();
+  EXPECT_EQ(ListFiles(folders_.commonStartMenu()), std::vector<std::wstring>{L"Ombrix.lnk"});
+}
+
+TEST_F(Shortcuts, ExistingUserDesktopShortcut_IsTheOnlyOneUpdatedOrDeleted) {
+  std::wstring userLink = folders_.userDesktop() + L"\\Ombrix.lnk";
+  std::wstring commonLink = folders_.commonDesktop() + L"\\Ombrix.lnk";
+  ASSERT_TRUE(CreateShortcut(false, L"C:\\old\\Ombrix.exe", userLink.c_str(), nullptr, nullptr,
+                             nullptr, L"-keep"));
+  ASSERT_TRUE(CreateShortcut(false, L"C:\\old\\Ombrix.exe", commonLink.c_str(), nullptr, nullptr,
+                             nullptr, nullptr));
+  options_.linkDesktop = true;
+  Update();
+  ShortcutInfo user = ReadShortcut(userLink);
+  EXPECT_EQ(user.target, BuildFolderFile(L"Ombrix.exe"));
+  EXPECT_EQ(user.arguments, L"-keep");  // an updated shortcut keeps what it is not given
+  EXPECT_EQ(ReadShortcut(commonLink).target, L"C:\\old\\Ombrix.exe");
+
+  options_.linkDesktop = false;
+  Update();
+  EXPECT_FALSE(PathExists(userLink));
+  EXPECT_TRUE(PathExists(commonLink));
+}
+
+TEST_F(Shortcuts, AllFalse_RemovesEveryShortcutAndBothGroups) {
+  AllOn();
+  Update();
+  ASSERT_TRUE(PathExists(folders_.commonDesktop() + L"\\Ombrix.lnk"));
+  options_ = {};
+  Update();
+  for (const std::wstring& folder :
+       {folders_.userDesktop(), folders_.commonDesktop(), folders_.userStartMenu(),
+        folders_.commonStartMenu(), folders_.userPrograms(), folders_.commonPrograms()}) {
+    EXPECT_TRUE(ListFiles(folder).empty()) << folder.c_str();
+    EXPECT_FALSE(PathExists(folder + L"\\Ombrix")) << folder.c_str();
+  }
+}
+
+TEST_F(Shortcuts, IntegrationSwitchedOffInTheIniFile_NeitherCreatesNorDeletes) {
+  TempFolder program;
+  WriteFileBytes(program / L"Ombrix.ini", "Global\\Integration=0\r\n");
+  SetIniSearchPlaces((program / L"uninstall.exe").c_str(), (program / L"none").c_str());
+  FreeIni();
+  std::wstring userLink = folders_.userDesktop() + L"\\Ombrix.lnk";
+  WriteFileBytes(userLink, "not ours to delete now");
+
+  AllOn();
+  Update();
+  options_ = {};
+  Update();
+  bool allowed = IntegrationAllowed();
+  FreeIni();
+  SetIniSearchPlaces(nullptr, nullptr);
+
+  EXPECT_FALSE(allowed);
+  EXPECT_TRUE(PathExists(userLink));
+  EXPECT_TRUE(ListFiles(folders_.commonDesktop()).empty());
+  EXPECT_FALSE(PathExists(folders_.userPrograms() + L"\\Ombrix"));
+}
+
+TEST(SpecialFolder, NeedsRoomForAFullPathAndNamesAnUnknownFolderOnFailure) {
+  wchar_t path[2048];
+  EXPECT_TRUE(GetSpecialFolder(path, 260, CSIDL_PROGRAMS));
+  EXPECT_NE(GetFileAttributesW(path), INVALID_FILE_ATTRIBUTES);
+
+  EXPECT_FALSE(GetSpecialFolder(path, 259, CSIDL_PROGRAMS));
+  EXPECT_EQ(std::wstring(path), L"unknown_folder");
+  wmemset(path, L'#', 16);
+  EXPECT_FALSE(GetSpecialFolder(path, 8, CSIDL_PROGRAMS));
+  EXPECT_EQ(std::wstring(path), L"unknown");
+  EXPECT_EQ(path[8], L'#');
+  EXPECT_FALSE(GetSpecialFolder(path, 2048, 0x7F));  // no such folder
+  EXPECT_EQ(std::wstring(path), L"unknown_folder");
+}
+
+TEST(Shortcut, SavesAndLoadsBackEveryGivenProperty) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  {
+    TempFolder folder;
+    std::wstring link = folder / L"a.lnk";
+    ASSERT_TRUE(CreateShortcut(true, L"C:\\p\\Ombrix.exe", link.c_str(), L"C:\\w", L"desc",
+                               L"C:\\p\\icon.ico", L"-x \"y\""));
+    ShortcutInfo info = ReadShortcut(link);
+    EXPECT_EQ(info.target, L"C:\\p\\Ombrix.exe");
+    EXPECT_EQ(info.workingFolder, L"C:\\w");
+    EXPECT_EQ(info.description, L"desc");
+    EXPECT_EQ(info.iconPath, L"C:\\p\\icon.ico");
+    EXPECT_EQ(info.iconIndex, 0);
+    EXPECT_EQ(info.arguments, L"-x \"y\"");
+    // Into a folder that does not exist there is nothing to save.
+    EXPECT_FALSE(CreateShortcut(true, L"C:\\p\\Ombrix.exe", (folder / L"no\\b.lnk").c_str(),
+                                nullptr, nullptr, nullptr, nullptr));
+  }
+  CoUninitialize();
+}
+
+class FolderTree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(CreateDirectoryW(outside_.c_str(), nullptr));
+    WriteFileBytes(outside_ + L"\\keep.txt", "keep");
+    ASSERT_TRUE(CreateDirectoryW(tree_.c_str(), nullptr));
+  }
+  TempFolder temp_;
+  std::wstring outside_ = temp_ / L"outside";
+  std::wstring tree_ = temp_ / L"tree";
+};
+
+TEST_F(FolderTree, RemovesNestedFoldersAndReadOnlyFiles) {
+  ASSERT_TRUE(CreateDirectoryW((tree_ + L"\\a b").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((tree_ + L"\\a b\\c").c_str(), nullptr));
+  WriteFileBytes(tree_ + L"\\a b\\c\\f.txt", "f");
+  WriteFileBytes(tree_ + L"\\ro.txt", "r");
+  SetFileAttributesW((tree_ + L"\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  RemoveFolderTree(tree_.c_str());
+  EXPECT_FALSE(PathExists(tree_));
+  EXPECT_TRUE(PathExists(outside_ + L"\\keep.txt"));
+}
+
+TEST_F(FolderTree, LeavesFilesAndMissingPathsAlone) {
+  std::wstring file = tree_ + L"\\file.txt";
+  WriteFileBytes(file, "f");
+  RemoveFolderTree(file.c_str());
+  RemoveFolderTree((tree_ + L"\\missing").c_str());
+  EXPECT_EQ(ReadFileBytes(file), "f");
+}
+
+TEST_F(FolderTree, NeverFollowsALinkGivenAsTheFolder) {
+  std::wstring link = temp_ / L"link";
+  if (!MakeDirectoryLink(link, outside_)) GTEST_SKIP() << "no directory link on this system";
+  RemoveFolderTree(link.c_str());
+  EXPECT_EQ(ReadFileBytes(outside_ + L"\\keep.txt"), "keep");
+  EXPECT_TRUE(PathExists(link));
+}
+
+TEST_F(FolderTree, NeverFollowsALinkInsideTheTree) {
+  std::wstring link = tree_ + L"\\inner";
+  if (!MakeDirectoryLink(link, outside_)) GTEST_SKIP() << "no directory link on this system";
+  WriteFileBytes(tree_ + L"\\own.txt", "own");
+  RemoveFolderTree(tree_.c_str());
+  // Windows removes the link itself and then the tree; Wine cannot remove such a link, so the
+  // tree stays whole rather than being deleted through it.
+  EXPECT_EQ(ReadFileBytes(outside_ + L"\\keep.txt"), "keep");
+  if (PathExists(tree_)) {
+    EXPECT_EQ(ReadFileBytes(tree_ + L"\\own.txt"), "own");
+  }
+}
+
+}  // namespace

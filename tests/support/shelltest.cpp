@@ -1,0 +1,200 @@
+#include "shelltest.h"
+
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <objidl.h>
+#include <shlobj.h>
+
+#include <algorithm>
+
+#include "filesystem/owners.h"
+
+namespace {
+
+constexpr wchar_t kUserShellFolders[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+constexpr wchar_t kStartedLog[] = L"Ombrix.started.txt";
+
+void SetFolderValue(HKEY root, const wchar_t* name, const std::wstring& folder) {
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(root, kUserShellFolders, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                 static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+}
+
+void DumpKey(HKEY key, const std::wstring& path, REGSAM view,
+             std::map<std::wstring, std::wstring>& out) {
+  DWORD subkeys = 0, values = 0;
+  RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                   nullptr, nullptr, nullptr);
+  if (subkeys == 0 && values == 0 && !path.empty()) out[path + L"|"] = L"(empty)";
+  for (DWORD i = 0;; i++) {
+    wchar_t name[16384];
+    DWORD nameLength = 16384, type = 0, bytes = 0;
+    if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, nullptr, &bytes) !=
+        ERROR_SUCCESS)
+      break;
+    std::vector<BYTE> data(bytes + sizeof(wchar_t));
+    nameLength = 16384;
+    RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data.data(), &bytes);
+    std::wstring shown;
+    if (type == REG_DWORD)
+      shown = L"dword:" + std::to_wstring(*reinterpret_cast<DWORD*>(data.data()));
+    else if (type == REG_SZ)
+      shown = L"sz:" + std::wstring(reinterpret_cast<wchar_t*>(data.data()),
+                                    wcsnlen(reinterpret_cast<wchar_t*>(data.data()),
+                                            bytes / sizeof(wchar_t)));
+    else
+      shown = L"type" + std::to_wstring(type);
+    out[path + L"|" + (nameLength ? name : L"@")] = shown;
+  }
+  for (DWORD i = 0;; i++) {
+    wchar_t name[256];
+    DWORD nameLength = 256;
+    if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    HKEY child = nullptr;
+    if (RegOpenKeyExW(key, name, 0, KEY_READ | view, &child) != ERROR_SUCCESS) continue;
+    DumpKey(child, path.empty() ? name : path + L"\\" + name, view, out);
+    RegCloseKey(child);
+  }
+}
+
+}  // namespace
+
+ScratchShellFolders::ScratchShellFolders() {
+  SetFolderValue(HKEY_CURRENT_USER, L"Desktop", userDesktop());
+  SetFolderValue(HKEY_CURRENT_USER, L"Start Menu", userStartMenu());
+  SetFolderValue(HKEY_CURRENT_USER, L"Programs", userPrograms());
+  SetFolderValue(HKEY_LOCAL_MACHINE, L"Common Desktop", commonDesktop());
+  SetFolderValue(HKEY_LOCAL_MACHINE, L"Common Start Menu", commonStartMenu());
+  SetFolderValue(HKEY_LOCAL_MACHINE, L"Common Programs", commonPrograms());
+}
+
+ShortcutInfo ReadShortcut(const std::wstring& path) {
+  ShortcutInfo info;
+  ComPtr<IShellLinkW> link;
+  ComPtr<IPersistFile> file;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                              link.put_void())) ||
+      FAILED(link->QueryInterface(IID_IPersistFile, file.put_void())) ||
+      FAILED(file->Load(path.c_str(), STGM_READ)))
+    return info;
+  wchar_t text[INFOTIPSIZE] = {};
+  link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH);
+  info.target = text;
+  text[0] = 0;
+  link->GetArguments(text, INFOTIPSIZE);
+  info.arguments = text;
+  text[0] = 0;
+  link->GetDescription(text, INFOTIPSIZE);
+  info.description = text;
+  text[0] = 0;
+  link->GetWorkingDirectory(text, MAX_PATH);
+  info.workingFolder = text;
+  text[0] = 0;
+  link->GetIconLocation(text, MAX_PATH, &info.iconIndex);
+  info.iconPath = text;
+  info.loaded = true;
+  return info;
+}
+
+std::vector<std::wstring> ListFiles(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool PathExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target) {
+  auto isLink = [&link] {
+    DWORD attr = GetFileAttributesW(link.c_str());
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) &&
+           (attr & FILE_ATTRIBUTE_REPARSE_POINT);
+  };
+  if (CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && isLink())
+    return true;
+  // Wine's own export; absent on Windows.
+  using UnixNameFunction = char*(CDECL*)(const wchar_t*);
+  HMODULE kernel = GetModuleHandleW(L"kernel32");
+  auto unixName = reinterpret_cast<UnixNameFunction>(reinterpret_cast<void (*)(void)>(
+      GetProcAddress(kernel, "wine_get_unix_file_name")));
+  if (!unixName) return false;
+  char* linkName = unixName(link.c_str());
+  char* targetName = unixName(target.c_str());
+  if (!linkName || !targetName) return false;
+  std::wstring command = L"ln -s \"";
+  for (const char* p = targetName; *p; p++) command += static_cast<wchar_t>(*p);
+  command += L"\" \"";
+  for (const char* p = linkName; *p; p++) command += static_cast<wchar_t>(*p);
+  command += L"\"";
+  HANDLE heap = GetProcessHeap();
+  HeapFree(heap, 0, linkName);
+  HeapFree(heap, 0, targetName);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(L"Z:\\bin\\ln", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process))
+    return false;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  // Wine's handle of a host process does not tell when it ends; the link shows when it is done.
+  for (int tries = 0; tries < 100 && !isLink(); tries++) Sleep(50);
+  return isLink();
+}
+
+std::map<std::wstring, std::wstring> DumpRegistry(HKEY root, const std::wstring& subkey,
+                                                  REGSAM view) {
+  std::map<std::wstring, std::wstring> out;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return out;
+  DumpKey(key, L"", view, out);
+  RegCloseKey(key);
+  return out;
+}
+
+std::vector<std::wstring> StartedLines(const std::wstring& folder) {
+  std::vector<std::wstring> lines;
+  std::string bytes = ReadFileBytes(folder + L"\\" + kStartedLog);
+  std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+  size_t start = 0;
+  for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
+}
+
+bool WaitForStart(const std::wstring& folder, const std::wstring& text, DWORD timeoutMs) {
+  DWORD begin = GetTickCount();
+  do {
+    for (const std::wstring& line : StartedLines(folder))
+      if (line.find(text) != std::wstring::npos) return true;
+    Sleep(100);
+  } while (GetTickCount() - begin < timeoutMs);
+  return false;
+}
+
+RealView64Lock::RealView64Lock() : mutex_(CreateMutexW(nullptr, FALSE, L"ObxTestRealView64")) {
+  if (mutex_) WaitForSingleObject(mutex_, 60000);
+}
+
+RealView64Lock::~RealView64Lock() {
+  if (!mutex_) return;
+  ReleaseMutex(mutex_);
+  CloseHandle(mutex_);
+}

@@ -1,0 +1,70 @@
+// Shell fixtures for tests: shell folders redirected into a temp folder, shortcuts read back
+// through the shell link object, directory links, a registry tree listed value by value, and
+// waiting for the sample main program to record a start.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "testenv.h"
+
+// Points the user's and all users' Desktop, Start Menu and Programs folders at fresh folders
+// inside a temp folder, through "User Shell Folders" under the redirected HKCU and HKLM. Needs a
+// live ScratchRegistry; SHGetFolderPathW under Wine follows it within the process.
+class ScratchShellFolders {
+ public:
+  ScratchShellFolders();
+  std::wstring userDesktop() const { return root_ / L"Desktop"; }
+  std::wstring userStartMenu() const { return root_ / L"StartMenu"; }
+  std::wstring userPrograms() const { return root_ / L"Programs"; }
+  std::wstring commonDesktop() const { return root_ / L"CommonDesktop"; }
+  std::wstring commonStartMenu() const { return root_ / L"CommonStartMenu"; }
+  std::wstring commonPrograms() const { return root_ / L"CommonPrograms"; }
+
+ private:
+  TempFolder root_;
+};
+
+struct ShortcutInfo {
+  bool loaded = false;
+  std::wstring target, arguments, description, workingFolder, iconPath;
+  int iconIndex = -1;
+};
+// Loads a shortcut file through IShellLinkW and IPersistFile (COM must be initialised).
+ShortcutInfo ReadShortcut(const std::wstring& path);
+// Names of the files (not folders) directly in a folder, sorted.
+std::vector<std::wstring> ListFiles(const std::wstring& folder);
+bool PathExists(const std::wstring& path);
+
+// Makes link a directory link to target. Tries CreateSymbolicLinkW first; Wine 8 reports success
+// for it but creates nothing, so the host's "ln -s" is used then, which Wine shows as a
+// directory reparse point. False when neither gives a reparse point.
+bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target);
+
+// Every key and value below root\subkey, as "key path|value name" -> "sz:data" or "dword:n",
+// with key paths relative to that key and "@" for a default value; a key without values and
+// subkeys appears as "key path|" -> "(empty)". view may add KEY_WOW64_64KEY: Wine then bypasses
+// the redirection of a ScratchRegistry and reaches the real 64-bit view.
+std::map<std::wstring, std::wstring> DumpRegistry(HKEY root, const std::wstring& subkey,
+                                                  REGSAM view = 0);
+
+// Held by tests that make the code use the real 64-bit registry view (which the redirection of a
+// ScratchRegistry does not cover), so that test processes running at once take turns there.
+class RealView64Lock {
+ public:
+  RealView64Lock();
+  ~RealView64Lock();
+  RealView64Lock(const RealView64Lock&) = delete;
+  RealView64Lock& operator=(const RealView64Lock&) = delete;
+
+ private:
+  HANDLE mutex_;
+};
+
+// The lines "Ombrix.exe" (the sample stub) recorded in Ombrix.started.txt in folder.
+std::vector<std::wstring> StartedLines(const std::wstring& folder);
+// Waits until a line recorded by the stub in folder contains text; false on timeout.
+bool WaitForStart(const std::wstring& folder, const std::wstring& text, DWORD timeoutMs);

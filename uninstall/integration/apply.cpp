@@ -1,0 +1,60 @@
+#include "integration/apply.h"
+
+#include <windows.h>
+
+#include "filesystem/fileops.h"
+#include "filesystem/path.h"
+#include "integration/associations.h"
+#include "integration/shellext.h"
+#include "integration/shortcuts.h"
+#include "localisation/text.h"
+#include "settings/registry.h"
+
+namespace {
+
+constexpr wchar_t kAppPathsKey[] =
+    L"\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
+constexpr wchar_t kAppPathsFolder[] = L"Path";
+// In the machine-wide program key "Software\Ombrix".
+constexpr wchar_t kProgramKey[] = L"";
+constexpr wchar_t kProgramPathName[] = L"exe32";
+constexpr wchar_t kThemesKey[] = L"Interface\\Themes";
+constexpr wchar_t kThemeIconName[] = L"ShellExtIcon";
+
+void WriteAppPaths(const wchar_t* program, const wchar_t* folder) {
+  SetRegString(HKEY_LOCAL_MACHINE, kAppPathsKey, nullptr, program);
+  SetRegString(HKEY_LOCAL_MACHINE, kAppPathsKey, kAppPathsFolder, folder);
+}
+
+}  // namespace
+
+bool RegisterAppPaths() {
+  wchar_t program[kPathSize];
+  GetMainProgramPath(program, kPathSize);
+  // Missing administrator rights show here first.
+  if (SetRegString(HKEY_LOCAL_MACHINE, kAppPathsKey, nullptr, program) == ERROR_ACCESS_DENIED)
+    return false;
+  SetRegString(HKEY_LOCAL_MACHINE, kProgramKey, kProgramPathName, program);
+  wchar_t folder[kPathSize];
+  CopyText(folder, program, kPathSize);
+  RemoveNameFromPath(folder);
+  SetRegString(HKEY_LOCAL_MACHINE, kAppPathsKey, kAppPathsFolder, folder);
+  // 32-bit and 64-bit programs look the name up in their own views.
+  SelectRegView(true);
+  WriteAppPaths(program, folder);
+  SetRegView(0);
+  return true;
+}
+
+bool ApplyIntegration(const IntegrationOptions& options, wchar_t* programGroupOut,
+                      unsigned programGroupSize) {
+  if (!RegisterAppPaths()) return false;
+  RegisterShellExtensions(false, options);
+  AssociateAll(options);
+  if (!RegisterProgIds()) return false;
+  wchar_t icon[kPathSize];
+  GetSettingString(kThemesKey, kThemeIconName, icon, L"", kPathSize);
+  bool haveIcon = icon[0] != 0 && FileExist(icon);
+  UpdateShortcuts(options, programGroupOut, programGroupSize, haveIcon ? icon : nullptr);
+  return true;
+}

@@ -1,0 +1,282 @@
+#include "integration/shortcuts.h"
+
+#include <objbase.h>
+#include <objidl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <windows.h>
+
+#include "filesystem/fileops.h"
+#include "filesystem/findfile.h"
+#include "filesystem/owners.h"
+#include "filesystem/path.h"
+#include "integration/winver.h"
+#include "localisation/messages.h"
+#include "localisation/text.h"
+#include "settings/store.h"
+
+namespace {
+
+constexpr wchar_t kLinkFileName[] = L"Ombrix.lnk";
+constexpr wchar_t kLinkExtension[] = L".lnk";
+constexpr wchar_t kGroupName[] = L"Ombrix";
+constexpr wchar_t kUnknownFolder[] = L"unknown_folder";
+constexpr wchar_t kAllFilesMask[] = L"*";
+
+constexpr wchar_t kMainProgram[] = L"Ombrix.exe";
+constexpr wchar_t kHelpFile[] = L"Ombrix.chm";
+constexpr wchar_t kManualFile[] = L"Obx.txt";
+
+constexpr unsigned kVista = 0x0600;
+// SHGetFolderPathW writes up to MAX_PATH characters.
+constexpr unsigned kMinFolderSize = 260;
+constexpr DWORD kDeleteFlags = FOF_SILENT | FOF_NOCONFIRMATION;
+
+constexpr unsigned kGroupEntries = 4;
+
+// The program group's entries with their texts copied out of the message buffers, which later
+// lookups would reuse.
+struct GroupEntry {
+  wchar_t linkName[kMessageSize];
+  wchar_t target[kPathSize];
+};
+
+// Language files may be edited by anyone: a shortcut name stays a plain name inside the group
+// folder, whatever the text holds.
+void MakeSafeFileName(wchar_t* name) {
+  for (wchar_t* p = name; *p; p++) {
+    if (*p < 0x20 || *p == L'\\' || *p == L'/' || *p == L':' || *p == L'*' || *p == L'?' ||
+        *p == L'"' || *p == L'<' || *p == L'>' || *p == L'|')
+      *p = L'_';
+  }
+}
+
+void ProgramFolderFile(const wchar_t* name, wchar_t* out) {
+  out[0] = 0;
+  GetModuleFileNameW(nullptr, out, kPathSize);
+  out[kPathSize - 1] = 0;
+  SetName(out, name, kPathSize);
+}
+
+void LoadGroupEntries(GroupEntry (&entries)[kGroupEntries]) {
+  static const unsigned kNameIds[kGroupEntries] = {0, IDS_OMBRIXHELP, IDS_OBXHELP, IDS_WHATSNEW};
+  wchar_t whatsNew[kMessageSize];
+  LoadMsg(IDS_WHATSNEWNAME, whatsNew, kMessageSize);
+  const wchar_t* targets[kGroupEntries] = {kMainProgram, kHelpFile, kManualFile,
+                                           PointToName(whatsNew)};
+  for (unsigned i = 0; i < kGroupEntries; i++) {
+    if (i == 0)
+      CopyText(entries[i].linkName, kGroupName, kMessageSize);
+    else
+      LoadMsg(kNameIds[i], entries[i].linkName, kMessageSize);
+    MakeSafeFileName(entries[i].linkName);
+    // Only the name part of a translated file name counts: every target lives beside us.
+    if (targets[i][0])
+      ProgramFolderFile(targets[i], entries[i].target);
+    else
+      entries[i].target[0] = 0;
+  }
+}
+
+// Stale shortcuts go; subfolders the user made inside the group stay. A group that is a link
+// leads elsewhere, so nothing is deleted through it.
+void DeleteFilesIn(const wchar_t* folder) {
+  unsigned attr = GetFileAttr(folder);
+  if (!IsDir(attr) || IsLink(attr)) return;
+  wchar_t mask[kPathSize];
+  MakeName(folder, kAllFilesMask, mask, kPathSize);
+  FindFile find;
+  find.SetMask(mask);
+  FindData data;
+  while (find.Next(data))
+    if (!data.isDir) DelFile(data.name);
+}
+
+void CreateGroupShortcuts(const wchar_t* group, const GroupEntry (&entries)[kGroupEntries],
+                          const wchar_t* workingFolder, const wchar_t* description,
+                          const wchar_t* iconPath) {
+  for (unsigned i = 0; i < kGroupEntries; i++) {
+    const GroupEntry& entry = entries[i];
+    // A missing target or an empty translation would give a broken or nameless shortcut.
+    if (!entry.linkName[0] || !entry.target[0]) continue;
+    unsigned attr = GetFileAttr(entry.target);
+    if (attr == INVALID_FILE_ATTRIBUTES || IsDir(attr)) continue;
+    wchar_t link[kPathSize];
+    MakeName(group, entry.linkName, link, kPathSize);
+    AppendText(link, kLinkExtension, kPathSize);
+    CreateShortcut(true, entry.target, link, workingFolder, description,
+                   i == 0 ? iconPath : nullptr, nullptr);
+  }
+}
+
+// The group folder inside a Programs folder; false when that folder is unknown.
+bool GroupFolder(int csidl, wchar_t* out) {
+  if (!GetSpecialFolder(out, kPathSize, csidl)) return false;
+  AddEndSlash(out, kPathSize);
+  AppendText(out, kGroupName, kPathSize);
+  return true;
+}
+
+bool IsDotName(const wchar_t* name) {
+  return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+}
+
+// The shell's delete goes through a directory link inside the tree and empties its target (seen
+// under Wine with a link to a folder outside), so every such link is taken out first; removing a
+// link leaves its target alone. False when a link stays or part of the tree cannot be listed:
+// the tree must then not be handed to the shell. path holds the folder in a buffer of kPathSize
+// characters and is restored on return.
+bool DetachNestedLinks(wchar_t* path, unsigned length) {
+  if (length + 2 >= kPathSize) return false;
+  CopyText(path + length, L"\\*", kPathSize - length);
+  WIN32_FIND_DATAW data;
+  ScopedFindHandle find(FindFirstFileW(path, &data));
+  path[length] = 0;
+  if (!find) return false;
+  bool clean = true;
+  do {
+    // File links are deleted as files, which never touches their targets.
+    if (IsDotName(data.cFileName) || !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      continue;
+    unsigned childLength = length + 1 + TextLength(data.cFileName);
+    if (childLength >= kPathSize) {
+      clean = false;
+      continue;
+    }
+    path[length] = L'\\';
+    CopyText(path + length + 1, data.cFileName, kPathSize - length - 1);
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      if (!RemoveDirectoryW(path)) clean = false;
+    } else if (!DetachNestedLinks(path, childLength)) {
+      clean = false;
+    }
+    path[length] = 0;
+  } while (FindNextFileW(find.get(), &data));
+  return clean;
+}
+
+void UpdateDesktopLink(const IntegrationOptions& options, const wchar_t* program,
+                       const wchar_t* description, const wchar_t* iconPath,
+                       const wchar_t* userFolder) {
+  wchar_t userLink[kPathSize] = {};
+  if (userFolder) MakeName(userFolder, kLinkFileName, userLink, kPathSize);
+  wchar_t commonLink[kPathSize] = {};
+  wchar_t folder[kPathSize];
+  if (GetSpecialFolder(folder, kPathSize, CSIDL_COMMON_DESKTOPDIRECTORY))
+    MakeName(folder, kLinkFileName, commonLink, kPathSize);
+  // Only one of the two is touched: an existing user link, else the all-users one.
+  const wchar_t* link = userLink[0] && FileExist(userLink) ? userLink : commonLink;
+  if (!link[0]) return;
+  if (options.linkDesktop)
+    CreateShortcut(true, program, link, nullptr, description, iconPath, nullptr);
+  else
+    DelFile(link);
+}
+
+void UpdateStartMenuLink(const IntegrationOptions& options, bool vista, const wchar_t* program,
+                         const wchar_t* workingFolder, const wchar_t* description,
+                         const wchar_t* iconPath) {
+  wchar_t link[kPathSize];
+  if (!GetSpecialFolder(link, kPathSize, vista ? CSIDL_COMMON_STARTMENU : CSIDL_STARTMENU))
+    return;
+  AddEndSlash(link, kPathSize);
+  AppendText(link, kLinkFileName, kPathSize);
+  if (options.linkStartMenu)
+    CreateShortcut(true, program, link, workingFolder, description, iconPath, nullptr);
+  else
+    DelFile(link);
+}
+
+}  // namespace
+
+bool GetSpecialFolder(wchar_t* out, unsigned size, int csidl) {
+  if (size >= kMinFolderSize &&
+      SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, out)))
+    return true;
+  CopyText(out, kUnknownFolder, size);
+  return false;
+}
+
+bool CreateShortcut(bool loadExisting, const wchar_t* target, const wchar_t* linkPath,
+                    const wchar_t* workingFolder, const wchar_t* description,
+                    const wchar_t* iconPath, const wchar_t* arguments) {
+  ComPtr<IShellLinkW> link;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                              link.put_void())))
+    return false;
+  ComPtr<IPersistFile> file;
+  if (FAILED(link->QueryInterface(IID_IPersistFile, file.put_void()))) return false;
+  // A missing file simply starts a new shortcut; an existing one keeps its hot key, show
+  // command and arguments.
+  if (loadExisting) file->Load(linkPath, STGM_READWRITE);
+  link->SetPath(target);
+  if (description) link->SetDescription(description);
+  link->SetIconLocation(iconPath ? iconPath : L"", 0);
+  if (arguments) link->SetArguments(arguments);
+  if (workingFolder) link->SetWorkingDirectory(workingFolder);
+  return SUCCEEDED(file->Save(linkPath, TRUE));
+}
+
+void RemoveFolderTree(const wchar_t* path) {
+  DWORD attr = GetFileAttributesW(path);
+  if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY) ||
+      (attr & FILE_ATTRIBUTE_REPARSE_POINT))
+    return;
+  wchar_t walk[kPathSize];
+  if (!MakeLongPath(path, walk, kPathSize)) CopyText(walk, path, kPathSize);
+  if (!DetachNestedLinks(walk, TextLength(walk))) return;
+  // A list of one name: the shell reads names up to a double terminator.
+  wchar_t list[kPathSize + 1] = {};
+  CopyText(list, path, kPathSize);
+  SHFILEOPSTRUCTW operation = {};
+  operation.wFunc = FO_DELETE;
+  operation.pFrom = list;
+  operation.fFlags = kDeleteFlags;
+  SHFileOperationW(&operation);
+}
+
+void UpdateShortcuts(const IntegrationOptions& options, wchar_t* programGroupOut,
+                     unsigned programGroupSize, const wchar_t* iconPath) {
+  if (!IntegrationAllowed()) return;
+  wchar_t program[kPathSize];
+  ProgramFolderFile(kMainProgram, program);
+  bool vista = GetWindowsVersion() >= kVista;
+  wchar_t description[kMessageSize];
+  LoadMsg(IDS_OMBRIXDESC, description, kMessageSize);
+
+  // A folder that cannot be found is never replaced by a relative name: creating or deleting
+  // there would hit whatever the current folder holds.
+  wchar_t desktop[kPathSize];
+  bool desktopKnown = GetSpecialFolder(desktop, kPathSize, CSIDL_DESKTOPDIRECTORY);
+  if (!desktopKnown && !vista) return;
+  UpdateDesktopLink(options, program, description, iconPath, desktopKnown ? desktop : nullptr);
+
+  const wchar_t* workingFolder = desktopKnown ? desktop : nullptr;
+  UpdateStartMenuLink(options, vista, program, workingFolder, description, iconPath);
+
+  GroupEntry entries[kGroupEntries];
+  LoadGroupEntries(entries);
+  wchar_t group[kPathSize];
+  if (GroupFolder(CSIDL_PROGRAMS, group)) {
+    if (options.linkPrograms) {
+      if (programGroupOut) CopyText(programGroupOut, group, programGroupSize);
+      DeleteFilesIn(group);
+      CreateDirectoryW(group, nullptr);
+      CreateGroupShortcuts(group, entries, workingFolder, description, iconPath);
+    } else {
+      RemoveFolderTree(group);
+    }
+  }
+
+  if (GroupFolder(CSIDL_COMMON_PROGRAMS, group)) {
+    if (options.linkPrograms) {
+      DeleteFilesIn(group);
+      CreateDirectoryW(group, nullptr);
+      if (programGroupOut && FileExist(group))
+        CopyText(programGroupOut, group, programGroupSize);
+      CreateGroupShortcuts(group, entries, workingFolder, description, iconPath);
+    } else {
+      RemoveFolderTree(group);
+    }
+  }
+}
