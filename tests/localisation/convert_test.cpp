@@ -72,17 +72,6 @@ TEST(ToNarrow, CutsAndReplacesWhatTheCodePageLacksWithoutFailing) {
   EXPECT_EQ(narrow[2], 'b');
 }
 
-TEST(ToWide, AnsiTextRoundTrips) {
-  // A character of the ANSI code page survives the trip through 8 bits.
-  char narrow[16];
-  wchar_t wide[16];
-  const wchar_t* text = GetACP() == 1252 ? L"Caf\x00e9" : L"Cafe";
-  ASSERT_TRUE(ToNarrow(text, narrow, sizeof narrow));
-  EXPECT_EQ(std::strlen(narrow), 4u);
-  ASSERT_TRUE(ToWide(narrow, wide, 16));
-  EXPECT_STREQ(wide, text);
-}
-
 TEST(IsValidUtf8, ChecksLeadBytesAndContinuations) {
   EXPECT_TRUE(Utf8Valid("\xC3\xA9"));
   EXPECT_FALSE(Utf8Valid("\xC3"));
@@ -93,7 +82,6 @@ TEST(IsValidUtf8, ChecksLeadBytesAndContinuations) {
   EXPECT_TRUE(Utf8Valid("\xFC\x84\x80\x80\x80\x80"));  // 6-byte form
   EXPECT_TRUE(Utf8Valid("\xC0\x80"));                  // overlong
   EXPECT_TRUE(Utf8Valid("\xED\xA0\x80"));              // encoded surrogate
-  EXPECT_TRUE(Utf8Valid("plain ascii"));
   EXPECT_TRUE(Utf8Valid(""));
   EXPECT_FALSE(Utf8Valid("a\xE2\x82" "b"));  // continuation replaced by a letter
   EXPECT_FALSE(Utf8Valid("ok\xE2\x82"));     // sequence cut by the end
@@ -146,10 +134,8 @@ TEST(Utf8ToWide, CodePointAboveUnicodeIsSkippedAndDecodingGoesOn) {
 
 TEST(ParseInt64, ReadsSignAndDigitsUpToTheFirstOtherCharacter) {
   EXPECT_EQ(ParseInt64(L"-12a"), -12);
-  EXPECT_EQ(ParseInt64(L"345"), 345);
   EXPECT_EQ(ParseInt64(L" 12"), 0);
   EXPECT_EQ(ParseInt64(L"+12"), 0);
-  EXPECT_EQ(ParseInt64(L"- 1"), 0);
   EXPECT_EQ(ParseInt64(L""), 0);
   EXPECT_EQ(ParseInt64(nullptr), 0);
   EXPECT_EQ(ParseInt64(L"9223372036854775807"), INT64_MAX);
@@ -165,22 +151,17 @@ TEST(Int64ToText, KeepsTheLowestDigitsWhenCut) {
   EXPECT_EQ(IntText(12345, 3), L"45");
   EXPECT_EQ(IntText(7, 1), L"");
   EXPECT_EQ(IntText(INT64_MIN, 32), L"-9223372036854775808");
-  EXPECT_EQ(IntText(INT64_MAX, 32), L"9223372036854775807");
   wchar_t untouched = kSentinel;
   Int64ToText(5, &untouched, 0);
   EXPECT_EQ(untouched, kSentinel);
 }
 
 TEST(AsciiUpper, MapsOnlyAsciiLettersWhileToUpperCharFollowsTheLocale) {
-  EXPECT_TRUE(IsAsciiLetter(L'a'));
-  EXPECT_TRUE(IsAsciiLetter(L'Z'));
-  EXPECT_FALSE(IsAsciiLetter(L'@'));
-  EXPECT_FALSE(IsAsciiLetter(L'['));
-  EXPECT_FALSE(IsAsciiLetter(L'`'));
-  EXPECT_FALSE(IsAsciiLetter(L'{'));
-  EXPECT_FALSE(IsAsciiLetter(L'\x00e9'));
+  // The neighbours of the letter ranges.
+  EXPECT_TRUE(IsAsciiLetter(L'a') && IsAsciiLetter(L'Z'));
+  EXPECT_FALSE(IsAsciiLetter(L'@') || IsAsciiLetter(L'[') || IsAsciiLetter(L'`') ||
+               IsAsciiLetter(L'{') || IsAsciiLetter(L'\x00e9'));
 
-  EXPECT_EQ(AsciiUpper(L'a'), L'A');
   EXPECT_EQ(AsciiUpper(L'z'), L'Z');
   EXPECT_EQ(AsciiUpper(L'{'), L'{');
   EXPECT_EQ(AsciiUpper(L'\x00df'), L'\x00df');  // sharp s
@@ -189,7 +170,6 @@ TEST(AsciiUpper, MapsOnlyAsciiLettersWhileToUpperCharFollowsTheLocale) {
   EXPECT_EQ(ToUpperChar(L'a'), L'A');
   EXPECT_EQ(ToUpperChar(L'\x00e9'), L'\x00c9');
   EXPECT_EQ(ToUpperChar(L'\x044f'), L'\x042f');  // Cyrillic ya
-  EXPECT_EQ(ToUpperChar(L'5'), L'5');
 }
 
 TEST(CompareNoCase, IgnoresCaseAndOrdersTexts) {
@@ -198,7 +178,6 @@ TEST(CompareNoCase, IgnoresCaseAndOrdersTexts) {
   EXPECT_EQ(CompareNoCase(L"a", L"B"), -1);
   EXPECT_EQ(CompareNoCase(L"b", L"A"), 1);
   EXPECT_EQ(CompareNoCase(L"ab", L"abc"), -1);
-  EXPECT_EQ(CompareNoCase(L"", L""), 0);
   EXPECT_EQ(CompareNoCase(nullptr, L"a"), -2);
 }
 
