@@ -14,7 +14,8 @@ export WINE=/usr/lib/wine/wine64
 export WINESERVER=/usr/lib/wine/wineserver
 export WINEARCH=win64
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# winedbg off: a crashing test program then ends at once instead of waiting in the debugger.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
 session=$(mktemp -d /tmp/obxwine.XXXXXX)
 export HOME=$session/home
 export WINEPREFIX=$session/prefix
