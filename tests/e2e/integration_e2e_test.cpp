@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "machine.h"
 #include "shelltest.h"
 #include "testenv.h"
 #include "uiauto.h"
@@ -67,6 +68,7 @@ class IntegrationE2E : public ::testing::Test {
     return WaitForStart(install_.path(), L"\"" + file + L"\"", timeoutMs);
   }
 
+  MachineStateLock machine_;  // first in, last out
   TempFolder install_;
   TempFolder documents_;
   EnvironmentChanges environment_;

@@ -17,6 +17,7 @@
 #include "integration/shortcuts.h"
 #include "integration/winver.h"
 #include "settings/registry.h"
+#include "machine.h"
 #include "shelltest.h"
 #include "testenv.h"
 #include "uiauto.h"
@@ -92,7 +93,7 @@ class Apply : public ::testing::Test {
     UpdateShortcuts(none, nullptr, 0, nullptr);
   }
 
-  RealView64Lock view64_;
+  MachineStateLock machine_;  // the real 64-bit view is shared with other test programs
   ScratchRegistry registry_;
   ScratchShellFolders folders_;
   IntegrationOptions options_ = {};

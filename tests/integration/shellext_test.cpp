@@ -9,6 +9,7 @@
 
 #include "integration/winver.h"
 #include "settings/registry.h"
+#include "machine.h"
 #include "shelltest.h"
 #include "testenv.h"
 #include "uiauto.h"
@@ -39,7 +40,7 @@ class ShellExtension : public ::testing::Test {
     return DumpRegistry(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + classId, KEY_WOW64_64KEY);
   }
 
-  RealView64Lock view64_;
+  MachineStateLock machine_;  // the real 64-bit view is shared with other test programs
   ScratchRegistry registry_;
   IntegrationOptions options_ = {};
 };

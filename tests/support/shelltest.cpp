@@ -188,13 +188,3 @@ bool WaitForStart(const std::wstring& folder, const std::wstring& text, DWORD ti
   } while (GetTickCount() - begin < timeoutMs);
   return false;
 }
-
-RealView64Lock::RealView64Lock() : mutex_(CreateMutexW(nullptr, FALSE, L"ObxTestRealView64")) {
-  if (mutex_) WaitForSingleObject(mutex_, 60000);
-}
-
-RealView64Lock::~RealView64Lock() {
-  if (!mutex_) return;
-  ReleaseMutex(mutex_);
-  CloseHandle(mutex_);
-}

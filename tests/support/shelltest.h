@@ -47,22 +47,11 @@ bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target);
 // Every key and value below root\subkey, as "key path|value name" -> "sz:data" or "dword:n",
 // with key paths relative to that key and "@" for a default value; a key without values and
 // subkeys appears as "key path|" -> "(empty)". view may add KEY_WOW64_64KEY: Wine then bypasses
-// the redirection of a ScratchRegistry and reaches the real 64-bit view.
+// the redirection of a ScratchRegistry and reaches the real 64-bit view (hold a
+// MachineStateLock then).
 std::map<std::wstring, std::wstring> DumpRegistry(HKEY root, const std::wstring& subkey,
                                                   REGSAM view = 0);
 
-// Held by tests that make the code use the real 64-bit registry view (which the redirection of a
-// ScratchRegistry does not cover), so that test processes running at once take turns there.
-class RealView64Lock {
- public:
-  RealView64Lock();
-  ~RealView64Lock();
-  RealView64Lock(const RealView64Lock&) = delete;
-  RealView64Lock& operator=(const RealView64Lock&) = delete;
-
- private:
-  HANDLE mutex_;
-};
 
 // The lines "Ombrix.exe" (the sample stub) recorded in Ombrix.started.txt in folder.
 std::vector<std::wstring> StartedLines(const std::wstring& folder);
