@@ -27,7 +27,6 @@ constexpr unsigned kKeyChars = 99;
 
 bool IsBlank(wchar_t ch) { return ch == L' ' || ch == L'\t'; }
 bool IsLineEnd(wchar_t ch) { return ch == L'\r' || ch == L'\n'; }
-bool IsAsciiLetterChar(wchar_t ch) { return (ch >= L'A' && ch <= L'Z') || (ch >= L'a' && ch <= L'z'); }
 
 bool MarkerAt(const unsigned char* data, size_t size, size_t at, bool& wide) {
   if (at + kMarkerLength <= size && std::memcmp(data + at, kMarker, kMarkerLength) == 0) {
@@ -123,7 +122,7 @@ class MessageParser {
     for (;;) {
       bool lineStart = pos > 0 && IsLineEnd(Char(pos - 1));
       if (lineStart && Char(pos) == L':' && SectionLine(pos)) continue;
-      if (lineStart && IsAsciiLetterChar(Char(pos)) && KeyLine(pos)) continue;
+      if (lineStart && IsAsciiLetter(Char(pos)) && KeyLine(pos)) continue;
       wchar_t ch = Char(pos++);
       if (ch == 0) break;
       if (ch == L'\\') {
@@ -206,8 +205,8 @@ class MessageParser {
     return true;
   }
 
-  // False when no blank, tab or comma follows the key name within reach. The reach is not
-  // limited to the line, as language files in the field rely on.
+  // False when no blank, tab or comma follows the key name within 99 characters. The search
+  // crosses line ends, so a lone word takes the next line's start into its key.
   bool KeyLine(size_t& pos) {
     size_t n = 0;
     while (n < kKeyChars) {
