@@ -1,0 +1,145 @@
+#include "integration/contextitems.h"
+
+#include "driver/startup.h"
+#include "integration/winver.h"
+#include "localisation/dialogs.h"
+#include "localisation/langmodule.h"
+#include "settings/registry.h"
+#include "settings/store.h"
+
+namespace {
+
+constexpr wchar_t kDialogName[] = L"SETUPCONTEXTITEMS";
+constexpr wchar_t kHelpTopic[] = L"HELPContextItems";
+constexpr wchar_t kMenuItemsKey[] = L"Setup\\MenuItems";
+constexpr wchar_t kTopMenuItemsKey[] = L"Setup\\TopMenuItems";
+constexpr wchar_t kAlwaysArcValue[] = L"AlwaysArc";
+constexpr wchar_t kAlwaysArcDefault[] = L"*.iso";
+
+constexpr int kAlwaysArcControl = 127;
+constexpr unsigned kAlwaysArcSize = 1024;
+
+struct ContextMenuItem {
+  const wchar_t* value;
+  int controlId;
+  DWORD defaultValue;
+  bool hiddenInTopLayout;
+};
+
+const ContextMenuItem kMenuItems[] = {
+    {L"ExtrTo", 101, 1, true},     {L"ExtrHere", 102, 1, true},  {L"Extr", 103, 1, true},
+    {L"ExtrSep", 104, 1, true},    {L"OpenSFX", 105, 1, true},   {L"OpenArc", 106, 1, true},
+    {L"AddTo", 107, 1, true},      {L"AddArc", 108, 1, true},    {L"EmailArc", 109, 1, true},
+    {L"EmailOpt", 110, 1, true},   {L"Test", 111, 0, true},      {L"Convert", 112, 0, true},
+    {L"NewOBX", 120, 1, false},    {L"NewZIP", 121, 1, false},   {L"SFXLocal", 124, 1, false},
+    {L"SFXNetwork", 125, 1, false}, {L"SFXOther", 126, 1, false}, {L"DragAdd", 122, 1, false},
+    {L"DragExtr", 123, 1, false},
+};
+
+struct TopMenuItem {
+  const wchar_t* value;
+  int controlId;
+  DWORD defaultValue;
+  int group;
+};
+
+const TopMenuItem kTopItems[] = {
+    {L"Extr", 113, 1, 0},    {L"ExtrTo", 114, 0, 0}, {L"ExtrHere", 115, 0, 0},
+    {L"ExtrSep", 116, 1, 1}, {L"AddArc", 117, 1, 2}, {L"AddTo", 118, 0, 2},
+};
+
+// Set when the dialog opens; the dialog is modal and shown once at a time.
+struct ContextItemsState {
+  bool topLevelLayout = false;
+};
+ContextItemsState contextItemsState;
+
+bool IsChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+
+void Check(HWND dialog, int id, bool checked) {
+  CheckDlgButton(dialog, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void LoadTopItems(HWND dialog) {
+  int checkedGroup = -1;
+  for (const TopMenuItem& item : kTopItems) {
+    if (item.group == checkedGroup) continue;
+    bool on = GetSettingDword(kTopMenuItemsKey, item.value, item.defaultValue) != 0;
+    Check(dialog, item.controlId, on);
+    if (on) checkedGroup = item.group;
+  }
+}
+
+void OnInitDialog(HWND dialog, bool cascaded) {
+  contextItemsState.topLevelLayout = !cascaded && IsWindows11();
+  if (contextItemsState.topLevelLayout) {
+    for (const ContextMenuItem& item : kMenuItems)
+      if (item.hiddenInTopLayout) ShowWindow(GetDlgItem(dialog, item.controlId), SW_HIDE);
+    LoadTopItems(dialog);
+  } else {
+    for (const TopMenuItem& item : kTopItems)
+      ShowWindow(GetDlgItem(dialog, item.controlId), SW_HIDE);
+  }
+  for (const ContextMenuItem& item : kMenuItems)
+    Check(dialog, item.controlId,
+          GetSettingDword(kMenuItemsKey, item.value, item.defaultValue) != 0);
+
+  wchar_t masks[kAlwaysArcSize];
+  GetSettingString(kMenuItemsKey, kAlwaysArcValue, masks, kAlwaysArcDefault, kAlwaysArcSize);
+  HWND edit = GetDlgItem(dialog, kAlwaysArcControl);
+  SendMessageW(edit, EM_LIMITTEXT, kAlwaysArcSize - 1, 0);
+  SetWindowTextW(edit, masks);
+  // File masks read left to right in every language.
+  ClearRtlReading(edit);
+}
+
+void OnConfirm(HWND dialog) {
+  for (const ContextMenuItem& item : kMenuItems)
+    SetSettingDword(kMenuItemsKey, item.value, IsChecked(dialog, item.controlId) ? 1 : 0);
+  if (contextItemsState.topLevelLayout) {
+    for (const TopMenuItem& item : kTopItems)
+      SetSettingDword(kTopMenuItemsKey, item.value, IsChecked(dialog, item.controlId) ? 1 : 0);
+  }
+  wchar_t masks[kAlwaysArcSize] = {};
+  GetDlgItemTextW(dialog, kAlwaysArcControl, masks, kAlwaysArcSize);
+  SetSettingString(kMenuItemsKey, kAlwaysArcValue, masks);
+  SaveIni();
+  EndDialog(dialog, TRUE);
+}
+
+// A language DLL may carry only strings; the template then comes from the program itself.
+HMODULE TemplateModule() {
+  HMODULE module = languageModule.resourceModule;
+  if (!module || (!FindResourceW(module, kDialogName, RT_DIALOG) && languageModule.ownModule))
+    module = languageModule.ownModule;
+  return module ? module : GetModuleHandleW(nullptr);
+}
+
+}  // namespace
+
+void ShowContextItemsDialog(HWND owner, bool cascaded) {
+  DialogBoxParamW(TemplateModule(), kDialogName, owner, ContextItemsDialog, cascaded ? 1 : 0);
+}
+
+INT_PTR CALLBACK ContextItemsDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (CommonDialogMessage(dialog, message, wParam, lParam, kDialogName, kHelpTopic) ||
+      message == WM_HELP)
+    return TRUE;
+  switch (message) {
+    case WM_INITDIALOG:
+      OnInitDialog(dialog, lParam != 0);
+      return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK) {
+        OnConfirm(dialog);
+        return TRUE;
+      }
+      if (LOWORD(wParam) == IDCANCEL) {
+        EndDialog(dialog, FALSE);
+        return TRUE;
+      }
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
