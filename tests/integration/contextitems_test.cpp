@@ -1,0 +1,285 @@
+// The context menu items dialog driven as a user would, in its two layouts (Windows 11 with single
+// top-level items, and every other case), with what it stores on OK and on cancel.
+#include "integration/contextitems.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "driver/help.h"
+#include "integration/winver.h"
+#include "langtest.h"
+#include "localisation/langfile.h"
+#include "settings/registry.h"
+#include "settings/store.h"
+#include "testenv.h"
+#include "uiauto.h"
+
+namespace {
+
+constexpr PlatformOverride kWindows10Platform = {VER_PLATFORM_WIN32_NT, 10, 0, 19045, true, false};
+constexpr PlatformOverride kWindows11Platform = {VER_PLATFORM_WIN32_NT, 10, 0, 22631, false, false};
+
+constexpr wchar_t kMenuItems[] = L"Setup\\MenuItems";
+constexpr wchar_t kTopMenuItems[] = L"Setup\\TopMenuItems";
+constexpr int kAlwaysArcEdit = 127;
+
+const int kClassicOnlyBoxes[] = {101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 111, 112};
+const int kAlwaysShownBoxes[] = {120, 121, 122, 123, 124, 125, 126};
+const int kTopBoxes[] = {113, 114, 115, 116, 117, 118};
+
+bool Checked(HWND dialog, int id) {
+  return SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+bool Visible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
+
+// Presses a key on the control, through the dialog's own message loop.
+void PressKey(HWND control, WPARAM key) {
+  PostMessageW(control, WM_KEYDOWN, key, 1);
+  PostMessageW(control, WM_KEYUP, key, 0xC0000001);
+}
+
+// F1 becomes WM_HELP only when it comes from the keyboard itself, so it is typed for real into
+// the foreground dialog.
+void TypeF1(HWND dialog) {
+  SetForegroundWindow(dialog);
+  Sleep(100);
+  INPUT keys[2] = {};
+  keys[0].type = keys[1].type = INPUT_KEYBOARD;
+  keys[0].ki.wVk = keys[1].ki.wVk = VK_F1;
+  keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  SendInput(2, keys, sizeof(INPUT));
+  Sleep(300);
+}
+
+std::vector<std::wstring> helpRequests;
+HWND WINAPI RecordingViewer(HWND, const wchar_t* request, UINT, DWORD_PTR) {
+  helpRequests.push_back(request ? request : L"");
+  return GetDesktopWindow();
+}
+
+class ContextItems : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetLanguageState();
+    FreeIni();
+    SetIniSearchPlaces((temp_ / L"uninstall.exe").c_str(), temp_.path().c_str());
+  }
+  void TearDown() override {
+    FreeIni();
+    SetIniSearchPlaces(nullptr, nullptr);
+    SetPlatformOverride(nullptr);
+    SetHelpViewerOverride(nullptr);
+    ResetLanguageState();
+  }
+
+  // Opens the dialog modally on this thread while user acts on it from a second one; user must
+  // end by closing the dialog. A dialog that never shows fails the test instead of hanging.
+  void Run(const PlatformOverride& platform, bool cascaded, std::function<void(HWND)> user) {
+    SetPlatformOverride(&platform);
+    bool seen = false;
+    std::thread thread([&] {
+      HWND dialog = WaitForDialog(GetCurrentProcessId(), 10000);
+      if (!dialog) return;
+      seen = true;
+      user(dialog);
+      // Whatever the steps did, the modal loop must end for the test to go on.
+      Sleep(200);
+      if (IsWindow(dialog)) PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    ShowContextItemsDialog(nullptr, cascaded);
+    thread.join();
+    ASSERT_TRUE(seen);
+  }
+
+  DWORD Stored(const wchar_t* key, const wchar_t* name) {
+    return GetSettingDword(key, name, 0xDEAD);
+  }
+  std::wstring StoredText(const wchar_t* name) {
+    wchar_t text[1100];
+    GetSettingString(kMenuItems, name, text, L"<none>", 1100);
+    return text;
+  }
+
+  ScratchRegistry registry_;
+  TempFolder temp_;
+};
+
+}  // namespace
+
+TEST_F(ContextItems, Windows10ShowsTheClassicLayoutAndNeverWritesTopLevelItems) {
+  Run(kWindows10Platform, false, [](HWND dialog) {
+    for (int id : kTopBoxes) EXPECT_FALSE(Visible(dialog, id)) << id;
+    for (int id : kClassicOnlyBoxes) EXPECT_TRUE(Visible(dialog, id)) << id;
+    for (int id : kAlwaysShownBoxes) EXPECT_TRUE(Visible(dialog, id)) << id;
+    // Defaults: everything on but "Test" and "Convert".
+    for (int id : kClassicOnlyBoxes) EXPECT_EQ(Checked(dialog, id), id != 111 && id != 112) << id;
+    for (int id : kAlwaysShownBoxes) EXPECT_TRUE(Checked(dialog, id)) << id;
+    EXPECT_EQ(ReadControlText(dialog, kAlwaysArcEdit), L"*.iso");
+    PressButton(dialog, 111);  // Test on
+    PressButton(dialog, 121);  // New ZIP off
+    PressButton(dialog, IDOK);
+  });
+  EXPECT_EQ(Stored(kMenuItems, L"Test"), 1u);
+  EXPECT_EQ(Stored(kMenuItems, L"NewZIP"), 0u);
+  EXPECT_EQ(Stored(kMenuItems, L"Convert"), 0u);
+  EXPECT_EQ(Stored(kMenuItems, L"ExtrTo"), 1u);
+  EXPECT_EQ(Stored(kMenuItems, L"DragExtr"), 1u);
+  EXPECT_EQ(StoredText(L"AlwaysArc"), L"*.iso");
+  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kTopMenuItems));
+
+  // The setup dialog's cascaded box makes no difference here.
+  Run(kWindows10Platform, true, [](HWND dialog) {
+    for (int id : kTopBoxes) EXPECT_FALSE(Visible(dialog, id)) << id;
+    EXPECT_TRUE(Checked(dialog, 111));
+    EXPECT_FALSE(Checked(dialog, 121));
+    PressButton(dialog, IDOK);
+  });
+  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kTopMenuItems));
+}
+
+TEST_F(ContextItems, Windows11WithCascadedMenusLooksAsOnWindows10) {
+  Run(kWindows11Platform, true, [](HWND dialog) {
+    for (int id : kTopBoxes) EXPECT_FALSE(Visible(dialog, id)) << id;
+    for (int id : kClassicOnlyBoxes) EXPECT_TRUE(Visible(dialog, id)) << id;
+    PressButton(dialog, IDOK);
+  });
+  EXPECT_EQ(Stored(kMenuItems, L"Extr"), 1u);
+  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kTopMenuItems));
+}
+
+// Hidden classic boxes are still written, with the values they were loaded with.
+TEST_F(ContextItems, Windows11TopLevelLayoutShowsDefaultsAndKeepsHiddenItemsAsStored) {
+  ASSERT_EQ(SetSettingDword(kMenuItems, L"Test", 1), 0u);
+  ASSERT_EQ(SetSettingDword(kMenuItems, L"ExtrHere", 0), 0u);
+  Run(kWindows11Platform, false, [](HWND dialog) {
+    for (int id : kTopBoxes) EXPECT_TRUE(Visible(dialog, id)) << id;
+    for (int id : kClassicOnlyBoxes) EXPECT_FALSE(Visible(dialog, id)) << id;
+    for (int id : kAlwaysShownBoxes) EXPECT_TRUE(Visible(dialog, id)) << id;
+    EXPECT_TRUE(Checked(dialog, 113));
+    EXPECT_FALSE(Checked(dialog, 114));
+    EXPECT_FALSE(Checked(dialog, 115));
+    EXPECT_TRUE(Checked(dialog, 116));
+    EXPECT_TRUE(Checked(dialog, 117));
+    EXPECT_FALSE(Checked(dialog, 118));
+    PressButton(dialog, 118);  // "Add to archive..." on too: the dialog does not enforce groups
+    PressButton(dialog, IDOK);
+  });
+  EXPECT_EQ(Stored(kTopMenuItems, L"Extr"), 1u);
+  EXPECT_EQ(Stored(kTopMenuItems, L"ExtrTo"), 0u);
+  EXPECT_EQ(Stored(kTopMenuItems, L"ExtrHere"), 0u);
+  EXPECT_EQ(Stored(kTopMenuItems, L"ExtrSep"), 1u);
+  EXPECT_EQ(Stored(kTopMenuItems, L"AddArc"), 1u);
+  EXPECT_EQ(Stored(kTopMenuItems, L"AddTo"), 1u);
+  EXPECT_EQ(Stored(kMenuItems, L"Test"), 1u);
+  EXPECT_EQ(Stored(kMenuItems, L"ExtrHere"), 0u);
+  EXPECT_EQ(Stored(kMenuItems, L"Convert"), 0u);
+}
+
+TEST_F(ContextItems, OnlyTheFirstStoredItemOfAGroupShowsCheckedAndConfirmingStoresTheRestOff) {
+  ASSERT_EQ(SetSettingDword(kTopMenuItems, L"Extr", 0), 0u);
+  ASSERT_EQ(SetSettingDword(kTopMenuItems, L"ExtrTo", 1), 0u);
+  ASSERT_EQ(SetSettingDword(kTopMenuItems, L"ExtrHere", 1), 0u);
+  ASSERT_EQ(SetSettingDword(kTopMenuItems, L"AddArc", 0), 0u);
+  ASSERT_EQ(SetSettingDword(kTopMenuItems, L"AddTo", 1), 0u);
+  Run(kWindows11Platform, false, [](HWND dialog) {
+    EXPECT_FALSE(Checked(dialog, 113));
+    EXPECT_TRUE(Checked(dialog, 114));
+    EXPECT_FALSE(Checked(dialog, 115));
+    EXPECT_FALSE(Checked(dialog, 117));
+    EXPECT_TRUE(Checked(dialog, 118));
+    PressButton(dialog, IDOK);
+  });
+  EXPECT_EQ(Stored(kTopMenuItems, L"ExtrTo"), 1u);
+  EXPECT_EQ(Stored(kTopMenuItems, L"ExtrHere"), 0u);
+  EXPECT_EQ(Stored(kTopMenuItems, L"AddTo"), 1u);
+}
+
+TEST_F(ContextItems, ClearedMasksAreStoredEmptyAndShownEmptyNextTime) {
+  Run(kWindows10Platform, false, [](HWND dialog) {
+    SetDlgItemTextW(dialog, kAlwaysArcEdit, L"");
+    PressButton(dialog, IDOK);
+  });
+  EXPECT_EQ(StoredText(L"AlwaysArc"), L"");
+  Run(kWindows10Platform, false, [](HWND dialog) {
+    EXPECT_EQ(ReadControlText(dialog, kAlwaysArcEdit), L"");
+    PressButton(dialog, IDCANCEL);
+  });
+}
+
+TEST_F(ContextItems, MasksAreCutAt1023Characters) {
+  std::wstring masks(1500, L'm');
+  Run(kWindows10Platform, false, [&masks](HWND dialog) {
+    SetDlgItemTextW(dialog, kAlwaysArcEdit, masks.c_str());
+    PressButton(dialog, IDOK);
+  });
+  EXPECT_EQ(StoredText(L"AlwaysArc"), std::wstring(1023, L'm'));
+}
+
+TEST_F(ContextItems, EscapeAndCancelStoreNothing) {
+  Run(kWindows11Platform, false, [](HWND dialog) {
+    PressButton(dialog, 111);
+    PressButton(dialog, 113);
+    SetDlgItemTextW(dialog, kAlwaysArcEdit, L"*.img");
+    PressKey(GetDlgItem(dialog, kAlwaysArcEdit), VK_ESCAPE);
+  });
+  Run(kWindows10Platform, false, [](HWND dialog) {
+    PressButton(dialog, 111);
+    PressButton(dialog, IDCANCEL);
+  });
+  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kMenuItems));
+  EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kTopMenuItems));
+}
+
+// With an ini file the choices must be on disk once the dialog closes, not only at process end.
+TEST_F(ContextItems, ConfirmingWritesTheIniFileAtOnce) {
+  FreeIni();
+  WriteFileBytes(temp_ / L"Ombrix.ini", "[Global]\r\n");
+  Run(kWindows10Platform, false, [](HWND dialog) {
+    PressButton(dialog, 112);
+    PressButton(dialog, IDOK);
+  });
+  std::string bytes = ReadFileBytes(temp_ / L"Ombrix.ini");
+  std::wstring text;
+  for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+    text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
+                                 (static_cast<unsigned char>(bytes[i + 1]) << 8));
+  EXPECT_NE(text.find(L"HKCU\\Setup\\MenuItems\\Convert=1"), std::wstring::npos);
+  // The ini file answers existence tests too, so ask the registry itself.
+  HKEY key = nullptr;
+  EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Ombrix\\Setup\\MenuItems", 0, KEY_READ,
+                          &key),
+            ERROR_SUCCESS);
+  if (key) RegCloseKey(key);
+}
+
+TEST_F(ContextItems, F1AndTheHelpButtonOpenTheContextItemsTopicAndKeepTheDialogOpen) {
+  SetHelpViewerOverride(RecordingViewer);
+  helpRequests.clear();
+  Run(kWindows10Platform, false, [](HWND dialog) {
+    TypeF1(dialog);
+    PressButton(dialog, IDHELP);
+    Sleep(300);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    PressButton(dialog, IDOK);
+  });
+  ASSERT_EQ(helpRequests.size(), 2u);
+  for (const std::wstring& request : helpRequests)
+    EXPECT_NE(request.find(L"ombrix.chm::/html/HELPContextItems.htm"), std::wstring::npos)
+        << request;
+}
+
+TEST_F(ContextItems, RightToLeftLanguageMirrorsTheDialogButNotTheMasks) {
+  ParseMessages(OBX_MARKER_LINE L":DIRECTION RTL\r\n:DIALOG SETUPCONTEXTITEMS\r\n"
+                L"IDC_CONTEXTTEST \"בדיקה\"\r\n");
+  ASSERT_TRUE(languageFile.rightToLeft);
+  Run(kWindows10Platform, false, [](HWND dialog) {
+    EXPECT_NE(GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_LAYOUTRTL, 0);
+    EXPECT_EQ(ReadControlText(dialog, 111), L"בדיקה");
+    EXPECT_EQ(GetWindowLongW(GetDlgItem(dialog, kAlwaysArcEdit), GWL_EXSTYLE) & WS_EX_RTLREADING,
+              0);
+    PressButton(dialog, IDCANCEL);
+  });
+}
