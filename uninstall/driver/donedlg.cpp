@@ -1,4 +1,115 @@
-// Stand-in: the completion dialog replaces this body.
 #include "driver/donedlg.h"
 
-void ShowDoneDialog() {}
+#include <shellapi.h>
+
+#include "driver/dialogsource.h"
+#include "driver/help.h"
+#include "driver/startup.h"
+#include "filesystem/path.h"
+#include "localisation/convert.h"
+#include "localisation/dialogs.h"
+#include "localisation/langmodule.h"
+#include "localisation/messages.h"
+#include "localisation/text.h"
+
+namespace {
+
+constexpr wchar_t kDialogName[] = L"DONEDLG";
+constexpr wchar_t kLicenseName[] = L"license.txt";
+constexpr const wchar_t* kWebSchemes[] = {L"http://", L"https://"};
+
+constexpr int kFolderId = 5102;
+constexpr int kViewHelpId = 5105;
+constexpr int kViewLicenseId = 5106;
+constexpr int kHomePageId = 5108;
+constexpr int kThanksId = 5109;
+
+// The installation folder during setup; false when it does not fit, since a cut path names
+// another folder.
+bool GetInstallFolder(wchar_t* out, unsigned size) {
+  DWORD length = GetCurrentDirectoryW(size, out);
+  if (length == 0 || length >= size) {
+    out[0] = 0;
+    return false;
+  }
+  return true;
+}
+
+void Open(const wchar_t* target) {
+  ShellExecuteW(nullptr, L"open", target, nullptr, L"", SW_SHOWNORMAL);
+}
+
+void OpenLicense() {
+  wchar_t path[kPathSize];
+  if (!GetInstallFolder(path, kPathSize)) return;
+  AddEndSlash(path, kPathSize);
+  if (TextLength(path) + TextLength(kLicenseName) >= kPathSize) return;
+  AppendText(path, kLicenseName, kPathSize);
+  FindLocalizedFile(path, path, kPathSize);
+  Open(path);
+}
+
+void OpenHomePage() {
+  const wchar_t* address = GetMsg(IDS_HOMEURL);
+  if (IsWebAddress(address)) Open(address);
+}
+
+void OnInitDialog(HWND dialog) {
+  SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(runState.appIcon));
+  SendDlgItemMessageW(dialog, kThanksId, WM_SETFONT, reinterpret_cast<WPARAM>(runState.boldFont),
+                      FALSE);
+  wchar_t folder[kPathSize];
+  GetInstallFolder(folder, kPathSize);
+  SetDlgItemTextW(dialog, kFolderId, folder);
+  if (runState.silent) SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+
+void OnCommand(HWND dialog, int id) {
+  switch (id) {
+    case IDOK:
+    case IDCANCEL:
+      EndDialog(dialog, 1);
+      break;
+    case kViewHelpId:
+      ShowHelp(nullptr);
+      break;
+    case kViewLicenseId:
+      OpenLicense();
+      break;
+    case kHomePageId:
+      OpenHomePage();
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+bool IsWebAddress(const wchar_t* text) {
+  if (!text) return false;
+  for (const wchar_t* scheme : kWebSchemes) {
+    unsigned i = 0;
+    while (scheme[i] && AsciiUpper(text[i]) == AsciiUpper(scheme[i])) i++;
+    if (scheme[i] == 0 && text[i] > L' ') return true;
+  }
+  return false;
+}
+
+INT_PTR CALLBACK DoneDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (CommonDialogMessage(dialog, message, wParam, lParam, kDialogName, nullptr)) return TRUE;
+  switch (message) {
+    case WM_INITDIALOG:
+      OnInitDialog(dialog);
+      return TRUE;
+    case WM_COMMAND:
+      OnCommand(dialog, LOWORD(wParam));
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+void ShowDoneDialog() {
+  DialogBoxParamW(DialogTemplateModule(kDialogName), kDialogName, nullptr, DoneDialog, 0);
+}

@@ -1,4 +1,126 @@
-// Stand-in: the setup dialog replaces this body; until then setup counts as confirmed.
 #include "driver/setupdlg.h"
 
-INT_PTR ShowSetupDialog() { return 1; }
+#include <richedit.h>
+
+#include "driver/dialogsource.h"
+#include "driver/record.h"
+#include "driver/startup.h"
+#include "integration/apply.h"
+#include "integration/associations.h"
+#include "integration/contextitems.h"
+#include "integration/options.h"
+#include "integration/winver.h"
+#include "localisation/dialogs.h"
+#include "localisation/messages.h"
+#include "localisation/text.h"
+
+namespace {
+
+constexpr wchar_t kDialogName[] = L"SETUPDLG";
+constexpr wchar_t kHelpTopic[] = L"HELPIntegrationSettings";
+// No check box of its own, so an association the product still holds is always given back.
+constexpr wchar_t kLeftoverExtension[] = L".ace";
+
+constexpr int kExplanationId = 5127;
+constexpr int kContextItemsId = 5128;
+
+// The choices between messages; the check boxes hold the state, this record the preset's extra
+// rows that have no box.
+struct SetupDialogState {
+  IntegrationOptions options = {};
+};
+SetupDialogState setupDialogState;
+
+bool IsChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+
+void OnInitDialog(HWND dialog) {
+  wchar_t explanation[kSetupExplanationSize];
+  BuildSetupExplanation(explanation, kSetupExplanationSize);
+  SetDlgItemTextW(dialog, kExplanationId, explanation);
+
+  IntegrationOptions& options = setupDialogState.options;
+  options = IntegrationOptions{};
+  LoadIntegrationOptions(options);
+  ApplyInitString(runState.initString, options);
+  ShowOptionsInDialog(dialog, options);
+
+  SetForegroundWindow(dialog);
+  SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(runState.appIcon));
+  SendDlgItemMessageW(dialog, kExplanationId, EM_SETBKGNDCOLOR, 0, GetSysColor(COLOR_BTNFACE));
+  if (runState.silent) SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+
+void Confirm(HWND dialog) {
+  IntegrationOptions& options = setupDialogState.options;
+  ReadOptionsFromDialog(dialog, options);
+  SaveIntegrationOptions(options);
+  ApplyIntegration(options, runState.programGroupFolder, kPathSize);
+  if (!runState.msiMode) WriteUninstallRecord();
+  AssociateExtension(kLeftoverExtension, false, false, false, false);
+  EndDialog(dialog, 1);
+}
+
+// Windows 11 keeps the product's commands in one top-level item whatever this box says.
+void OnCascadedClicked(HWND dialog) {
+  if (runState.singleTopItemShown || IsChecked(dialog, IDC_SHELLCASCADED) || !IsWindows11())
+    return;
+  ShowMessage(dialog, GetMsg(IDS_SINGLETOPITEM), GetMsg(IDS_UNINSTTITLE), MB_ICONINFORMATION);
+  runState.singleTopItemShown = true;
+}
+
+void OnCommand(HWND dialog, int id) {
+  switch (id) {
+    case IDOK:
+      Confirm(dialog);
+      break;
+    case IDCANCEL:
+      runState.exitCode = 1;
+      EndDialog(dialog, 0);
+      break;
+    case IDC_SHELLEXT:
+      ReadOptionsFromDialog(dialog, setupDialogState.options);
+      ShowOptionsInDialog(dialog, setupDialogState.options);
+      break;
+    case IDC_SHELLCASCADED:
+      OnCascadedClicked(dialog);
+      break;
+    case IDC_ASSOCALL:
+      ToggleAllAssociations(dialog);
+      break;
+    case kContextItemsId:
+      ShowContextItemsDialog(dialog, IsChecked(dialog, IDC_SHELLCASCADED));
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+void BuildSetupExplanation(wchar_t* out, unsigned size) {
+  CopyText(out, L"   ", size);
+  for (unsigned id = IDS_INSTHELP1; id <= IDS_INSTHELP5; id++) {
+    AppendText(out, L" ", size);
+    AppendText(out, GetMsg(id), size);
+  }
+  AppendText(out, L"\r\n    ", size);
+  AppendText(out, GetMsg(IDS_INSTHELP6), size);
+}
+
+INT_PTR CALLBACK SetupDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (CommonDialogMessage(dialog, message, wParam, lParam, kDialogName, kHelpTopic)) return TRUE;
+  switch (message) {
+    case WM_INITDIALOG:
+      OnInitDialog(dialog);
+      return TRUE;
+    case WM_COMMAND:
+      OnCommand(dialog, LOWORD(wParam));
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+INT_PTR ShowSetupDialog() {
+  return DialogBoxParamW(DialogTemplateModule(kDialogName), kDialogName, nullptr, SetupDialog, 0);
+}

@@ -1,7 +1,15 @@
-// The integration settings dialog of setup mode.
+// The integration settings dialog of setup mode: shows the user's choices, and on confirmation
+// saves and applies them and writes the installed-programs record.
 #pragma once
 
 #include <windows.h>
 
-// Shows "SETUPDLG" modally without owner: 1 when confirmed, 0 when cancelled.
+constexpr unsigned kSetupExplanationSize = 4096;
+
+// Shows "SETUPDLG" modally without owner: 1 when confirmed, 0 when cancelled, -1 when the
+// dialog could not be created.
 INT_PTR ShowSetupDialog();
+INT_PTR CALLBACK SetupDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The explanatory text of the dialog, cut to size.
+void BuildSetupExplanation(wchar_t* out, unsigned size);
