@@ -24,6 +24,13 @@ const wchar_t* const kSampleFiles[] = {L"uninstall.exe", L"Ombrix.exe", L"obxext
                                        L"obxext64.dll",  L"Ombrix.chm", L"Obx.txt"};
 const wchar_t* const kArchives[] = {L"sample.obx", L"sample.zip", L"sample.tgz"};
 
+// The uninstallation's self-removal batch file; it runs on after the program has ended.
+std::wstring BatchFile() {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  return std::wstring(temp) + L"Uninstall_Obx.Bat";
+}
+
 std::wstring SpecialFolder(int csidl) {
   wchar_t path[MAX_PATH] = {};
   SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
@@ -47,6 +54,9 @@ class IntegrationE2E : public ::testing::Test {
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, kAppPathsKey);
     RemoveTree(SpecialFolder(CSIDL_PROGRAMS) + L"\\Ombrix");
     RemoveTree(SpecialFolder(CSIDL_COMMON_PROGRAMS) + L"\\Ombrix");
+    // Left running, the batch file would meet the next test's installation, and the command
+    // interpreter outliving this process holds the test runner's output open.
+    for (int waited = 0; waited < 200 && PathExists(BatchFile()); waited++) Sleep(100);
     CoUninitialize();
   }
 
