@@ -1,0 +1,354 @@
+// The setup dialog in-process, from the test program's own templates, under scratch registry
+// roots and a chosen Windows version, driven from a second thread as a user would.
+#include "driver/setupdlg.h"
+
+#include <gtest/gtest.h>
+#include <htmlhelp.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dialogscript.h"
+#include "driver/help.h"
+#include "driver/startup.h"
+#include "filesystem/owners.h"
+#include "integration/options.h"
+#include "integrationenv.h"
+#include "langtest.h"
+#include "localisation/messages.h"
+#include "uiauto.h"
+
+namespace {
+
+constexpr int kFirstAssocId = 5101;
+constexpr int kLastAssocId = 5118;
+constexpr int kContextItemsId = 5128;
+constexpr DWORD kNoWindowMs = 1000;
+
+std::wstring ResourceText(unsigned id) {
+  wchar_t text[1024] = {};
+  LoadStringW(GetModuleHandleW(nullptr), id, text, 1024);
+  return text;
+}
+
+struct HelpRequest {
+  std::wstring text;
+  UINT command;
+};
+std::vector<HelpRequest> helpRequests;
+
+// Stands in for the help viewer; runs on the dialog's thread.
+HWND WINAPI RecordHelpRequest(HWND, const wchar_t* request, UINT command, DWORD_PTR) {
+  helpRequests.push_back({request ? request : L"", command});
+  return nullptr;
+}
+
+bool KeyExists(HKEY root, const wchar_t* subkey) {
+  ScopedKey key;
+  return RegOpenKeyExW(root, subkey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+std::wstring ReadString(HKEY root, const wchar_t* subkey, const wchar_t* name = nullptr) {
+  wchar_t text[1024] = {};
+  DWORD bytes = sizeof text - sizeof(wchar_t);
+  RegGetValueW(root, subkey, name, RRF_RT_REG_SZ, nullptr, text, &bytes);
+  return text;
+}
+
+DWORD ReadDword(HKEY root, const wchar_t* subkey, const wchar_t* name) {
+  DWORD value = 0xDEADBEEF;
+  DWORD bytes = sizeof value;
+  RegGetValueW(root, subkey, name, RRF_RT_REG_DWORD, nullptr, &value, &bytes);
+  return value;
+}
+
+std::vector<bool> AssociationBoxes(HWND dialog) {
+  std::vector<bool> checked;
+  for (int id = kFirstAssocId; id <= kLastAssocId; id++) checked.push_back(IsChecked(dialog, id));
+  return checked;
+}
+
+class SetupDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetLanguageState();
+    runState = RunState{};
+    richEdit_.reset(LoadSystemModule(L"riched20.dll"));
+    ASSERT_TRUE(richEdit_);
+  }
+  void TearDown() override { runState = RunState{}; }
+
+  void UseWindows(const PlatformOverride& platform) {
+    env_ = std::make_unique<IntegrationEnv>(platform);
+  }
+
+  // Nothing of the choices reached the settings or Windows.
+  void ExpectNothingWritten() {
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Ombrix"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L".obx"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
+  }
+
+  ScopedModule richEdit_;
+  std::unique_ptr<IntegrationEnv> env_;
+};
+
+}  // namespace
+
+TEST(SetupExplanation, JoinsTheSixHelpMessagesWithTheirBlanksAndLineBreak) {
+  ResetLanguageState();
+  wchar_t text[kSetupExplanationSize];
+  BuildSetupExplanation(text, kSetupExplanationSize);
+  std::wstring expected = L"   ";
+  for (unsigned id = 5120; id <= 5124; id++) expected += L" " + ResourceText(id);
+  expected += L"\r\n    " + ResourceText(5125);
+  EXPECT_EQ(text, expected);
+
+  wchar_t cut[12];
+  wmemset(cut, L'#', 12);
+  BuildSetupExplanation(cut, 10);
+  EXPECT_EQ(std::wstring(cut), expected.substr(0, 9));
+  EXPECT_EQ(cut[10], L'#');
+}
+
+TEST_F(SetupDialogTest, ShellExtensionBoxSwitchesTheMenuBoxesOnEarlierWindows) {
+  UseWindows(kWindows10);
+  struct Seen {
+    bool shellExt, cascaded, icons, legacy;
+  } before{}, off{}, on{};
+  auto look = [](HWND d) {
+    return Seen{IsChecked(d, IDC_SHELLEXT), IsEnabled(d, IDC_SHELLCASCADED),
+                IsEnabled(d, IDC_SHELLICONS), IsEnabled(d, IDC_SHELLLEGACYMENU)};
+  };
+  DialogScript script([&](HWND d) {
+    before = look(d);
+    PressButton(d, IDC_SHELLEXT);
+    off = look(d);
+    PressButton(d, IDC_SHELLEXT);
+    on = look(d);
+    PressButton(d, IDCANCEL);
+  });
+  EXPECT_EQ(ShowSetupDialog(), 0);
+  ASSERT_TRUE(script.Finish());
+  EXPECT_FALSE(script.closedByScript());
+  EXPECT_TRUE(before.shellExt && before.cascaded && before.icons);
+  EXPECT_FALSE(before.legacy);  // the classic menu choice exists on Windows 11 only
+  EXPECT_FALSE(off.shellExt || off.cascaded || off.icons || off.legacy);
+  EXPECT_TRUE(on.shellExt && on.cascaded && on.icons);
+  EXPECT_FALSE(on.legacy);
+}
+
+TEST_F(SetupDialogTest, ShellExtensionBoxSwitchesTheLegacyMenuBoxOnWindows11) {
+  UseWindows(kWindows11);
+  bool legacyBefore = false, legacyOff = true, legacyOn = false;
+  DialogScript script([&](HWND d) {
+    legacyBefore = IsEnabled(d, IDC_SHELLLEGACYMENU);
+    PressButton(d, IDC_SHELLEXT);
+    legacyOff = IsEnabled(d, IDC_SHELLLEGACYMENU);
+    PressButton(d, IDC_SHELLEXT);
+    legacyOn = IsEnabled(d, IDC_SHELLLEGACYMENU);
+    PressButton(d, IDCANCEL);
+  });
+  EXPECT_EQ(ShowSetupDialog(), 0);
+  ASSERT_TRUE(script.Finish());
+  EXPECT_TRUE(legacyBefore);
+  EXPECT_FALSE(legacyOff);
+  EXPECT_TRUE(legacyOn);
+}
+
+TEST_F(SetupDialogTest, ToggleAllChecksEveryTypeUnlessAllAreCheckedAndLeavesTheRest) {
+  UseWindows(kWindows10);
+  std::vector<bool> before, first, second;
+  bool desktopBefore = true, desktopAfter = true, programsBefore = false, programsAfter = false;
+  DialogScript script([&](HWND d) {
+    before = AssociationBoxes(d);
+    desktopBefore = IsChecked(d, IDC_LINKDESKTOP);
+    programsBefore = IsChecked(d, IDC_LINKPROGRAMS);
+    PressButton(d, IDC_ASSOCALL);
+    first = AssociationBoxes(d);
+    PressButton(d, IDC_ASSOCALL);
+    second = AssociationBoxes(d);
+    desktopAfter = IsChecked(d, IDC_LINKDESKTOP);
+    programsAfter = IsChecked(d, IDC_LINKPROGRAMS);
+    PressButton(d, IDCANCEL);
+  });
+  EXPECT_EQ(ShowSetupDialog(), 0);
+  ASSERT_TRUE(script.Finish());
+  ASSERT_EQ(before.size(), 18u);
+  // Fresh settings: every type but ".jar", which stays off until the product owns it.
+  EXPECT_FALSE(before[5111 - kFirstAssocId]);
+  EXPECT_EQ(first, std::vector<bool>(18, true));
+  EXPECT_EQ(second, std::vector<bool>(18, false));
+  EXPECT_EQ(desktopBefore, desktopAfter);
+  EXPECT_EQ(programsBefore, programsAfter);
+}
+
+TEST_F(SetupDialogTest, Windows11NoteOnUncheckingTheSubmenuAppearsOnceAndTheBoxStaysOff) {
+  UseWindows(kWindows11);
+  bool cascadedBefore = false, cascadedAfterNote = true;
+  std::wstring noteText, noteCaption;
+  HWND noteOwner = nullptr, dialog = nullptr, secondNote = nullptr;
+  DialogScript script([&](HWND d) {
+    dialog = d;
+    cascadedBefore = IsChecked(d, IDC_SHELLCASCADED);
+    PostClick(d, IDC_SHELLCASCADED);
+    HWND note = WaitForOtherDialog(d, 5000);
+    if (!note) return;
+    noteText = ReadControlText(note, kMessageBoxTextId);
+    noteCaption = ReadWindowText(note);
+    noteOwner = GetWindow(note, GW_OWNER);
+    PressButton(note, IDOK);
+    WaitUntilClosed(note, 5000);
+    cascadedAfterNote = IsChecked(d, IDC_SHELLCASCADED);
+    PressButton(d, IDC_SHELLCASCADED);  // on again: no note
+    PostClick(d, IDC_SHELLCASCADED);    // off again: no note either
+    secondNote = WaitForOtherDialog(d, kNoWindowMs);
+    if (secondNote) PressButton(secondNote, IDOK);
+    PressButton(d, IDCANCEL);
+  });
+  EXPECT_EQ(ShowSetupDialog(), 0);
+  ASSERT_TRUE(script.Finish());
+  EXPECT_TRUE(cascadedBefore);  // Windows 11 keeps the commands in a submenu by default
+  EXPECT_EQ(noteText, ResourceText(5150));
+  EXPECT_EQ(noteCaption, ResourceText(5101));
+  EXPECT_EQ(noteOwner, dialog);
+  EXPECT_FALSE(cascadedAfterNote);
+  EXPECT_EQ(secondNote, nullptr);
+  EXPECT_TRUE(runState.singleTopItemShown);
+}
+
+TEST_F(SetupDialogTest, UncheckingTheSubmenuOnEarlierWindowsShowsNoNote) {
+  UseWindows(kWindows10);
+  HWND note = nullptr;
+  DialogScript script([&](HWND d) {
+    PressButton(d, IDC_SHELLCASCADED);
+    PostClick(d, IDC_SHELLCASCADED);
+    note = WaitForOtherDialog(d, kNoWindowMs);
+    if (note) PressButton(note, IDOK);
+    PressButton(d, IDCANCEL);
+  });
+  EXPECT_EQ(ShowSetupDialog(), 0);
+  ASSERT_TRUE(script.Finish());
+  EXPECT_EQ(note, nullptr);
+  EXPECT_FALSE(runState.singleTopItemShown);
+}
+
+TEST_F(SetupDialogTest, CancelEscapeAndCloseBoxEachEndWithOneAndWriteNothing) {
+  UseWindows(kWindows10);
+  using Close = void (*)(HWND);
+  const Close ways[] = {
+      [](HWND d) { PressButton(d, IDCANCEL); },
+      [](HWND d) { PressKey(d, VK_ESCAPE); },
+      [](HWND d) { PostMessageW(d, WM_SYSCOMMAND, SC_CLOSE, 0); },
+  };
+  for (Close close : ways) {
+    runState = RunState{};
+    DialogScript script([close](HWND d) {
+      PressButton(d, IDC_LINKDESKTOP);  // a change that must not be kept
+      close(d);
+    });
+    EXPECT_EQ(ShowSetupDialog(), 0);
+    ASSERT_TRUE(script.Finish());
+    EXPECT_FALSE(script.closedByScript());
+    EXPECT_EQ(runState.exitCode, 1);
+    ExpectNothingWritten();
+  }
+}
+
+TEST_F(SetupDialogTest, HelpKeyAndHelpButtonAskForTheSettingsTopicAndKeepTheDialogOpen) {
+  UseWindows(kWindows10);
+  helpRequests.clear();
+  SetHelpViewerOverride(RecordHelpRequest);
+  bool openAfterKey = false, openAfterButton = false;
+  size_t afterKey = 0;
+  DialogScript script([&](HWND d) {
+    PressKey(d, VK_F1);
+    afterKey = helpRequests.size();
+    openAfterKey = IsWindowVisible(d) != FALSE;
+    PressButton(d, IDHELP);
+    openAfterButton = IsWindowVisible(d) != FALSE;
+    PressButton(d, IDCANCEL);
+  });
+  EXPECT_EQ(ShowSetupDialog(), 0);
+  ASSERT_TRUE(script.Finish());
+  SetHelpViewerOverride(nullptr);
+  EXPECT_EQ(afterKey, 1u);
+  ASSERT_EQ(helpRequests.size(), 2u);
+  for (const HelpRequest& request : helpRequests) {
+    EXPECT_EQ(request.command, static_cast<UINT>(HH_DISPLAY_TOPIC));
+    EXPECT_NE(request.text.find(L"::/html/HELPIntegrationSettings.htm"), std::wstring::npos)
+        << request.text;
+  }
+  EXPECT_TRUE(openAfterKey);
+  EXPECT_TRUE(openAfterButton);
+  ExpectNothingWritten();
+}
+
+TEST_F(SetupDialogTest, ContextItemsButtonOpensItsDialogOwnedBySetup) {
+  UseWindows(kWindows10);
+  HWND dialog = nullptr, items = nullptr, owner = nullptr;
+  DialogScript script([&](HWND d) {
+    dialog = d;
+    PostClick(d, kContextItemsId);
+    items = WaitForOtherDialog(d, 5000);
+    if (!items) return;
+    owner = GetWindow(items, GW_OWNER);
+    PressButton(items, IDCANCEL);
+    WaitUntilClosed(items, 5000);
+    PressButton(d, IDCANCEL);
+  });
+  EXPECT_EQ(ShowSetupDialog(), 0);
+  ASSERT_TRUE(script.Finish());
+  ASSERT_NE(items, nullptr);
+  EXPECT_EQ(owner, dialog);
+}
+
+// A silent run confirms during initialisation: the stored choices with the preset on top are
+// saved and applied, the record written and a leftover ".ace" association given back.
+TEST_F(SetupDialogTest, SilentRunConfirmsTheStoredChoicesWithThePresetUnseen) {
+  UseWindows(kWindows10);
+  TemplateFilesLock templates;
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Ombrix\\Setup\\.cab", L"Set", REG_DWORD,
+                            "\0\0\0\0", 4),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CLASSES_ROOT, L".ace", nullptr, REG_SZ, L"Ombrix",
+                            sizeof L"Ombrix"),
+            ERROR_SUCCESS);
+  runState.silent = true;
+  wcscpy(runState.initString, L"A01D0M0P0");  // .obx off, .zip on, no shortcuts
+
+  HWND seen = reinterpret_cast<HWND>(1);
+  DialogScript watch([&](HWND d) { seen = d; }, kNoWindowMs);
+  EXPECT_EQ(ShowSetupDialog(), 1);
+  EXPECT_FALSE(watch.Finish());
+  EXPECT_EQ(runState.exitCode, 0);
+
+  const wchar_t* setup = L"Software\\Ombrix\\Setup";
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, (std::wstring(setup) + L"\\.obx").c_str(), L"Set"), 0u);
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, (std::wstring(setup) + L"\\.zip").c_str(), L"Set"), 1u);
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, (std::wstring(setup) + L"\\.cab").c_str(), L"Set"), 0u);
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, L"Software\\Ombrix\\Setup\\Links", L"Programs"), 0u);
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".zip"), L"Ombrix.ZIP");
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".7z"), L"Ombrix");
+  EXPECT_NE(ReadString(HKEY_CLASSES_ROOT, L".obx"), L"Ombrix");
+  EXPECT_NE(ReadString(HKEY_CLASSES_ROOT, L".cab"), L"Ombrix");
+  EXPECT_NE(ReadString(HKEY_CLASSES_ROOT, L".ace"), L"Ombrix");
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE,
+                        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver"));
+  EXPECT_EQ(runState.programGroupFolder[0], 0);
+}
+
+TEST_F(SetupDialogTest, MsiRunAppliesEverythingButTheInstalledProgramsRecord) {
+  UseWindows(kWindows10);
+  TemplateFilesLock templates;
+  runState.silent = true;
+  runState.msiMode = true;
+  wcscpy(runState.initString, L"D0M0P0");
+  EXPECT_EQ(ShowSetupDialog(), 1);
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".7z"), L"Ombrix");
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE,
+                        L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE,
+                         L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver"));
+}

@@ -1,0 +1,227 @@
+// Setup for real: uninstall.exe /setup started from a sandbox installation folder with the sample
+// files, its dialogs driven by UI automation, and the prefix's registry and shell folders checked
+// afterwards. Each test takes its installation back with a silent uninstallation.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <windows.h>
+
+#include <string>
+
+#include "filesystem/owners.h"
+#include "machine.h"
+#include "testenv.h"
+#include "uiauto.h"
+
+namespace {
+
+constexpr DWORD kExitTimeoutMs = 60000;
+constexpr DWORD kDialogTimeoutMs = 30000;
+constexpr DWORD kBatchTimeoutMs = 20000;
+constexpr wchar_t kRecordKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver";
+constexpr wchar_t kAppPathsKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
+constexpr wchar_t kSettingsKey[] = L"Software\\Ombrix";
+constexpr const wchar_t* kSampleFiles[] = {L"uninstall.exe", L"Ombrix.exe", L"obxext.dll",
+                                           L"obxext64.dll", L"Ombrix.chm", L"Obx.txt"};
+constexpr char kList[] =
+    "uninstall.exe\r\nOmbrix.exe\r\nobxext.dll\r\nobxext64.dll\r\nOmbrix.chm\r\nObx.txt\r\n"
+    "obxnew.dat\r\nzipnew.dat\r\nUninstall.lst\r\n";
+constexpr int kZipBox = 5102;
+constexpr int kCabBox = 5103;
+constexpr int kDesktopBox = 5119;
+constexpr int kProgramsBox = 5121;
+constexpr int kDoneFolderText = 5102;
+constexpr int kDoneHelpButton = 5105;
+
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool KeyExists(HKEY root, const wchar_t* subkey) {
+  ScopedKey key;
+  return RegOpenKeyExW(root, subkey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+std::wstring ReadString(HKEY root, const std::wstring& subkey, const wchar_t* name = nullptr) {
+  wchar_t text[2048] = {};
+  DWORD bytes = sizeof text - sizeof(wchar_t);
+  RegGetValueW(root, subkey.c_str(), name, RRF_RT_REG_SZ, nullptr, text, &bytes);
+  return text;
+}
+
+DWORD ReadSetting(const std::wstring& subkey, const wchar_t* name) {
+  DWORD value = 0xDEADBEEF;
+  DWORD bytes = sizeof value;
+  RegGetValueW(HKEY_CURRENT_USER, (std::wstring(kSettingsKey) + L"\\" + subkey).c_str(), name,
+               RRF_RT_REG_DWORD, nullptr, &value, &bytes);
+  return value;
+}
+
+std::wstring ShellFolder(int csidl) {
+  wchar_t path[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
+  return path;
+}
+
+// Setup puts it on the user's desktop when one is there already, else on the common one.
+bool DesktopShortcutExists() {
+  return Exists(ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Ombrix.lnk") ||
+         Exists(ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Ombrix.lnk");
+}
+
+bool WaitUntilGone(const std::wstring& path, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (Exists(path)) {
+    if (GetTickCount() - start >= timeoutMs) return false;
+    Sleep(100);
+  }
+  return true;
+}
+
+std::wstring BatchFile() {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  return std::wstring(temp) + L"Uninstall_Obx.Bat";
+}
+
+class SetupE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    environment_.remove = {L"sfxcmd", L"sfxname"};
+    for (const wchar_t* file : kSampleFiles)
+      ASSERT_TRUE(CopyFileW(BuildFolderFile(file).c_str(), At(file).c_str(), FALSE)) << file;
+    WriteFileBytes(At(L"Uninstall.lst"), kList);
+    ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, kSettingsKey)) << "left over by an earlier test";
+  }
+
+  // Everything setup may have done goes again, the way the product itself takes it back.
+  void TearDown() override {
+    TestProcess uninstall;
+    if (Exists(program_) && uninstall.Start(program_, L"/S", environment_, folder_)) {
+      uninstall.WaitForExit(kExitTimeoutMs);
+      WaitUntilGone(program_, kBatchTimeoutMs);
+      WaitUntilGone(BatchFile(), kBatchTimeoutMs);
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+    EXPECT_FALSE(DesktopShortcutExists());
+  }
+
+  void Start(const std::wstring& arguments) {
+    ASSERT_TRUE(setup_.Start(program_, arguments, environment_, folder_))
+        << "error " << setup_.lastError();
+  }
+
+  // A visible dialog of the setup process, other than except, that has a control with this id.
+  HWND WaitForDialogWith(int id, HWND except = nullptr) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < kDialogTimeoutMs && setup_.Running()) {
+      for (HWND dialog : FindDialogs(setup_.id()))
+        if (dialog != except && GetDlgItem(dialog, id)) return dialog;
+      Sleep(50);
+    }
+    return nullptr;
+  }
+
+  DWORD ExitCode() {
+    EXPECT_TRUE(setup_.WaitForExit(kExitTimeoutMs));
+    return setup_.exitCode();
+  }
+
+  void ExpectNothingApplied() {
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kSettingsKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L".obx"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+    EXPECT_FALSE(DesktopShortcutExists());
+  }
+
+  std::wstring At(const std::wstring& name) const { return folder_ + L"\\" + name; }
+
+  MachineStateLock lock_;  // first in, last out
+  TempFolder root_;
+  std::wstring folder_ = root_.path();
+  std::wstring program_ = At(L"uninstall.exe");
+  EnvironmentChanges environment_;
+  TestProcess setup_;
+};
+
+}  // namespace
+
+TEST_F(SetupE2E, ClickedChoicesAreAppliedAndTheCompletionDialogShowsTheFolder) {
+  Start(L"/setup /noexplorer");
+  HWND dialog = WaitForDialogWith(kProgramsBox);
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_TRUE(PressButton(dialog, kZipBox));       // on by default: now off
+  ASSERT_TRUE(PressButton(dialog, kDesktopBox));   // off by default: now on
+  ASSERT_TRUE(PressButton(dialog, kProgramsBox));  // on by default: now off
+  ASSERT_TRUE(PressButton(dialog, IDOK));
+
+  HWND done = WaitForDialogWith(kDoneHelpButton, dialog);
+  ASSERT_NE(done, nullptr);
+  EXPECT_EQ(ReadControlText(done, kDoneFolderText), folder_);
+  ASSERT_TRUE(PressButton(done, IDOK));
+  EXPECT_EQ(ExitCode(), 0u);
+
+  EXPECT_EQ(ReadSetting(L"Setup\\.zip", L"Set"), 0u);
+  EXPECT_EQ(ReadSetting(L"Setup\\.obx", L"Set"), 1u);
+  EXPECT_EQ(ReadSetting(L"Setup\\Links", L"Desktop"), 1u);
+  EXPECT_EQ(ReadSetting(L"Setup\\Links", L"Programs"), 0u);
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".obx"), L"Ombrix");
+  EXPECT_NE(ReadString(HKEY_CLASSES_ROOT, L".zip"), L"Ombrix.ZIP");
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L"Ombrix\\shell\\open\\command").find(At(L"Ombrix.exe")),
+            1u);
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kAppPathsKey), At(L"Ombrix.exe"));
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRecordKey, L"UninstallString"),
+            L"\"" + program_ + L"\"");
+  EXPECT_TRUE(DesktopShortcutExists());
+  EXPECT_FALSE(Exists(ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Ombrix"));
+  EXPECT_FALSE(Exists(ShellFolder(CSIDL_PROGRAMS) + L"\\Ombrix"));
+}
+
+TEST_F(SetupE2E, CancelAndEscapeEndWithOneAndApplyNothing) {
+  for (bool escape : {false, true}) {
+    Start(L"/setup");
+    HWND dialog = WaitForDialogWith(kProgramsBox);
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(PressButton(dialog, kDesktopBox));
+    if (escape) {
+      PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 1);
+    } else {
+      ASSERT_TRUE(PressButton(dialog, IDCANCEL));
+    }
+    EXPECT_EQ(ExitCode(), 1u) << (escape ? "Escape" : "Cancel");
+    ExpectNothingApplied();
+  }
+}
+
+// The installer's silent run: the stored choices with the "/init" preset on top, no window.
+TEST_F(SetupE2E, SilentSetupAppliesTheStoredChoicesWithThePresetAndShowsNothing) {
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Ombrix\\Setup\\.cab", L"Set",
+                            REG_DWORD, "\0\0\0\0", 4),
+            ERROR_SUCCESS);
+  Start(L"/setup /S /initA01D1P0");
+  EXPECT_EQ(setup_.WaitForDialog(kDialogTimeoutMs), nullptr);
+  EXPECT_EQ(ExitCode(), 0u);
+
+  EXPECT_EQ(ReadSetting(L"Setup\\.obx", L"Set"), 0u);
+  EXPECT_EQ(ReadSetting(L"Setup\\.zip", L"Set"), 1u);
+  EXPECT_EQ(ReadSetting(L"Setup\\.cab", L"Set"), 0u);
+  EXPECT_EQ(ReadSetting(L"Setup\\Links", L"Desktop"), 1u);
+  EXPECT_NE(ReadString(HKEY_CLASSES_ROOT, L".obx"), L"Ombrix");
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".zip"), L"Ombrix.ZIP");
+  EXPECT_NE(ReadString(HKEY_CLASSES_ROOT, L".cab"), L"Ombrix");
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".7z"), L"Ombrix");
+  EXPECT_TRUE(DesktopShortcutExists());
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+}
+
+TEST_F(SetupE2E, SilentMsiSetupWritesNoInstalledProgramsRecord) {
+  Start(L"/setup /S /msi /initD0P0");
+  EXPECT_EQ(setup_.WaitForDialog(kDialogTimeoutMs), nullptr);
+  EXPECT_EQ(ExitCode(), 0u);
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".7z"), L"Ombrix");
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kAppPathsKey), At(L"Ombrix.exe"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+}
