@@ -49,7 +49,7 @@ printf '%s\r\n' uninstall.exe Ombrix.exe obxext.dll obxext64.dll Ombrix.chm Obx.
   obxnew.dat zipnew.dat ombrix.ini Uninstall.lst >"$install_dir/Uninstall.lst"
 listed() { "$WINE" uninstaller --list </dev/null 2>/dev/null | tr -d '\r' | grep '|||Ombrix' || echo "(not listed)"; }
 run 'uninstall.exe /setup /S /initA01D1 (silent setup)' /setup /S /initA01D1
-assoc() { "$WINE" reg query "HKCR\\$1" /ve </dev/null 2>/dev/null | tr -d '\r' | awk '/REG_SZ/ {print $NF}' | grep . || echo "(none)"; }
+assoc() { "$WINE" reg query "HKCR\\$1" /ve </dev/null 2>/dev/null | tr -d '\r' | awk -F'REG_SZ' 'NF > 1 {sub(/^[ \t]+/, "", $2); print $2}' | grep . || echo "(none)"; }
 echo "  Preset A01 D1 (.obx off, .zip on, desktop shortcut): .obx -> $(assoc .obx), .zip -> $(assoc .zip)," \
   "$(ls "$WINEPREFIX"/drive_c/users/*/Desktop/Ombrix.lnk >/dev/null 2>&1 && echo "shortcut on the desktop" || echo "no desktop shortcut")"
 echo "  Wine's installed programs: $(listed)"
