@@ -1,0 +1,568 @@
+// Seeded mutation of the two inputs anyone can hand the program: the command line, each damaged
+// form placed right before a no-access page so that a read or write past its end faults, and
+// "Uninstall.lst", whose damaged forms drive the real deletion passes over a sandbox installation
+// with a canary tree beside it that must never lose anything.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "driver/startup.h"
+#include "driver/uninstall.h"
+#include "filesystem/owners.h"
+#include "machine.h"
+#include "testenv.h"
+
+namespace {
+
+// Memory whose last byte is followed by a page that faults on any access.
+class GuardedBuffer {
+ public:
+  explicit GuardedBuffer(size_t bytes) {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    size_t page = info.dwPageSize;
+    size_t dataPages = (bytes + page - 1) / page;
+    if (dataPages == 0) dataPages = 1;
+    base_ = static_cast<char*>(
+        VirtualAlloc(nullptr, (dataPages + 1) * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    DWORD old = 0;
+    if (base_ == nullptr || !VirtualProtect(base_ + dataPages * page, page, PAGE_NOACCESS, &old))
+      ADD_FAILURE() << "cannot set up the guard page";
+    data_ = base_ + dataPages * page - bytes;
+  }
+  ~GuardedBuffer() {
+    if (base_) VirtualFree(base_, 0, MEM_RELEASE);
+  }
+  GuardedBuffer(const GuardedBuffer&) = delete;
+  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
+  wchar_t* wide() const { return reinterpret_cast<wchar_t*>(data_); }
+
+ private:
+  char* base_ = nullptr;
+  char* data_ = nullptr;
+};
+
+// Under Wine an unhandled fault would wait for a debugger; end at once, which fails the test.
+LONG CALLBACK EndOnAccessViolation(EXCEPTION_POINTERS* info) {
+  if (info->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION)
+    return EXCEPTION_CONTINUE_SEARCH;
+  fprintf(stderr, "access violation at %p\n",
+          reinterpret_cast<void*>(info->ExceptionRecord->ExceptionInformation[1]));
+  fflush(stderr);
+  TerminateProcess(GetCurrentProcess(), 3);
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+class FaultGuard {
+ public:
+  FaultGuard() : handler_(AddVectoredExceptionHandler(1, EndOnAccessViolation)) {}
+  ~FaultGuard() { RemoveVectoredExceptionHandler(handler_); }
+  FaultGuard(const FaultGuard&) = delete;
+  FaultGuard& operator=(const FaultGuard&) = delete;
+
+ private:
+  void* handler_;
+};
+
+bool IsBlank(wchar_t ch) { return ch == L' ' || ch == L'\t'; }
+
+wchar_t LowerAscii(wchar_t ch) { return ch >= L'A' && ch <= L'Z' ? ch + 32 : ch; }
+
+// ---------------------------------------------------------------------------------------------
+// Command line
+
+class CommandLineMutator {
+ public:
+  explicit CommandLineMutator(unsigned seed) : random_(seed) {}
+
+  unsigned Below(size_t n) { return n == 0 ? 0 : static_cast<unsigned>(random_() % n); }
+
+  wchar_t Unit() {
+    static const wchar_t kInteresting[] = L" \t\"\"/-sSiIn\\:=%\x3000\xFEFF\x00A0\x00E9\xD800\xFFFF";
+    if (Below(4) == 0) return static_cast<wchar_t>(1 + Below(0xFFFF));  // any unit but zero
+    return kInteresting[Below(sizeof kInteresting / sizeof(wchar_t) - 1)];
+  }
+
+  std::wstring Damage(std::wstring text) {
+    for (unsigned s = 0, steps = 1 + Below(5); s < steps; s++) {
+      size_t at = Below(text.size() + 1);
+      switch (Below(8)) {
+        case 0:  // cut anywhere
+          text.resize(at);
+          break;
+        case 1:  // replaced units
+          for (unsigned k = 0, n = 1 + Below(8); k < n && !text.empty(); k++)
+            text[Below(text.size())] = Unit();
+          break;
+        case 2:  // quote runs, odd and even
+          text.insert(at, std::wstring(1 + Below(7), L'"'));
+          break;
+        case 3:  // a giant argument, maybe quoted
+          text.insert(at, std::wstring(1 + Below(40000), L"x\"/ \tI"[Below(6)]));
+          break;
+        case 4:  // a giant preset
+          text.insert(at, L" /init" + std::wstring(1 + Below(3000), L"A1D0\""[Below(5)]));
+          break;
+        case 5:  // many switches
+          for (unsigned k = 0, n = 1 + Below(400); k < n; k++)
+            text.insert(at, kSwitchForms[Below(sizeof kSwitchForms / sizeof kSwitchForms[0])]);
+          break;
+        case 6:  // blanks and tabs
+          text.insert(at, std::wstring(1 + Below(20), Below(2) ? L' ' : L'\t'));
+          break;
+        default:  // duplicated piece
+          if (!text.empty()) text.insert(at, text.substr(Below(text.size()), Below(200)));
+          break;
+      }
+    }
+    // The pause and the removal warning would only slow or block the run; they act during
+    // parsing and are tested on their own.
+    for (size_t i = 0; i + 1 < text.size(); i++)
+      if (LowerAscii(text[i]) == L'w' && LowerAscii(text[i + 1]) == L'a') text[i] = L'v';
+    return text;
+  }
+
+ private:
+  static constexpr const wchar_t* kSwitchForms[] = {L" /S", L" -s", L" /S1", L" /setup", L" /msi",
+                                                     L" -noex", L" /initA1", L" /x", L" \"/S\"",
+                                                     L" /", L" -", L" /in\"it\"C1"};
+  std::mt19937 random_;
+};
+
+const std::vector<std::wstring>& CommandLineCorpus() {
+  static const std::vector<std::wstring> corpus = {
+      L"\"C:\\Program Files\\Ombrix\\uninstall.exe\"",
+      L"\"C:\\Program Files\\Ombrix\\uninstall.exe\" /S",
+      L"\"C:\\Program Files\\Ombrix\\uninstall.exe\" /setup /S /initA1101D1S0M1P1C1I0",
+      L"uninstall.exe -setup -msi -noexplorer",
+      L"\"C:\\Ombrix\\uninstall.exe\" /init\"A1 D1\" \"\"\"quoted\"\"\" /S:",
+      L"x \"/setup\" \"\" \"a\"\"b\" /msi\t/S1 -s",
+  };
+  return corpus;
+}
+
+// Splits text (which ends right before a guard page) with arguments written right before another
+// one; checks what every split must give, whatever the text.
+std::vector<std::wstring> SplitGuarded(const wchar_t* text, size_t length, unsigned capacity,
+                                       std::vector<size_t>* positions) {
+  GuardedBuffer out(capacity * sizeof(wchar_t));
+  wchar_t* argument = out.wide();
+  std::vector<std::wstring> parts;
+  const wchar_t* at = text;
+  for (;;) {
+    const wchar_t* next = NextArgument(at, argument, capacity);
+    if (next == nullptr) {
+      for (const wchar_t* p = at; *p; p++)
+        if (!IsBlank(*p)) {
+          ADD_FAILURE() << "none reported before the argument at " << (p - text);
+          break;
+        }
+      return parts;
+    }
+    if (next <= at || next > text + length) {
+      ADD_FAILURE() << "position " << (next - text) << " after " << (at - text);
+      return parts;
+    }
+    size_t stored = wcsnlen(argument, capacity);
+    if (stored >= capacity) {
+      ADD_FAILURE() << "argument not terminated within its capacity " << capacity;
+      return parts;
+    }
+    parts.emplace_back(argument, stored);
+    if (positions) positions->push_back(static_cast<size_t>(next - text));
+    at = next;
+  }
+}
+
+// Splitting on blanks alone, for texts without quotes.
+std::vector<std::wstring> SplitOnBlanks(const std::wstring& text) {
+  std::vector<std::wstring> parts;
+  std::wstring current;
+  for (wchar_t ch : text) {
+    if (!IsBlank(ch)) {
+      current += ch;
+    } else if (!current.empty()) {
+      parts.push_back(current);
+      current.clear();
+    }
+  }
+  if (!current.empty()) parts.push_back(current);
+  return parts;
+}
+
+struct ParseResult {
+  RunState state;
+  bool setup = false;
+  bool uninstall = false;
+};
+
+ParseResult ParseFresh(bool fromEnvironment, const wchar_t* text) {
+  runState = RunState{};
+  // Fields the installer's variable must never reach start from a mark.
+  wcscpy(runState.initString, L"mark");
+  ParseResult result;
+  result.setup = fromEnvironment;  // left alone from the variable, so a mark as well
+  ParseSwitches(fromEnvironment, text, result.setup, result.uninstall);
+  result.state = runState;
+  runState = RunState{};
+  return result;
+}
+
+void ExpectConsistentState(const ParseResult& line, const ParseResult& variable,
+                           const std::wstring& text) {
+  const RunState& state = line.state;
+  size_t initLength = wcsnlen(state.initString, kInitStringSize);
+  ASSERT_LT(initLength, kInitStringSize) << "preset not terminated";
+  EXPECT_LE(initLength, 39u);
+  EXPECT_FALSE(line.setup && line.uninstall);
+  EXPECT_EQ(state.exitCode, 0);
+  EXPECT_EQ(state.programGroupFolder[0], 0);
+  if (text.find(L'/') == std::wstring::npos && text.find(L'-') == std::wstring::npos) {
+    EXPECT_TRUE(line.uninstall) << "no switch at all, yet no uninstallation";
+    EXPECT_FALSE(state.silent || state.msiMode || state.noExplorer || line.setup);
+  }
+  // From the variable only the silent switch counts, and it counts as on the command line.
+  EXPECT_EQ(variable.state.silent, state.silent);
+  EXPECT_FALSE(variable.uninstall);
+  EXPECT_TRUE(variable.setup);
+  EXPECT_FALSE(variable.state.msiMode);
+  EXPECT_FALSE(variable.state.noExplorer);
+  EXPECT_STREQ(variable.state.initString, L"mark");
+}
+
+TEST(CommandLineHardening, DamagedCommandLinesNeverReadOrWritePastTheirEnds) {
+  FaultGuard guard;
+  CommandLineMutator mutator(20261208);
+  const auto& corpus = CommandLineCorpus();
+  const unsigned kCapacities[] = {1, 2, 7, 40, kArgumentSize};
+  unsigned withPreset = 0, withSetup = 0, uninstalling = 0, cutArguments = 0;
+  const unsigned kRounds = 3000;
+  for (unsigned round = 0; round < kRounds; round++) {
+    std::wstring text = mutator.Damage(corpus[round % corpus.size()]);
+    SCOPED_TRACE(testing::Message() << "round " << round << ", " << text.size() << " units");
+    GuardedBuffer buffer((text.size() + 1) * sizeof(wchar_t));
+    wchar_t* guarded = buffer.wide();
+    std::memcpy(guarded, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+
+    // Cutting an argument only drops its tail: positions stay, each part is a prefix.
+    std::vector<size_t> fullPositions;
+    // Room for the whole text: nothing is cut.
+    std::vector<std::wstring> full =
+        SplitGuarded(guarded, text.size(), static_cast<unsigned>(text.size() + 1), &fullPositions);
+    if (HasFailure()) return;
+    for (unsigned capacity : kCapacities) {
+      std::vector<size_t> positions;
+      std::vector<std::wstring> cut = SplitGuarded(guarded, text.size(), capacity, &positions);
+      if (HasFailure()) return;
+      ASSERT_EQ(positions, fullPositions) << "capacity " << capacity;
+      for (size_t i = 0; i < cut.size(); i++) {
+        ASSERT_LT(cut[i].size(), capacity);
+        ASSERT_EQ(full[i].compare(0, cut[i].size(), cut[i]), 0) << "capacity " << capacity;
+        if (cut[i].size() < full[i].size()) cutArguments++;
+      }
+    }
+    if (text.find(L'"') == std::wstring::npos) {
+      std::vector<std::wstring> words = SplitOnBlanks(text);
+      ASSERT_EQ(full.size(), words.size());
+      for (size_t i = 0; i < words.size(); i++) ASSERT_TRUE(full[i] == words[i]) << "argument " << i;
+    }
+
+    ParseResult line = ParseFresh(false, guarded);
+    ParseResult variable = ParseFresh(true, guarded);
+    ExpectConsistentState(line, variable, text);
+    if (HasFailure()) return;
+    if (line.state.initString[0]) withPreset++;
+    if (line.setup) withSetup++;
+    if (line.uninstall) uninstalling++;
+  }
+  // The damage really reached every branch of the grammar.
+  EXPECT_GT(withPreset, kRounds / 20);
+  EXPECT_GT(withSetup, kRounds / 20);
+  EXPECT_GT(uninstalling, kRounds / 50);
+  EXPECT_GT(cutArguments, kRounds / 10);
+}
+
+TEST(CommandLineHardening, GiantPresetIsCutTo39CharactersWithTheTextAgainstTheGuard) {
+  FaultGuard guard;
+  for (size_t length : {0u, 38u, 39u, 40u, 1023u, 1024u, 1025u, 32000u}) {
+    std::wstring text = L"u.exe /S /init" + std::wstring(length, L'7');
+    GuardedBuffer buffer((text.size() + 1) * sizeof(wchar_t));
+    std::memcpy(buffer.wide(), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    ParseResult line = ParseFresh(false, buffer.wide());
+    // "/init" itself is 5 of the argument's 1023 stored characters.
+    size_t expected = std::min<size_t>({length, 39, kArgumentSize - 1 - 5});
+    EXPECT_EQ(std::wstring(line.state.initString), std::wstring(expected, L'7')) << length;
+    EXPECT_TRUE(line.state.silent);
+    EXPECT_FALSE(line.uninstall);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Uninstall.lst
+
+struct Item {
+  const wchar_t* path;  // relative to the sandbox
+  bool folder;
+  DWORD attributes;
+};
+
+// The installation, folders before their contents.
+const Item kInstallation[] = {
+    {L"Ombrix", true, 0},
+    {L"Ombrix\\sub", true, 0},
+    {L"Ombrix\\sub\\deep", true, 0},
+    {L"Ombrix\\empty", true, 0},
+    {L"Ombrix\\with space", true, 0},
+    {L"Ombrix\\uninstall.exe", false, 0},
+    {L"Ombrix\\Ombrix.exe", false, 0},
+    {L"Ombrix\\a.txt", false, 0},
+    {L"Ombrix\\ lead.txt", false, 0},
+    {L"Ombrix\\x.y.z", false, 0},
+    {L"Ombrix\\ro.txt", false, FILE_ATTRIBUTE_READONLY},
+    {L"Ombrix\\hidden.txt", false, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+    {L"Ombrix\\sub\\c.txt", false, 0},
+    {L"Ombrix\\sub\\deep\\d.txt", false, 0},
+    {L"Ombrix\\with space\\f.txt", false, FILE_ATTRIBUTE_READONLY},
+};
+
+// Beside the installation: names that hostile entries aim at, including a sibling folder whose
+// name begins with the installation's and files named like those inside.
+const Item kCanaries[] = {
+    {L"canary", true, 0},
+    {L"canary\\inner", true, 0},
+    {L"canary\\keep.txt", false, 0},
+    {L"canary\\inner\\keep2.txt", false, FILE_ATTRIBUTE_READONLY},
+    {L"Ombrix2", true, 0},
+    {L"Ombrix2\\a.txt", false, 0},
+    {L"Ombrix.txt", false, 0},
+    {L"a.txt", false, 0},
+    {L"empty", true, 0},
+    {L"sub", true, 0},
+    {L"sub\\c.txt", false, 0},
+    {L"list", true, 0},
+};
+
+class ListHardening : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const Item& item : kCanaries) Make(item);
+    Restore();
+    listPath_ = temp_ / L"list\\Uninstall.lst";
+    std::string root = Narrow(temp_.path());
+    std::string hostile[] = {
+        "..\\canary\\keep.txt", "..\\a.txt", "..\\Ombrix2\\a.txt", "..\\Ombrix.txt",
+        "..\\empty", "..\\sub\\c.txt", "..\\sub", "..\\canary\\inner\\keep2.txt",
+        "sub\\..\\..\\a.txt", "sub/../../a.txt", "sub\\.\\..\\..\\canary\\keep.txt",
+        ".\\..\\a.txt", "..\\\\a.txt", "...\\a.txt", ". .\\..\\a.txt", "..", ".", "sub\\..",
+        "..\\list\\Uninstall.lst", root + "\\a.txt", root + "\\canary\\keep.txt",
+        root.substr(2) + "\\a.txt", "C:" + root.substr(3) + "\\a.txt", "\\\\?\\" + root + "\\a.txt",
+        "\\\\.\\" + root + "\\a.txt", "\\\\?\\GLOBALROOT\\??\\" + root + "\\a.txt",
+        "\\\\localhost\\C$" + root.substr(2) + "\\a.txt", "a.txt:..\\..\\a.txt",
+        "sub\\deep\\..\\..\\..\\Ombrix2", "with space\\..\\..\\empty", "..\\Ombrix2",
+        "..\\canary\\inner", "..\\canary",
+    };
+    std::string clean;
+    for (const Item& item : kInstallation)
+      if (std::wcscmp(item.path, L"Ombrix") != 0) clean += Narrow(item.path + 7) + "\r\n";
+    std::string mixed;
+    for (size_t i = 0; i < sizeof hostile / sizeof hostile[0]; i++) {
+      mixed += hostile[i] + (i % 3 ? "\r\n" : "\n");
+      hostileLines_.push_back(hostile[i]);
+    }
+    corpus_ = {clean, mixed, clean + mixed, mixed + clean};
+  }
+
+  void TearDown() override {
+    // Nothing may be left read-only for the folder's removal.
+    for (const Item& item : kCanaries)
+      SetFileAttributesW((temp_ / item.path).c_str(), FILE_ATTRIBUTE_NORMAL);
+    for (const Item& item : kInstallation)
+      SetFileAttributesW((temp_ / item.path).c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+
+  static std::string Narrow(const std::wstring& text) {
+    char bytes[4096] = {};
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, bytes, sizeof bytes, nullptr, nullptr);
+    return bytes;
+  }
+
+  void Make(const Item& item) {
+    std::wstring path = temp_ / item.path;
+    if (item.folder) {
+      ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << Narrow(path);
+    } else {
+      WriteFileBytes(path, Narrow(item.path));
+      if (item.attributes) SetFileAttributesW(path.c_str(), item.attributes);
+    }
+  }
+
+  // Brings back whatever the last run deleted inside the installation.
+  void Restore() {
+    for (const Item& item : kInstallation) {
+      std::wstring path = temp_ / item.path;
+      DWORD attributes = GetFileAttributesW(path.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES) {
+        Make(item);
+      } else {
+        // The passes clear attributes before a delete that may then fail.
+        SetFileAttributesW(path.c_str(), item.attributes ? item.attributes : FILE_ATTRIBUTE_NORMAL);
+      }
+    }
+  }
+
+  void ExpectCanariesIntact() {
+    for (const Item& item : kCanaries) {
+      std::wstring path = temp_ / item.path;
+      DWORD attributes = GetFileAttributesW(path.c_str());
+      ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES) << "deleted outside: " << Narrow(path);
+      ASSERT_EQ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, item.folder) << Narrow(path);
+      if (!item.folder) {
+        ASSERT_EQ(ReadFileBytes(path), Narrow(item.path));
+      }
+      if (item.attributes) {
+        ASSERT_EQ(attributes & item.attributes, item.attributes) << Narrow(path);
+      }
+    }
+    ASSERT_NE(GetFileAttributesW((temp_ / L"Ombrix").c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+
+  DeletionPasses Run(const std::string& list) {
+    WriteFileBytes(listPath_, list);
+    ScopedHandle file(CreateFileW(listPath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(file);
+    return DeleteListedFiles(file.get(), (temp_ / L"Ombrix\\").c_str(), L"uninstall.exe");
+  }
+
+  unsigned InstallationLeft() {
+    unsigned left = 0;
+    for (const Item& item : kInstallation)
+      if (GetFileAttributesW((temp_ / item.path).c_str()) != INVALID_FILE_ATTRIBUTES) left++;
+    return left;
+  }
+
+  TempFolder temp_;
+  std::wstring listPath_;
+  std::vector<std::string> corpus_;
+  std::vector<std::string> hostileLines_;
+};
+
+class ListMutator {
+ public:
+  static constexpr const char* kClimbing[] = {"..\\", "../", ".. \\", ". \\", "\\..",
+                                              "...", ".\\", "..", "\\\\"};
+  explicit ListMutator(unsigned seed) : random_(seed) {}
+  unsigned Below(size_t n) { return n == 0 ? 0 : static_cast<unsigned>(random_() % n); }
+
+  char Byte() {
+    static const char kInteresting[] = ".\\/: \t\r\n?*\"<>|~$%aA";
+    if (Below(3) == 0) return static_cast<char>(Below(256));  // zero and high bytes too
+    return kInteresting[Below(sizeof kInteresting - 1)];
+  }
+
+  std::string Damage(std::string bytes, const std::vector<std::string>& hostile) {
+    for (unsigned s = 0, steps = 1 + Below(5); s < steps; s++) {
+      size_t at = Below(bytes.size() + 1);
+      switch (Below(9)) {
+        case 0:
+          bytes.resize(at);
+          break;
+        case 1:  // replaced bytes
+          for (unsigned k = 0, n = 1 + Below(12); k < n && !bytes.empty(); k++)
+            bytes[Below(bytes.size())] = Byte();
+          break;
+        case 2:  // inserted bytes
+          for (unsigned k = 0, n = 1 + Below(6); k < n; k++) bytes.insert(at, 1, Byte());
+          break;
+        case 3:  // climbing components, with or without separators around them
+          for (unsigned k = 0, n = 1 + Below(4); k < n; k++)
+            bytes.insert(at, kClimbing[Below(sizeof kClimbing / sizeof kClimbing[0])]);
+          break;
+        case 4:  // a giant line, around the reader's 2047-byte pieces
+          bytes.insert(at, std::string(1 + (Below(2) ? Below(5000) : 2030 + Below(40)),
+                                       ".\\a x\r"[Below(6)]));
+          break;
+        case 5:  // line ends lost or doubled
+          for (char& ch : bytes)
+            if ((ch == '\n' || ch == '\r') && Below(3) == 0) ch = Below(2) ? ' ' : '\r';
+          break;
+        case 6:  // a hostile line spliced in anywhere
+          bytes.insert(at, hostile[Below(hostile.size())] + (Below(2) ? "\r\n" : ""));
+          break;
+        case 7:  // case changed
+          for (char& ch : bytes)
+            if (Below(4) == 0 && ((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z'))) ch ^= 32;
+          break;
+        default:  // duplicated piece
+          if (!bytes.empty()) bytes.insert(at, bytes.substr(Below(bytes.size()), Below(300)));
+          break;
+      }
+    }
+    return bytes;
+  }
+
+ private:
+  std::mt19937 random_;
+};
+
+TEST_F(ListHardening, UndamagedListEmptiesTheInstallationAndHostileOneTouchesNothing) {
+  DeletionPasses clean = Run(corpus_[0]);
+  EXPECT_EQ(InstallationLeft(), 1u);  // the folder itself is the batch file's
+  EXPECT_EQ(clean.removed, std::size(kInstallation) - 1);
+  EXPECT_FALSE(clean.rebootNeeded);
+  ExpectCanariesIntact();
+  Restore();
+  DeletionPasses hostile = Run(corpus_[1]);
+  EXPECT_EQ(hostile.removed, 0u);
+  EXPECT_EQ(hostile.passes, 1u);
+  EXPECT_EQ(InstallationLeft(), std::size(kInstallation));
+  ExpectCanariesIntact();
+}
+
+TEST_F(ListHardening, DamagedListsDeleteOnlyInsideTheInstallationAndAlwaysEnd) {
+  FaultGuard guard;
+  size_t pendingBefore = ReadPendingRenames().size();
+  std::wstring inside = temp_ / L"Ombrix\\";
+  ListMutator mutator(20261209);
+  unsigned deleting = 0;
+  const unsigned kRounds = 2500;
+  for (unsigned round = 0; round < kRounds; round++) {
+    std::string list = mutator.Damage(corpus_[round % corpus_.size()], hostileLines_);
+    SCOPED_TRACE(testing::Message() << "round " << round << ", " << list.size() << " bytes");
+    DeletionPasses result = Run(list);
+    // Every pass but the last removed something that existed.
+    ASSERT_LE(result.passes, result.removed + 1);
+    ASSERT_LE(result.removed, std::size(kInstallation));
+    ExpectCanariesIntact();
+    if (HasFatalFailure()) {
+      ADD_FAILURE() << "list was:\n" << list;
+      return;
+    }
+    if (result.removed > 0) deleting++;
+    Restore();
+    if (HasFatalFailure()) return;
+  }
+  // Whatever could not be deleted was scheduled for restart only inside the installation.
+  std::vector<PendingRename> pending = ReadPendingRenames();
+  for (size_t i = pendingBefore; i < pending.size(); i++) {
+    const std::wstring& source = pending[i].source;
+    if (CompareStringOrdinal(source.c_str(), static_cast<int>(temp_.path().size()),
+                             temp_.path().c_str(), -1, TRUE) != CSTR_EQUAL)
+      continue;  // another test's
+    EXPECT_EQ(CompareStringOrdinal(source.c_str(), static_cast<int>(inside.size()),
+                                   inside.c_str(), -1, TRUE),
+              CSTR_EQUAL)
+        << Narrow(source);
+  }
+  // The damaged lists still named real entries often enough for the passes to act.
+  EXPECT_GT(deleting, kRounds / 4);
+}
+
+}  // namespace
