@@ -112,49 +112,35 @@ TEST(SetupExplanation, JoinsTheSixHelpMessagesWithTheirBlanksAndLineBreak) {
   EXPECT_EQ(cut[10], L'#');
 }
 
-TEST_F(SetupDialogTest, ShellExtensionBoxSwitchesTheMenuBoxesOnEarlierWindows) {
-  UseWindows(kWindows10);
-  struct Seen {
-    bool shellExt, cascaded, icons, legacy;
-  } before{}, off{}, on{};
-  auto look = [](HWND d) {
-    return Seen{IsChecked(d, IDC_SHELLEXT), IsEnabled(d, IDC_SHELLCASCADED),
-                IsEnabled(d, IDC_SHELLICONS), IsEnabled(d, IDC_SHELLLEGACYMENU)};
-  };
-  DialogScript script([&](HWND d) {
-    before = look(d);
-    PressButton(d, IDC_SHELLEXT);
-    off = look(d);
-    PressButton(d, IDC_SHELLEXT);
-    on = look(d);
-    PressButton(d, IDCANCEL);
-  });
-  EXPECT_EQ(ShowSetupDialog(), 0);
-  ASSERT_TRUE(script.Finish());
-  EXPECT_FALSE(script.closedByScript());
-  EXPECT_TRUE(before.shellExt && before.cascaded && before.icons);
-  EXPECT_FALSE(before.legacy);  // the classic menu choice exists on Windows 11 only
-  EXPECT_FALSE(off.shellExt || off.cascaded || off.icons || off.legacy);
-  EXPECT_TRUE(on.shellExt && on.cascaded && on.icons);
-  EXPECT_FALSE(on.legacy);
-}
-
-TEST_F(SetupDialogTest, ShellExtensionBoxSwitchesTheLegacyMenuBoxOnWindows11) {
-  UseWindows(kWindows11);
-  bool legacyBefore = false, legacyOff = true, legacyOn = false;
-  DialogScript script([&](HWND d) {
-    legacyBefore = IsEnabled(d, IDC_SHELLLEGACYMENU);
-    PressButton(d, IDC_SHELLEXT);
-    legacyOff = IsEnabled(d, IDC_SHELLLEGACYMENU);
-    PressButton(d, IDC_SHELLEXT);
-    legacyOn = IsEnabled(d, IDC_SHELLLEGACYMENU);
-    PressButton(d, IDCANCEL);
-  });
-  EXPECT_EQ(ShowSetupDialog(), 0);
-  ASSERT_TRUE(script.Finish());
-  EXPECT_TRUE(legacyBefore);
-  EXPECT_FALSE(legacyOff);
-  EXPECT_TRUE(legacyOn);
+// The classic menu choice exists on Windows 11 only.
+TEST_F(SetupDialogTest, ShellExtensionBoxSwitchesTheMenuBoxes) {
+  for (bool windows11 : {false, true}) {
+    UseWindows(windows11 ? kWindows11 : kWindows10);
+    struct Seen {
+      bool shellExt, cascaded, icons, legacy;
+    } before{}, off{}, on{};
+    auto look = [](HWND d) {
+      return Seen{IsChecked(d, IDC_SHELLEXT), IsEnabled(d, IDC_SHELLCASCADED),
+                  IsEnabled(d, IDC_SHELLICONS), IsEnabled(d, IDC_SHELLLEGACYMENU)};
+    };
+    DialogScript script([&](HWND d) {
+      before = look(d);
+      PressButton(d, IDC_SHELLEXT);
+      off = look(d);
+      PressButton(d, IDC_SHELLEXT);
+      on = look(d);
+      PressButton(d, IDCANCEL);
+    });
+    EXPECT_EQ(ShowSetupDialog(), 0);
+    ASSERT_TRUE(script.Finish());
+    EXPECT_FALSE(script.closedByScript());
+    EXPECT_TRUE(before.shellExt && before.cascaded && before.icons);
+    EXPECT_EQ(before.legacy, windows11);
+    EXPECT_FALSE(off.shellExt || off.cascaded || off.icons || off.legacy);
+    EXPECT_TRUE(on.shellExt && on.cascaded && on.icons);
+    EXPECT_EQ(on.legacy, windows11);
+    env_.reset();
+  }
 }
 
 TEST_F(SetupDialogTest, ToggleAllChecksEveryTypeUnlessAllAreCheckedAndLeavesTheRest) {
@@ -337,18 +323,4 @@ TEST_F(SetupDialogTest, SilentRunConfirmsTheStoredChoicesWithThePresetUnseen) {
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE,
                         L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver"));
   EXPECT_EQ(runState.programGroupFolder[0], 0);
-}
-
-TEST_F(SetupDialogTest, MsiRunAppliesEverythingButTheInstalledProgramsRecord) {
-  UseWindows(kWindows10);
-  TemplateFilesLock templates;
-  runState.silent = true;
-  runState.msiMode = true;
-  wcscpy(runState.initString, L"D0M0P0");
-  EXPECT_EQ(ShowSetupDialog(), 1);
-  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".7z"), L"Ombrix");
-  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE,
-                        L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe"));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE,
-                         L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver"));
 }
