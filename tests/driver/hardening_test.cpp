@@ -532,7 +532,7 @@ TEST_F(ListHardening, DamagedListsDeleteOnlyInsideTheInstallationAndAlwaysEnd) {
   std::wstring inside = temp_ / L"Ombrix\\";
   ListMutator mutator(20261209);
   unsigned deleting = 0;
-  const unsigned kRounds = 2500;
+  const unsigned kRounds = 2000;
   for (unsigned round = 0; round < kRounds; round++) {
     std::string list = mutator.Damage(corpus_[round % corpus_.size()], hostileLines_);
     SCOPED_TRACE(testing::Message() << "round " << round << ", " << list.size() << " bytes");
