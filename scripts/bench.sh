@@ -14,9 +14,12 @@ if [ ${#names[@]} -eq 0 ]; then
   for f in "$out"/bench_*.exe; do [ -e "$f" ] && names+=("$(basename "$f" .exe | sed 's/^bench_//')"); done
 fi
 for n in "${names[@]}"; do
+  [ -f "$out/bench_$n.exe" ] || continue
   echo "== $n"
   (cd "$out" && "$WINE" "bench_$n.exe" </dev/null 2>&1 | tr -d '\r')
 done
-if [ -d "$root/bench/scripts" ]; then
-  for s in "$root"/bench/scripts/*.sh; do [ -e "$s" ] && bash "$s"; done
-fi
+# Scripts that drive the real program: all of them, or those named like the arguments.
+for s in "$root"/bench/scripts/*.sh; do
+  [ -e "$s" ] || continue
+  if [ $# -eq 0 ] || printf '%s\n' "$@" | grep -qx "$(basename "$s" .sh)"; then bash "$s"; fi
+done
