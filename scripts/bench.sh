@@ -15,6 +15,7 @@ if [ ${#names[@]} -eq 0 ]; then
 fi
 for n in "${names[@]}"; do
   [ -f "$out/bench_$n.exe" ] || continue
+  [ -f "$root/bench/scripts/$n.sh" ] && continue  # driven by its script below
   echo "== $n"
   (cd "$out" && "$WINE" "bench_$n.exe" </dev/null 2>&1 | tr -d '\r')
 done
