@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job on the built-in sample installation: sets up what is missing, builds, and runs
-# the real uninstall.exe from a sandbox installation folder in a throw-away Wine prefix, the way
-# the installer and the installed-programs panel start it, and reports what it did.
+# the real uninstall.exe in a throw-away Wine prefix the way an installer and then the
+# installed-programs panel start it, and reports what it did and what it left behind.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ -z "${OBX_IN_XVFB:-}" ]; then
@@ -11,54 +11,176 @@ if [ -z "${OBX_IN_XVFB:-}" ]; then
 fi
 
 out=${OBX_BUILD:-$root/build}
-install_dir="$WINEPREFIX/drive_c/Program Files/Ombrix"
-mkdir -p "$install_dir"
-cp "$out/win64/uninstall.exe" "$install_dir/"
-cd "$install_dir"
+drive_c="$WINEPREFIX/drive_c"
+install_dir="$drive_c/Program Files/Ombrix"
+program='C:\Program Files\Ombrix\uninstall.exe'
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+preset=A01D1
 
-run() {  # run LABEL ARGS...: starts the program, prints its exit code and run time
+ms_since() { echo $(( ($(date +%s%N) - $1) / 1000000 )); }
+w() { "$WINE" "$@" </dev/null 2>/dev/null; }
+
+# start LABEL COMMAND ARGS...: runs a Windows program, prints its exit code and run time.
+start() {
   local label=$1; shift
-  local start end code=0
-  start=$(date +%s%N)
-  "$WINE" 'C:\Program Files\Ombrix\uninstall.exe' "$@" </dev/null >/dev/null 2>&1 || code=$?
-  end=$(date +%s%N)
-  printf '  %-44s exit code %d, %5d ms\n' "$label" "$code" $(( (end - start) / 1000000 ))
+  local begun code=0
+  begun=$(date +%s%N)
+  "$WINE" "$@" </dev/null >/dev/null 2>&1 || code=$?
+  printf '  %-46s exit code %d, %5d ms\n' "$label" "$code" "$(ms_since "$begun")"
 }
 
-echo "Ombrix setup and uninstall helper: sample run"
-echo "  program: C:\\Program Files\\Ombrix\\uninstall.exe (x86_64 build)"
+# The registry parts the product writes to, as UTF-8 text with one "key|value=data" line each.
+snapshot_registry() {
+  local dest=$1 key i=0
+  : >"$dest"
+  for key in 'HKCU\Software' 'HKLM\Software' 'HKCR'; do
+    i=$((i + 1))
+    w reg export "$key" "Z:$work/export$i.reg" /y >/dev/null
+    iconv -f UTF-16LE -t UTF-8 "$work/export$i.reg" | tr -d '\r' | awk '
+      /^\[/ { key = substr($0, 2, length($0) - 2); print key "|"; next }
+      /^$/ || /^Windows Registry/ { next }
+      { print key "|" $0 }' | grep -v '^HKEY_LOCAL_MACHINE\\Software\\Classes[\\|]' >>"$dest"
+  done
+  sort -o "$dest" "$dest"
+}
+
+# Every file and folder of drive_c but Wine's own churn (its temp and cache folders and the
+# Windows folder, which Wine's services touch on every start).
+snapshot_disk() {
+  (cd "$drive_c" && find . -mindepth 1 \
+    -path ./windows -prune -o -path './users/*/AppData/Local/Temp' -prune -o \
+    -path './users/*/Temp' -prune -o -print) | sed 's|^\./||' | sort >"$1"
+}
+
+# Keys only in the second snapshot, without those whose parent is new as well.
+new_keys() {
+  comm -13 <(grep '|$' "$1") <(grep '|$' "$2") | sed 's/|$//' | sort | awk '
+    { for (i = 1; i <= n; i++) if (index($0, seen[i] "\\") == 1) next; seen[++n] = $0; print }'
+}
+
+# reg_value SNAPSHOT KEY NAME: the data of one value ("@" for the default), unquoted.
+reg_value() {
+  K="$2|" N="$3" awk '
+    BEGIN { key = ENVIRON["K"]; name = ENVIRON["N"] }
+    index($0, key) == 1 { line = substr($0, length(key) + 1)
+      prefix = (name == "@") ? "@=" : "\"" name "\"="
+      if (index(line, prefix) == 1) { v = substr(line, length(prefix) + 1); gsub(/^"|"$/, "", v)
+        gsub(/\\\\/, "\\", v); gsub(/\\"/, "\"", v); print v; exit } }' "$1"
+}
+
+echo "Ombrix setup and uninstall helper: sample run in a throw-away Wine prefix"
+echo "  program: $program (x86_64 build; the shipped 32-bit build cannot run on this machine)"
 echo
-echo "Switch handling:"
-run 'uninstall.exe /S /wait (pause of 2 s)' /S /wait
-run 'uninstall.exe /Sx (unknown switch: no work)' /Sx
-run 'uninstall.exe /noexplorer' /noexplorer
+
+# Another archiver's handlers on .zip and .7z, with a New-menu entry on .zip, so that setup
+# has something to save and uninstallation something to restore.
+w reg add 'HKCR\.zip' /ve /d OtherArc.zip /f >/dev/null
+w reg add 'HKCR\.zip\ShellNew' /v NullFile /d '' /f >/dev/null
+w reg add 'HKCR\.7z' /ve /d OtherArc.7z /f >/dev/null
+w reg add 'HKCR\OtherArc.zip\shell\open\command' /ve /d '"C:\OtherArc\otherarc.exe" "%1"' /f >/dev/null
+w reg add 'HKCR\OtherArc.7z\shell\open\command' /ve /d '"C:\OtherArc\otherarc.exe" "%1"' /f >/dev/null
+
+begun=$(date +%s%N)
+snapshot_registry "$work/reg.before"
+snapshot_disk "$work/disk.before"
+echo "Before setup: another archiver owns .zip (OtherArc.zip, with a New-menu entry) and .7z" \
+  "(OtherArc.7z); registry and drive_c recorded ($(ms_since "$begun") ms)."
 echo
-echo "Installer variables (only the silent switch counts in sfxcmd):"
-sfxcmd='/wait /setup' run 'sfxcmd="/wait /setup", uninstall.exe /Sx' /Sx
-package="$WINEPREFIX/drive_c/ObxPackage"
-mkdir -p "$package"
-printf '[Setup]\r\n' >"$package/ombrix.ini"
-sfxcmd=/S sfxname='C:\ObxPackage\ombrix-setup.exe' \
-  run 'sfxcmd=/S, uninstall.exe /setup /msi' /setup /msi
-[ -f "$install_dir/ombrix.ini" ] &&
-  echo "  The package's preset ombrix.ini was taken over into the installation folder."
-echo
-echo "Setup and uninstallation of the sample installation:"
-for f in Ombrix.exe obxext.dll obxext64.dll Ombrix.chm Obx.txt; do cp "$out/win64/$f" "$install_dir/"; done
+
+echo "The installer copies the sample files and starts setup silently with a preset:"
+mkdir -p "$install_dir"
+for f in uninstall.exe Ombrix.exe obxext.dll obxext64.dll Ombrix.chm Obx.txt; do
+  cp "$out/win64/$f" "$install_dir/"
+done
 printf '%s\r\n' uninstall.exe Ombrix.exe obxext.dll obxext64.dll Ombrix.chm Obx.txt \
-  obxnew.dat zipnew.dat ombrix.ini Uninstall.lst >"$install_dir/Uninstall.lst"
-listed() { "$WINE" uninstaller --list </dev/null 2>/dev/null | tr -d '\r' | grep '|||Ombrix' || echo "(not listed)"; }
-run 'uninstall.exe /setup /S /initA01D1 (silent setup)' /setup /S /initA01D1
-assoc() { "$WINE" reg query "HKCR\\$1" /ve </dev/null 2>/dev/null | tr -d '\r' | awk -F'REG_SZ' 'NF > 1 {sub(/^[ \t]+/, "", $2); print $2}' | grep . || echo "(none)"; }
-echo "  Preset A01 D1 (.obx off, .zip on, desktop shortcut): .obx -> $(assoc .obx), .zip -> $(assoc .zip)," \
-  "$(ls "$WINEPREFIX"/drive_c/users/*/Desktop/Ombrix.lnk >/dev/null 2>&1 && echo "shortcut on the desktop" || echo "no desktop shortcut")"
-echo "  Wine's installed programs: $(listed)"
-cd /
-run 'uninstall.exe /S (silent uninstallation)' /S
-for _ in $(seq 1 50); do [ -d "$install_dir" ] || break; sleep 0.2; done
-echo "  Wine's installed programs: $(listed)"
-if [ -d "$install_dir" ]; then
-  echo "  The installation folder is still there, holding: $(ls "$install_dir" | tr '\n' ' ')"
+  obxnew.dat zipnew.dat Ombrix.ini Uninstall.lst >"$install_dir/Uninstall.lst"
+start "uninstall.exe /setup /S /init$preset" "$program" /setup /S "/init$preset"
+snapshot_registry "$work/reg.setup"
+snapshot_disk "$work/disk.setup"
+s="$work/reg.setup"
+
+echo
+echo "Associated (preset $preset: .obx off, .zip on, desktop shortcut on; previous handler saved"
+echo "under HKCU\\Software\\Ombrix\\Setup\\<ext>):"
+awk -F'|' '$1 ~ /^HKEY_CLASSES_ROOT\\\.[^\\]+$/ && ($2 == "@=\"Ombrix\"" || $2 == "@=\"Ombrix.ZIP\"") {
+  sub(/^HKEY_CLASSES_ROOT\\/, "", $1); v = $2; gsub(/^@="|"$/, "", v); print $1 "|" v }' "$s" |
+  { volumes=0 fresh=''
+    while IFS='|' read -r ext type; do
+      if [[ $ext =~ ^\.o[0-9][0-9]$ ]]; then volumes=$((volumes + 1)); continue; fi
+      setup_key="HKEY_CURRENT_USER\\Software\\Ombrix\\Setup\\$ext"
+      exist=$(reg_value "$s" "$setup_key" Exist); before=$(reg_value "$s" "$setup_key" Type)
+      shellnew=$(reg_value "$s" "$setup_key" ShellNew)
+      case $exist in
+        'dword:00000000') fresh="$fresh $ext"; continue ;;
+        'dword:00000001') saved="previous handler saved: ${before:-(empty type)}${shellnew:+, New-menu entry \"$shellnew\"}" ;;
+        *) saved="NOTHING SAVED" ;;
+      esac
+      printf '  %-6s -> %-11s %s\n' "$ext" "$type" "$saved"
+    done
+    echo "  ${fresh# } -> Ombrix (no key before: saved as such)"
+    [ "$volumes" -eq 0 ] || echo "  and $volumes OBX volume extensions .o00... -> Ombrix"; }
+
+echo
+echo "Registered and recorded (keys new since before setup, each with what is beneath it):"
+new_keys "$work/reg.before" "$s" | grep -v -E '^HKEY_CLASSES_ROOT\\\.[^\\]+$' |
+  sed 's/^HKEY_CLASSES_ROOT/HKCR/; s/^HKEY_LOCAL_MACHINE/HKLM/; s/^HKEY_CURRENT_USER/HKCU/' |
+  awk '{ printf "%s%s", (NR > 1 ? ", " : "  "), $0 } END { print "" }' | fold -s -w 100 | sed '2,$s/^/  /'
+rec='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ombrix archiver'
+uninstall_string=$(reg_value "$s" "$rec" UninstallString)
+echo "  installed-programs record: DisplayName \"$(reg_value "$s" "$rec" DisplayName)\"," \
+  "UninstallString $uninstall_string"
+echo "  Wine's installed programs: $(w uninstaller --list | tr -d '\r' | grep '|||Ombrix' || echo '(not listed)')"
+
+echo
+echo "Created on disk:"
+comm -13 "$work/disk.before" "$work/disk.setup" | grep -v '^Program Files/Ombrix\(/\(uninstall.exe\|Ombrix.exe\|obxext.dll\|obxext64.dll\|Ombrix.chm\|Obx.txt\|Uninstall.lst\)\)\?$' |
+  sed 's/^/  C:\\/; s|/|\\|g'
+
+echo
+echo "The installed-programs panel starts the UninstallString (with /S, as nobody is here to click):"
+uninstall_cmd=${uninstall_string//\"/}
+[ -n "$uninstall_cmd" ] || uninstall_cmd=$program
+cd "$drive_c"
+start "$uninstall_string /S" "$uninstall_cmd" /S
+# The self-removal batch file runs on for a couple of seconds after the program has ended.
+for _ in $(seq 1 100); do
+  if [ ! -d "$install_dir" ] && ! ls "$drive_c"/users/*/AppData/Local/Temp/Uninstall_Obx.Bat >/dev/null 2>&1
+  then break; fi
+  sleep 0.2
+done
+snapshot_registry "$work/reg.after"
+snapshot_disk "$work/disk.after"
+a="$work/reg.after"
+
+echo
+echo "Removed and restored:"
+for ext in .zip .7z; do
+  echo "  $ext -> $(reg_value "$a" "HKEY_CLASSES_ROOT\\$ext" @)$(grep -q "^HKEY_CLASSES_ROOT\\\\$ext\\\\ShellNew|" "$a" && echo ' (New-menu entry back)')"
+done
+echo "  keys gone since setup: $(comm -23 <(grep '|$' "$s") <(grep '|$' "$a") | wc -l);" \
+  "files and folders gone: $(comm -23 "$work/disk.setup" "$work/disk.after" | wc -l)" \
+  "(the installation folder $( [ -d "$install_dir" ] && echo 'is still there' || echo 'went with the batch file'))"
+echo "  Wine's installed programs: $(w uninstaller --list | tr -d '\r' | grep '|||Ombrix' || echo '(not listed)')"
+
+echo
+echo "Registry compared with before setup (HKCU\\Software, HKLM\\Software, HKCR; + new, - missing):"
+reg_diff=$(diff "$work/reg.before" "$a" | grep '^[<>]' | sed 's/^</  -/; s/^>/  +/' || true)
+if [ -z "$reg_diff" ]; then echo "  identical"; else echo "$reg_diff"; fi
+# Removal deletes the product's own keys and values one key at a time: parents that other
+# programs register under too stay, empty. Anything else is a fault.
+unexplained=$(echo "$reg_diff" | grep -v -E '^  \+ [^|]*\\(Drive|shellex|DragDropHandlers|PropertySheetHandlers|ContextMenuHandlers|RegisteredApplications)\|$' | grep . || true)
+if [ -n "$reg_diff" ] && [ -z "$unexplained" ]; then
+  echo "  Documented leftovers only: empty handler-list parents (Drive\\shellex\\..., exefile\\shellex\\...," \
+    "folder\\shellex\\...) and RegisteredApplications, created by the registration and shared with other"
+  echo "  programs; uninstallation deletes only the product's own keys and values beneath them."
+  echo "  (The 32-bit build on 64-bit Windows also leaves App Paths\\Ombrix.exe in the 64-bit view.)"
+fi
+echo "Disk compared with before setup (drive_c without Wine's windows and temp folders):"
+disk_diff=$(diff "$work/disk.before" "$work/disk.after" | grep '^[<>]' | sed 's/^</  -/; s/^>/  +/' || true)
+if [ -z "$disk_diff" ]; then echo "  identical"; else echo "$disk_diff"; fi
+if [ -z "$unexplained" ] && [ -z "$disk_diff" ]; then
+  echo "Everything is back to its state before setup, but for the leftovers named above."
 else
-  echo "  The installation folder is gone: cmd.exe ran the batch file that removed it."
+  echo "NOT back to the state before setup: see the differences above."; exit 1
 fi
