@@ -12,6 +12,7 @@
 #include "integration/associations.h"
 #include "integrationenv.h"
 #include "settings/registry.h"
+#include "settings/store.h"
 
 namespace {
 
@@ -107,6 +108,19 @@ TEST_F(NewFileTemplates, ATemplateOfAnotherSizeIsRewritten) {
   WriteFileBytes(obxFile, kObxTemplate.substr(0, 23));
   InstallNewFileTemplate(L".obx", true);
   EXPECT_EQ(ReadFileBytes(obxFile), kObxTemplate);
+}
+
+TEST_F(NewFileTemplates, IntegrationSwitchedOffByTheIniFileWritesNoTemplateFile) {
+  TempFolder program;
+  WriteFileBytes(program / L"Ombrix.ini", "Global\\Integration=0\r\n");
+  SetIniSearchPlaces((program / L"uninstall.exe").c_str(), (program / L"none").c_str());
+  FreeIni();
+  DeleteFileW(zipFile.c_str());
+  InstallNewFileTemplate(L".zip", false);
+  EXPECT_EQ(GetFileAttributesW(zipFile.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(ValueCount(L".zip\\ShellNew"), 0u);
+  FreeIni();
+  SetIniSearchPlaces(nullptr, nullptr);
 }
 
 TEST_F(NewFileTemplates, RestoringPutsBackTheSavedEntry) {

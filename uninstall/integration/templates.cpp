@@ -7,6 +7,7 @@
 #include "filesystem/path.h"
 #include "localisation/text.h"
 #include "settings/registry.h"
+#include "settings/store.h"
 
 namespace {
 
@@ -62,7 +63,9 @@ void InstallNewFileTemplate(const wchar_t* ext, bool isObxRow) {
   // A template of the right size is taken as intact, whoever wrote it.
   FindData found;
   bool intact = FindFile::FastFind(path, found) && !found.isDir && found.size == size;
-  if (!intact) {
+  // An installation whose ini file switches integration off must leave the disk as it was; the
+  // ShellNew entry below is dropped by the registry layer in that case anyway.
+  if (!intact && IntegrationAllowed()) {
     File file;
     if (file.Create(path, File::kCreateWriteOnly) && file.Write(bytes, size)) file.Close();
   }
