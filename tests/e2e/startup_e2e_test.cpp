@@ -87,6 +87,22 @@ TEST_F(StartupE2E, SilentSetupFromTheInstallerTakesOverThePresetFile) {
   environment_.set = {{L"sfxcmd", L"/S"}, {L"sfxname", package / L"obxsetup.exe"}};
   EXPECT_EQ(Run(L"/setup /msi"), 0u);
   EXPECT_EQ(ReadFileBytes(install_ / L"ombrix.ini"), "[Setup]\r\n");
+
+  // The silent setup applied the stored choices to the prefix; take them back the product's own
+  // way so that later tests start from a clean registry, and wait for its self-removal batch.
+  // The preset file would now make the settings portable: remove it first.
+  DeleteFileW((install_ / L"ombrix.ini").c_str());
+  WriteFileBytes(install_ / L"Uninstall.lst", "");
+  environment_.set.clear();
+  EXPECT_EQ(Run(L"/S"), 0u);
+  for (DWORD start = GetTickCount();
+       GetFileAttributesW(program_.c_str()) != INVALID_FILE_ATTRIBUTES &&
+       GetTickCount() - start < 15000;)
+    Sleep(100);
+  HKEY settings = nullptr;
+  EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Ombrix", 0, KEY_READ, &settings),
+            ERROR_SUCCESS);
+  if (settings) RegCloseKey(settings);
 }
 
 }  // namespace
