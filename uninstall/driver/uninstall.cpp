@@ -396,6 +396,10 @@ void RemoveIntegration() {
   if (runState.msiMode) return;  // the MSI package owns the record and App Paths
   DeleteRegKey(HKEY_LOCAL_MACHINE, kUninstallRecordKey);
   DeleteRegKey(HKEY_LOCAL_MACHINE, kAppPathsKey);
+  // Setup registers the main program in the 64-bit view too on 64-bit Windows.
+  SelectRegView(true);
+  DeleteRegKey(HKEY_LOCAL_MACHINE, kAppPathsKey);
+  SetRegView(0);
 }
 
 void RunUninstall() {
