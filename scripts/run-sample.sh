@@ -174,7 +174,6 @@ if [ -n "$reg_diff" ] && [ -z "$unexplained" ]; then
   echo "  Documented leftovers only: empty handler-list parents (Drive\\shellex\\..., exefile\\shellex\\...," \
     "folder\\shellex\\...) and RegisteredApplications, created by the registration and shared with other"
   echo "  programs; uninstallation deletes only the product's own keys and values beneath them."
-  echo "  (The 32-bit build on 64-bit Windows also leaves App Paths\\Ombrix.exe in the 64-bit view.)"
 fi
 echo "Disk compared with before setup (drive_c without Wine's windows and temp folders):"
 disk_diff=$(diff "$work/disk.before" "$work/disk.after" | grep '^[<>]' | sed 's/^</  -/; s/^>/  +/' || true)
