@@ -35,6 +35,10 @@ trap cleanup EXIT
 for link in "$WINEPREFIX"/drive_c/users/*/*; do
   if [ -L "$link" ]; then rm -f "$link"; mkdir -p "$link"; fi
 done
+# A spare drive whose root tests may install into; its marker file tells them it is theirs.
+mkdir -p "$session/rootdrive"
+: > "$session/rootdrive/obx-test-drive"
+ln -sfn "$session/rootdrive" "$WINEPREFIX/dosdevices/r:"
 "$WINE" reg add 'HKCU\Software\Wine' /v Version /d win10 /f </dev/null >/dev/null 2>&1
 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
 "$WINESERVER" -w
