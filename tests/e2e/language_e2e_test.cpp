@@ -75,4 +75,38 @@ TEST_F(LanguageE2E, HostileFormatInTheLanguageFileIsShownLiterally) {
   EXPECT_EQ(text, L"%n%n%n%x\n%d " + program_ + L"  %p % %");
 }
 
+// Beyond the warning: the uninstall question and the setup dialog, with the language file and the
+// sample language DLL beside the program; what the file names comes from it, the rest from the DLL.
+TEST_F(LanguageE2E, QuestionAndSetupDialogTakeTheirTextsFromTheLanguageMaterial) {
+  AddSampleDll();
+  WriteFileBytes(install_ / L"uninstall.lng",
+                 Utf16Bytes(OBX_MARKER_LINE
+                            L"IDS_CONTINUEUNINSTALL \"File: remove it all?\"\r\n"
+                            L":DIALOG SETUPDLG\r\n"
+                            L"CAPTION \"File: setup caption\"\r\n"
+                            L"IDC_LINKDESKTOP \"File: desktop link\"\r\n",
+                            true));
+  WriteFileBytes(install_ / L"Uninstall.lst", "");
+
+  ASSERT_TRUE(process_.Start(program_, L"", environment_, install_.path()));
+  HWND box = process_.WaitForDialog(kTimeoutMs);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(ReadControlText(box, kMessageBoxTextId), L"File: remove it all?");
+  EXPECT_EQ(ReadWindowText(box), L"Ombrix deinstallieren");
+  ASSERT_TRUE(PressButton(box, IDNO));
+  ASSERT_TRUE(process_.WaitForExit(kTimeoutMs));
+  EXPECT_EQ(process_.exitCode(), 0u);
+  EXPECT_NE(GetFileAttributesW(program_.c_str()), INVALID_FILE_ATTRIBUTES);
+
+  TestProcess setup;
+  ASSERT_TRUE(setup.Start(program_, L"/setup", environment_, install_.path()));
+  HWND dialog = setup.WaitForDialog(kTimeoutMs);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(ReadWindowText(dialog), L"File: setup caption");
+  EXPECT_EQ(ReadControlText(dialog, 5119), L"File: desktop link");
+  ASSERT_TRUE(PressButton(dialog, IDCANCEL));
+  ASSERT_TRUE(setup.WaitForExit(kTimeoutMs));
+  EXPECT_EQ(setup.exitCode(), 1u);
+}
+
 }  // namespace
