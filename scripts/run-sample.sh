@@ -2,8 +2,17 @@
 # The main job on the built-in sample installation: sets up what is missing, builds, and runs
 # the real uninstall.exe in a throw-away Wine prefix the way an installer and then the
 # installed-programs panel start it, and reports what it did and what it left behind.
+#
+# With --dialogs and a display (DISPLAY set), the setup dialog and the uninstall question are
+# shown on that display for a person to click, instead of the silent runs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+dialogs=""
+if [ "${1:-}" = "--dialogs" ]; then
+  [ -n "${DISPLAY:-}" ] || { echo "run-sample.sh --dialogs needs a display (DISPLAY is not set)" >&2; exit 2; }
+  dialogs=1
+  export OBX_USE_DISPLAY=1
+fi
 if [ -z "${OBX_IN_XVFB:-}" ]; then
   "$root/scripts/bootstrap.sh"
   "$root/scripts/build.sh"
@@ -88,20 +97,32 @@ echo "Before setup: another archiver owns .zip (OtherArc.zip, with a New-menu en
   "(OtherArc.7z); registry and drive_c recorded ($(ms_since "$begun") ms)."
 echo
 
-echo "The installer copies the sample files and starts setup silently with a preset:"
+if [ -n "$dialogs" ]; then
+  echo "The installer copies the sample files and starts setup; choose in the dialog and click OK:"
+else
+  echo "The installer copies the sample files and starts setup silently with a preset:"
+fi
 mkdir -p "$install_dir"
 for f in uninstall.exe Ombrix.exe obxext.dll obxext64.dll Ombrix.chm Obx.txt; do
   cp "$out/win64/$f" "$install_dir/"
 done
 printf '%s\r\n' uninstall.exe Ombrix.exe obxext.dll obxext64.dll Ombrix.chm Obx.txt \
   obxnew.dat zipnew.dat Ombrix.ini Uninstall.lst >"$install_dir/Uninstall.lst"
-start "uninstall.exe /setup /S /init$preset" "$program" /setup /S "/init$preset"
+if [ -n "$dialogs" ]; then
+  start "uninstall.exe /setup /noexplorer" "$program" /setup /noexplorer
+else
+  start "uninstall.exe /setup /S /init$preset" "$program" /setup /S "/init$preset"
+fi
 snapshot_registry "$work/reg.setup"
 snapshot_disk "$work/disk.setup"
 s="$work/reg.setup"
 
 echo
-echo "Associated (preset $preset: .obx off, .zip on, desktop shortcut on; previous handler saved"
+if [ -n "$dialogs" ]; then
+  echo "Associated (as chosen in the dialog; previous handler saved"
+else
+  echo "Associated (preset $preset: .obx off, .zip on, desktop shortcut on; previous handler saved"
+fi
 echo "under HKCU\\Software\\Ombrix\\Setup\\<ext>):"
 awk -F'|' '$1 ~ /^HKEY_CLASSES_ROOT\\\.[^\\]+$/ && ($2 == "@=\"Ombrix\"" || $2 == "@=\"Ombrix.ZIP\"") {
   sub(/^HKEY_CLASSES_ROOT\\/, "", $1); v = $2; gsub(/^@="|"$/, "", v); print $1 "|" v }' "$s" |
@@ -138,11 +159,19 @@ comm -13 "$work/disk.before" "$work/disk.setup" | grep -v '^Program Files/Ombrix
   sed 's/^/  C:\\/; s|/|\\|g'
 
 echo
-echo "The installed-programs panel starts the UninstallString (with /S, as nobody is here to click):"
+if [ -n "$dialogs" ]; then
+  echo "The installed-programs panel starts the UninstallString; answer its question:"
+else
+  echo "The installed-programs panel starts the UninstallString (with /S, as nobody is here to click):"
+fi
 uninstall_cmd=${uninstall_string//\"/}
 [ -n "$uninstall_cmd" ] || uninstall_cmd=$program
 cd "$drive_c"
-start "$uninstall_string /S" "$uninstall_cmd" /S
+if [ -n "$dialogs" ]; then
+  start "$uninstall_string" "$uninstall_cmd"
+else
+  start "$uninstall_string /S" "$uninstall_cmd" /S
+fi
 # The self-removal batch file runs on for a couple of seconds after the program has ended.
 for _ in $(seq 1 100); do
   if [ ! -d "$install_dir" ] && ! ls "$drive_c"/users/*/AppData/Local/Temp/Uninstall_Obx.Bat >/dev/null 2>&1

@@ -5,9 +5,12 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
+# A virtual display unless the caller asks for the real one (OBX_USE_DISPLAY with DISPLAY set).
 if [ -z "${OBX_IN_XVFB:-}" ]; then
   export OBX_IN_XVFB=1
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+  if [ -z "${OBX_USE_DISPLAY:-}" ] || [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+  fi
 fi
 
 export WINE=/usr/lib/wine/wine64
