@@ -44,10 +44,6 @@ HWND WINAPI RecordHelpRequest(HWND, const wchar_t* request, UINT command, DWORD_
   return nullptr;
 }
 
-bool KeyExists(HKEY root, const wchar_t* subkey) {
-  ScopedKey key;
-  return RegOpenKeyExW(root, subkey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
-}
 
 std::wstring ReadString(HKEY root, const wchar_t* subkey, const wchar_t* name = nullptr) {
   wchar_t text[1024] = {};

@@ -20,9 +20,6 @@
 
 namespace {
 
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // For texts known to be plain ASCII.
 std::string Ascii(const std::wstring& text) { return std::string(text.begin(), text.end()); }
@@ -304,12 +301,6 @@ class ScratchSettingsTest : public ::testing::Test {
 
 using GetTempFolderTest = ScratchSettingsTest;
 
-bool KeyExists(HKEY root, const wchar_t* subkey) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
 
 std::wstring DefaultValue(HKEY root, const wchar_t* subkey) {
   wchar_t text[512] = {};

@@ -25,11 +25,6 @@ const wchar_t* const kSampleFiles[] = {L"uninstall.exe", L"Ombrix.exe", L"obxext
 const wchar_t* const kArchives[] = {L"sample.obx", L"sample.zip", L"sample.tgz"};
 
 // The uninstallation's self-removal batch file; it runs on after the program has ended.
-std::wstring BatchFile() {
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  return std::wstring(temp) + L"Uninstall_Obx.Bat";
-}
 
 std::wstring SpecialFolder(int csidl) {
   wchar_t path[MAX_PATH] = {};
@@ -56,7 +51,7 @@ class IntegrationE2E : public ::testing::Test {
     RemoveTree(SpecialFolder(CSIDL_COMMON_PROGRAMS) + L"\\Ombrix");
     // Left running, the batch file would meet the next test's installation, and the command
     // interpreter outliving this process holds the test runner's output open.
-    for (int waited = 0; waited < 200 && PathExists(BatchFile()); waited++) Sleep(100);
+    for (int waited = 0; waited < 200 && PathExists(RemovalBatchFile()); waited++) Sleep(100);
     CoUninitialize();
   }
 

@@ -34,14 +34,7 @@ constexpr int kProgramsBox = 5121;
 constexpr int kDoneFolderText = 5102;
 constexpr int kDoneHelpButton = 5105;
 
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
-bool KeyExists(HKEY root, const wchar_t* subkey) {
-  ScopedKey key;
-  return RegOpenKeyExW(root, subkey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
-}
 
 std::wstring ReadString(HKEY root, const std::wstring& subkey, const wchar_t* name = nullptr) {
   wchar_t text[2048] = {};
@@ -70,20 +63,7 @@ bool DesktopShortcutExists() {
          Exists(ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Ombrix.lnk");
 }
 
-bool WaitUntilGone(const std::wstring& path, DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  while (Exists(path)) {
-    if (GetTickCount() - start >= timeoutMs) return false;
-    Sleep(100);
-  }
-  return true;
-}
 
-std::wstring BatchFile() {
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  return std::wstring(temp) + L"Uninstall_Obx.Bat";
-}
 
 class SetupE2E : public ::testing::Test {
  protected:
@@ -101,7 +81,7 @@ class SetupE2E : public ::testing::Test {
     if (Exists(program_) && uninstall.Start(program_, L"/S", environment_, folder_)) {
       uninstall.WaitForExit(kExitTimeoutMs);
       WaitUntilGone(program_, kBatchTimeoutMs);
-      WaitUntilGone(BatchFile(), kBatchTimeoutMs);
+      WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs);
     }
     RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));

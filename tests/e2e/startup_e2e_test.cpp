@@ -95,14 +95,9 @@ TEST_F(StartupE2E, SilentSetupFromTheInstallerTakesOverThePresetFile) {
   WriteFileBytes(install_ / L"Uninstall.lst", "");
   environment_.set.clear();
   EXPECT_EQ(Run(L"/S"), 0u);
-  for (DWORD start = GetTickCount();
-       GetFileAttributesW(program_.c_str()) != INVALID_FILE_ATTRIBUTES &&
-       GetTickCount() - start < 15000;)
-    Sleep(100);
-  HKEY settings = nullptr;
-  EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Ombrix", 0, KEY_READ, &settings),
-            ERROR_SUCCESS);
-  if (settings) RegCloseKey(settings);
+  EXPECT_TRUE(WaitUntilGone(program_, 15000));
+  EXPECT_TRUE(WaitUntilGone(RemovalBatchFile(), 15000));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Ombrix"));
 }
 
 }  // namespace

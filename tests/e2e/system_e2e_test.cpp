@@ -36,14 +36,7 @@ constexpr char kList[] =
 // Another archiver's types, planted before setup so that there is something to save.
 const wchar_t* const kForeignKeys[] = {L".zip", L".7z", L"OtherArc.zip", L"OtherArc.7z"};
 
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
-bool KeyExists(HKEY root, const std::wstring& subkey) {
-  ScopedKey key;
-  return RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
-}
 
 std::wstring ReadString(HKEY root, const std::wstring& subkey, const wchar_t* name = nullptr) {
   wchar_t text[2048] = {};
@@ -74,20 +67,7 @@ std::vector<std::wstring> ProductShortcuts() {
   return found;
 }
 
-std::wstring BatchFile() {
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  return std::wstring(temp) + L"Uninstall_Obx.Bat";
-}
 
-bool WaitUntilGone(const std::wstring& path, DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  while (Exists(path)) {
-    if (GetTickCount() - start >= timeoutMs) return false;
-    Sleep(100);
-  }
-  return true;
-}
 
 // The parts of the registry that setup writes to.
 struct RegistryState {
@@ -154,7 +134,7 @@ class SystemE2E : public ::testing::Test {
         uninstall.WaitForExit(kExitTimeoutMs);
       WaitUntilGone(program_, kBatchTimeoutMs);
     }
-    WaitUntilGone(BatchFile(), kBatchTimeoutMs);
+    WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs);
     RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, kAppPathsKey);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, kRecordKey);
@@ -197,7 +177,7 @@ class SystemE2E : public ::testing::Test {
     ASSERT_EQ(command, L"\"" + program_ + L"\"");
     ASSERT_EQ(Run(command.substr(1, command.size() - 2), L"/S"), 0u);
     EXPECT_TRUE(WaitUntilGone(program_, kBatchTimeoutMs));
-    EXPECT_TRUE(WaitUntilGone(BatchFile(), kBatchTimeoutMs));
+    EXPECT_TRUE(WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs));
   }
 
   void PlantForeignHandlers() {
@@ -283,7 +263,7 @@ TEST_F(SystemE2E, PortableInstallationKeepsEverythingInItsIniFile) {
 
   ASSERT_EQ(Run(L"/S"), 0u);
   EXPECT_TRUE(WaitUntilGone(program_, kBatchTimeoutMs));
-  EXPECT_TRUE(WaitUntilGone(BatchFile(), kBatchTimeoutMs));
+  EXPECT_TRUE(WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs));
   EXPECT_EQ(Differences(before, RegistryState()), L"");
   EXPECT_EQ(ProductShortcuts(), std::vector<std::wstring>());
   ASSERT_TRUE(ReadIniLines(At(L"Ombrix.ini"), &lines));

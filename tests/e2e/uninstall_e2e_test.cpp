@@ -36,16 +36,7 @@ std::wstring ResourceText(unsigned id) {
   return text;
 }
 
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
-bool KeyExists(HKEY root, const wchar_t* subkey) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
 
 std::wstring ReadString(HKEY root, const wchar_t* subkey, const wchar_t* name) {
   wchar_t text[2048] = {};
@@ -64,20 +55,7 @@ bool DesktopShortcutExists() {
   return false;
 }
 
-std::wstring BatchFile() {
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  return std::wstring(temp) + L"Uninstall_Obx.Bat";
-}
 
-bool WaitUntilGone(const std::wstring& path, DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  while (Exists(path)) {
-    if (GetTickCount() - start >= timeoutMs) return false;
-    Sleep(100);
-  }
-  return true;
-}
 
 // What Wine's own uninstaller lists, one "key|||name" line per installed program.
 std::string InstalledProgramsList() {
@@ -137,7 +115,7 @@ class UninstallE2E : public ::testing::Test {
   void SetUp() override { environment_.remove = {L"sfxcmd", L"sfxname"}; }
   void TearDown() override {
     // A batch file still at work would meet the next test's installation.
-    WaitUntilGone(BatchFile(), kBatchTimeoutMs);
+    WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs);
   }
 
   // The sample installation in a folder of this name, with a list of everything in it.
@@ -224,7 +202,7 @@ TEST_F(UninstallE2E, ConfirmationAnsweredNoChangesNothing) {
   EXPECT_TRUE(DesktopShortcutExists());
   for (const wchar_t* file : kSampleFiles) EXPECT_TRUE(Exists(At(file))) << file;
   EXPECT_TRUE(Exists(At(L"Uninstall.lst")));
-  EXPECT_FALSE(Exists(BatchFile()));
+  EXPECT_FALSE(Exists(RemovalBatchFile()));
 }
 
 TEST_F(UninstallE2E, MissingListIsReportedAlsoWhenSilentAndNothingChanges) {
@@ -265,7 +243,7 @@ TEST_F(UninstallE2E, ConfirmedUninstallTakesEverythingAndTheBatchRemovesFileAndF
   // The rest is cmd.exe's: the program file, the folder and the batch file itself.
   EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
   EXPECT_FALSE(Exists(program_));
-  EXPECT_TRUE(WaitUntilGone(BatchFile(), kBatchTimeoutMs));
+  EXPECT_TRUE(WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs));
   EXPECT_EQ(InstalledProgramsList().find("|||Ombrix 6.22"), std::string::npos);
 }
 
@@ -311,7 +289,7 @@ TEST_F(UninstallE2E, SilentAsksNothingSchedulesNoFolderAndStartsNoWarning) {
   ExpectEndsWithSuccess();
   EXPECT_TRUE(IsPendingDeletion(At(L"holder.exe.0.tmp")));
   EXPECT_FALSE(IsPendingDeletion(folder_));
-  EXPECT_TRUE(WaitUntilGone(BatchFile(), kBatchTimeoutMs));
+  EXPECT_TRUE(WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs));
   EXPECT_EQ(WaitForAnyDialog(ResourceText(5106), 1000), nullptr);
   EXPECT_TRUE(Exists(program_));
 }
@@ -337,7 +315,7 @@ TEST_F(UninstallE2E, ProgramFileTheBatchCannotDeleteIsReportedByAWarning) {
   EXPECT_NE(text.find(program_), std::wstring::npos);
   pin.reset();
   PressButton(warning, IDOK);
-  EXPECT_TRUE(WaitUntilGone(BatchFile(), kBatchTimeoutMs));
+  EXPECT_TRUE(WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs));
 }
 
 TEST_F(UninstallE2E, FolderNameWithSymbolsAndForeignLettersIsRemovedByTheBatch) {
@@ -346,7 +324,7 @@ TEST_F(UninstallE2E, FolderNameWithSymbolsAndForeignLettersIsRemovedByTheBatch) 
   ExpectEndsWithSuccess();
   EXPECT_FALSE(Exists(At(L"Docs")));
   EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
-  EXPECT_TRUE(WaitUntilGone(BatchFile(), kBatchTimeoutMs));
+  EXPECT_TRUE(WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs));
   // The batch named nothing else: the sandbox itself is still there.
   EXPECT_TRUE(Exists(root_.path()));
 }

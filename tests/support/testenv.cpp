@@ -105,3 +105,29 @@ HKEY ScratchRegistry::Real(HKEY root) const {
   if (root == HKEY_CLASSES_ROOT) return hkcr_;
   return root;
 }
+
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool KeyExists(HKEY root, const std::wstring& subkey) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+bool WaitUntilGone(const std::wstring& path, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (Exists(path)) {
+    if (GetTickCount() - start >= timeoutMs) return false;
+    Sleep(100);
+  }
+  return true;
+}
+
+std::wstring RemovalBatchFile() {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  return std::wstring(temp) + L"Uninstall_Obx.Bat";
+}
