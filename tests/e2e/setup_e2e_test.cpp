@@ -205,3 +205,16 @@ TEST_F(SetupE2E, SilentMsiSetupWritesNoInstalledProgramsRecord) {
   EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kAppPathsKey), At(L"Ombrix.exe"));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
 }
+
+TEST_F(SetupE2E, TestBuildWithoutMachineRightsWritesNoMachineOrClassesKey) {
+  // The program with HKLM and HKCR writes refused, as for a user without administrator rights.
+  ASSERT_TRUE(CopyFileW(BuildFolderFile(L"obxdenied.exe").c_str(), program_.c_str(), FALSE));
+  environment_.set.push_back({L"OBXDENY", L"HKLM;HKCR"});
+  Start(L"/setup /S");
+  EXPECT_TRUE(setup_.WaitForExit(kExitTimeoutMs));
+  EXPECT_NE(ReadString(HKEY_CLASSES_ROOT, L".7z"), L"Ombrix");
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey));
+  environment_.set.clear();  // the uninstallation in TearDown runs with every right
+}

@@ -21,6 +21,7 @@ class RegistryTest : public IniSearchTest {
   }
   void TearDown() override {
     SetRegView(0);
+    AllowRegistryWrites();
     IniSearchTest::TearDown();
   }
 
@@ -157,6 +158,49 @@ TEST_F(RegistryTest, ValueAndKeyDeletions) {
   DeleteRegKey(HKEY_CLASSES_ROOT, L"");
   DeleteRegTree(HKEY_CLASSES_ROOT, L"");
   EXPECT_TRUE(RealKeyExists(HKEY_CLASSES_ROOT, L".keep"));
+}
+
+TEST_F(RegistryTest, DeniedKeysRefuseEveryChangeAndStayAsTheyWere) {
+  const DWORD denied = ERROR_ACCESS_DENIED;
+  ASSERT_EQ(SetSettingDword(L"Setup\\K", L"A", 1), 0u);
+  ASSERT_EQ(SetRegString(HKEY_CLASSES_ROOT, L".obx", L"", L"Ombrix.obx"), 0u);
+  // Case ignored, whole components only.
+  DenyRegistryWrites(HKEY_CURRENT_USER, L"software\\OMBRIX\\Setup");
+
+  EXPECT_EQ(SetSettingDword(L"Setup\\K", L"B", 2), denied);
+  EXPECT_EQ(SetSettingString(L"Setup\\New", L"S", L"x"), denied);
+  EXPECT_EQ(DeleteRegValue(HKEY_CURRENT_USER, L"Setup\\K", L"A"), denied);
+  EXPECT_EQ(DeleteRegKey(HKEY_CURRENT_USER, L"Setup\\K"), denied);
+  EXPECT_EQ(DeleteRegTree(HKEY_CURRENT_USER, L"Setup"), denied);
+  EXPECT_EQ(CheckRegWriteAccess(HKEY_CURRENT_USER, L"Setup\\K"), denied);
+  // Reads, a sibling sharing the prefix, the parent and other roots stay allowed.
+  EXPECT_EQ(GetSettingDword(L"Setup\\K", L"A", 0), 1u);
+  EXPECT_EQ(SetSettingDword(L"SetupX", L"A", 1), 0u);
+  EXPECT_EQ(CheckRegWriteAccess(HKEY_CURRENT_USER, L""), 0u);
+  EXPECT_EQ(SetRegString(HKEY_LOCAL_MACHINE, L"Setup\\K", L"A", L"x"), 0u);
+  EXPECT_EQ(SetRegString(HKEY_CLASSES_ROOT, L".obx", L"", L"Other"), 0u);
+  std::string data;
+  EXPECT_EQ(RealValue(HKEY_CURRENT_USER, L"Software\\Ombrix\\Setup\\K", L"A", data),
+            static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(RealValue(HKEY_CURRENT_USER, L"Software\\Ombrix\\Setup\\K", L"B", data),
+            static_cast<DWORD>(REG_NONE));
+  EXPECT_FALSE(RealKeyExists(HKEY_CURRENT_USER, L"Software\\Ombrix\\Setup\\New"));
+
+  // An empty path denies the whole root; denials add up.
+  DenyRegistryWrites(HKEY_CLASSES_ROOT, L"");
+  EXPECT_EQ(SetRegString(HKEY_CLASSES_ROOT, L".obx", L"", L"x"), denied);
+  EXPECT_EQ(DeleteRegTree(HKEY_CLASSES_ROOT, L".obx"), denied);
+  EXPECT_TRUE(RealKeyExists(HKEY_CLASSES_ROOT, L".obx"));
+  EXPECT_EQ(SetSettingDword(L"Setup\\K", L"B", 2), denied);
+
+  AllowRegistryWrites();
+  EXPECT_EQ(CheckRegWriteAccess(HKEY_CURRENT_USER, L"Setup\\K"), 0u);
+  EXPECT_EQ(CheckRegWriteAccess(HKEY_CURRENT_USER, L"Setup\\Missing"),
+            static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(DeleteRegTree(HKEY_CURRENT_USER, L"Setup"), 0u);
+  EXPECT_EQ(DeleteRegTree(HKEY_CURRENT_USER, L"Setup"),
+            static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(DeleteRegValue(HKEY_CLASSES_ROOT, L".obx", L""), 0u);
 }
 
 TEST_F(RegistryTest, TreeDeletionRemovesEveryLevelInFewPasses) {

@@ -15,6 +15,7 @@
 #include "localisation/langmodule.h"
 #include "localisation/messages.h"
 #include "localisation/text.h"
+#include "settings/registry.h"
 
 namespace {
 
@@ -119,20 +120,7 @@ void GetProgramPath(wchar_t* out, unsigned size) {
 
 // The "AppData" path override; false when absent, not a string, or longer than the buffer.
 bool ReadAppDataOverride(wchar_t* out, unsigned size) {
-  ScopedKey key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kPathsKey, 0, KEY_QUERY_VALUE, key.put()) !=
-      ERROR_SUCCESS)
-    return false;
-  DWORD type = 0;
-  DWORD bytes = size * sizeof(wchar_t);
-  if (RegQueryValueExW(key.get(), kAppDataValue, nullptr, &type, reinterpret_cast<BYTE*>(out),
-                       &bytes) != ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ))
-    return false;
-  // Stored strings need not end in a terminator.
-  unsigned length = bytes / sizeof(wchar_t);
-  out[length < size ? length : size - 1] = 0;
-  return out[0] != 0;
+  return GetRawRegString(HKEY_CURRENT_USER, kPathsKey, kAppDataValue, out, size) && out[0] != 0;
 }
 
 void RunSetupFlow() {

@@ -3,6 +3,7 @@
 #include "filesystem/fileops.h"
 #include "filesystem/path.h"
 #include "localisation/text.h"
+#include "settings/registry.h"
 
 namespace {
 
@@ -64,21 +65,13 @@ void LanguageModule::Free() {
 }
 
 bool FindInLanguageFolder(const wchar_t* src, wchar_t* dst, unsigned size) {
-  ScopedKey key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kGeneralKey, 0, KEY_QUERY_VALUE, key.put()) !=
-      ERROR_SUCCESS)
-    return false;
   unsigned srcLength = TextLength(src);
   if (srcLength >= kPathSize - 1) return false;
   // Room for the folder and src's name within one path buffer.
   wchar_t folder[kPathSize] = {};
-  DWORD type = 0;
-  DWORD bytes = (kPathSize - 1 - srcLength) * sizeof(wchar_t);
-  if (RegQueryValueExW(key.get(), kLanguageFolderValue, nullptr, &type,
-                       reinterpret_cast<BYTE*>(folder), &bytes) != ERROR_SUCCESS)
+  if (!GetRawRegString(HKEY_CURRENT_USER, kGeneralKey, kLanguageFolderValue, folder,
+                       kPathSize - srcLength))
     return false;
-  if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
-  folder[bytes / sizeof(wchar_t)] = 0;  // registry strings need not be terminated
 
   wchar_t candidate[kPathSize];
   DWORD expanded = ExpandEnvironmentStringsW(folder, candidate, kPathSize);

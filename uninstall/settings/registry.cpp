@@ -1,6 +1,7 @@
 #include "settings/registry.h"
 
 #include "filesystem/owners.h"
+#include "localisation/convert.h"
 #include "localisation/text.h"
 #include "settings/store.h"
 
@@ -15,20 +16,70 @@ constexpr unsigned kKeyNameSize = 256;
 struct TreeDeletion {
   unsigned deleted = 0;  // keys deleted in the current pass
   unsigned passes = 0;   // passes of the last deletion
+  LONG lastError = 0;    // of the last key the current pass opened or tried to delete
 };
 TreeDeletion treeDeletion;
 
-ScopedKey OpenRegKeyRead(HKEY root, const wchar_t* path, REGSAM access) {
-  ScopedKey key;
-  if (RegOpenKeyExW(root, path, 0, access, key.put()) != ERROR_SUCCESS) key.release();
-  return key;
+// Rights a write needs; an open that asks for any of them is a write.
+constexpr REGSAM kWriteRights =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
+constexpr unsigned kMaxDenials = 4;
+
+struct RegistryDenial {
+  HKEY root;
+  wchar_t path[kRegPathSize];
+};
+
+// What every key open of this layer passes through: the tests' denials and the counts.
+struct RegistryAccess {
+  RegistryDenial denials[kMaxDenials] = {};
+  unsigned denialCount = 0;
+  RegKeyCounts counts = {};
+};
+RegistryAccess registryAccess;
+
+bool IsDenied(HKEY root, const wchar_t* path) {
+  for (unsigned i = 0; i < registryAccess.denialCount; i++) {
+    const RegistryDenial& denial = registryAccess.denials[i];
+    if (denial.root != root) continue;
+    unsigned length = TextLength(denial.path);
+    if (length == 0) return true;
+    if (CompareNoCaseN(path, denial.path, length) == 0 &&
+        (path[length] == 0 || path[length] == L'\\'))
+      return true;
+  }
+  return false;
 }
 
-ScopedKey CreateRegKeyWrite(HKEY root, const wchar_t* path, LONG& error) {
-  ScopedKey key;
-  error = RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE | RegView,
-                          nullptr, key.put(), nullptr);
+LONG OpenKey(HKEY root, const wchar_t* path, REGSAM access, ScopedKey& key) {
+  key.reset();
+  if ((access & kWriteRights) && IsDenied(root, path)) return ERROR_ACCESS_DENIED;
+  registryAccess.counts.opens++;
+  LONG error = RegOpenKeyExW(root, path, 0, access, key.put());
   if (error != ERROR_SUCCESS) key.release();
+  return error;
+}
+
+LONG CreateKey(HKEY root, const wchar_t* path, REGSAM access, ScopedKey& key) {
+  key.reset();
+  if (IsDenied(root, path)) return ERROR_ACCESS_DENIED;
+  registryAccess.counts.creations++;
+  LONG error = RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
+                               key.put(), nullptr);
+  if (error != ERROR_SUCCESS) key.release();
+  return error;
+}
+
+// view: 0 for the process's own view, else the KEY_WOW64_* flag to delete in.
+LONG DeleteKeyAt(HKEY root, const wchar_t* path, REGSAM view) {
+  if (IsDenied(root, path)) return ERROR_ACCESS_DENIED;
+  if (view != 0) return RegDeleteKeyExW(root, path, view, 0);
+  return RegDeleteKeyW(root, path);
+}
+
+ScopedKey OpenRegKeyRead(HKEY root, const wchar_t* path, REGSAM access) {
+  ScopedKey key;
+  OpenKey(root, path, access, key);
   return key;
 }
 
@@ -36,9 +87,9 @@ DWORD SetRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD t
                   const void* data, DWORD bytes) {
   wchar_t path[kRegPathSize];
   if (!BuildRegPath(root, subkey, path, kRegPathSize)) return ERROR_FILENAME_EXCED_RANGE;
-  LONG error;
-  ScopedKey key = CreateRegKeyWrite(root, path, error);
-  if (!key) return static_cast<DWORD>(error);
+  ScopedKey key;
+  LONG error = CreateKey(root, path, KEY_WRITE | RegView, key);
+  if (error != ERROR_SUCCESS) return static_cast<DWORD>(error);
   return static_cast<DWORD>(
       RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), bytes));
 }
@@ -49,7 +100,8 @@ DWORD SetRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD t
 bool DeleteTreeStep(HKEY root, const wchar_t* path) {
   if (!path[0]) return false;  // never the root itself
   {
-    ScopedKey key = OpenRegKeyRead(root, path, KEY_READ);
+    ScopedKey key;
+    treeDeletion.lastError = OpenKey(root, path, KEY_READ, key);
     if (!key) return false;
     for (DWORD index = 0;;) {
       wchar_t name[kKeyNameSize];
@@ -63,7 +115,8 @@ bool DeleteTreeStep(HKEY root, const wchar_t* path) {
       if (!fits || !DeleteTreeStep(root, child)) index++;
     }
   }
-  if (RegDeleteKeyW(root, path) != ERROR_SUCCESS) return false;
+  treeDeletion.lastError = DeleteKeyAt(root, path, 0);
+  if (treeDeletion.lastError != ERROR_SUCCESS) return false;
   treeDeletion.deleted++;
   return true;
 }
@@ -145,40 +198,92 @@ DWORD SetRegDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD v
   return SetRegValue(root, subkey, name, REG_DWORD, &value, sizeof value);
 }
 
-void DeleteRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name) {
+DWORD DeleteRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name) {
   if (!name) name = L"";
-  if (IniDelete(root, subkey, name)) return;
+  if (IniDelete(root, subkey, name)) return ERROR_SUCCESS;
   wchar_t path[kRegPathSize];
-  if (!BuildRegPath(root, subkey, path, kRegPathSize)) return;
-  ScopedKey key = OpenRegKeyRead(root, path, KEY_WRITE);
-  if (key) RegDeleteValueW(key.get(), name);
+  if (!BuildRegPath(root, subkey, path, kRegPathSize)) return ERROR_FILENAME_EXCED_RANGE;
+  ScopedKey key;
+  LONG error = OpenKey(root, path, KEY_WRITE, key);
+  if (error != ERROR_SUCCESS) return static_cast<DWORD>(error);
+  return static_cast<DWORD>(RegDeleteValueW(key.get(), name));
 }
 
-void DeleteRegKey(HKEY root, const wchar_t* subkey) {
-  if (IniDelete(root, subkey, nullptr)) return;
+DWORD DeleteRegKey(HKEY root, const wchar_t* subkey) {
+  if (IniDelete(root, subkey, nullptr)) return ERROR_SUCCESS;
   wchar_t path[kRegPathSize];
+  if (!BuildRegPath(root, subkey, path, kRegPathSize)) return ERROR_FILENAME_EXCED_RANGE;
   // An empty path would name the root (or a test's stand-in for it).
-  if (!BuildRegPath(root, subkey, path, kRegPathSize) || !path[0]) return;
-  if (RegView != 0)
-    RegDeleteKeyExW(root, path, RegView, 0);
-  else
-    RegDeleteKeyW(root, path);
+  if (!path[0]) return ERROR_INVALID_PARAMETER;
+  return static_cast<DWORD>(DeleteKeyAt(root, path, RegView));
 }
 
-void DeleteRegTree(HKEY root, const wchar_t* subkey) {
-  if (IniDelete(root, subkey, nullptr)) return;
+DWORD DeleteRegTree(HKEY root, const wchar_t* subkey) {
+  if (IniDelete(root, subkey, nullptr)) return ERROR_SUCCESS;
   wchar_t path[kRegPathSize];
-  if (!BuildRegPath(root, subkey, path, kRegPathSize) || !path[0]) return;
-  // Keys that cannot be deleted end the loop: a pass that deletes nothing is the last.
+  if (!BuildRegPath(root, subkey, path, kRegPathSize)) return ERROR_FILENAME_EXCED_RANGE;
+  if (!path[0]) return ERROR_INVALID_PARAMETER;
+  // Keys that cannot be deleted end the loop: a pass that deletes nothing is the last. The key
+  // is tried last in each pass, so the pass's last error is its own.
   treeDeletion.passes = 0;
+  LONG result = ERROR_FILE_NOT_FOUND;
   do {
     treeDeletion.deleted = 0;
-    DeleteTreeStep(root, path);
+    if (DeleteTreeStep(root, path))
+      result = ERROR_SUCCESS;
+    else if (result != ERROR_SUCCESS)
+      result = treeDeletion.lastError;
     treeDeletion.passes++;
   } while (treeDeletion.deleted > 0);
+  return static_cast<DWORD>(result);
 }
 
 unsigned LastRegTreePasses() { return treeDeletion.passes; }
+
+bool GetRawRegString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* buffer,
+                     unsigned size) {
+  if (size == 0) return false;
+  buffer[0] = 0;
+  ScopedKey key;
+  if (OpenKey(root, path, KEY_QUERY_VALUE, key) != ERROR_SUCCESS) return false;
+  DWORD type = REG_NONE;
+  DWORD bytes = size * sizeof(wchar_t);
+  if (RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
+                       &bytes) != ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ)) {
+    buffer[0] = 0;
+    return false;
+  }
+  // Stored strings need not end in a terminator; one that leaves no room for it does not fit.
+  unsigned length = bytes / sizeof(wchar_t);
+  if (length == size && buffer[size - 1] != 0) {
+    buffer[0] = 0;
+    return false;
+  }
+  if (length < size) buffer[length] = 0;
+  return true;
+}
+
+DWORD CheckRegWriteAccess(HKEY root, const wchar_t* subkey) {
+  wchar_t path[kRegPathSize];
+  if (!BuildRegPath(root, subkey, path, kRegPathSize)) return ERROR_FILENAME_EXCED_RANGE;
+  ScopedKey key;
+  return static_cast<DWORD>(
+      OpenKey(root, path, KEY_SET_VALUE | KEY_CREATE_SUB_KEY | DELETE | RegView, key));
+}
+
+void DenyRegistryWrites(HKEY root, const wchar_t* path) {
+  if (registryAccess.denialCount == kMaxDenials) return;
+  RegistryDenial& denial = registryAccess.denials[registryAccess.denialCount++];
+  denial.root = root;
+  CopyText(denial.path, path ? path : L"", kRegPathSize);
+}
+
+void AllowRegistryWrites() { registryAccess.denialCount = 0; }
+
+RegKeyCounts GetRegKeyCounts() { return registryAccess.counts; }
+
+void ResetRegKeyCounts() { registryAccess.counts = {}; }
 
 DWORD GetSettingDword(const wchar_t* subkey, const wchar_t* name, DWORD defaultValue) {
   return GetRegDword(HKEY_CURRENT_USER, subkey, name, defaultValue);

@@ -24,17 +24,51 @@ DWORD GetRegDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD d
 // came from the registry, and always when the settings store handled the request.
 bool GetRegString(HKEY root, const wchar_t* subkey, const wchar_t* name, wchar_t* buffer,
                   const wchar_t* defaultText, unsigned size);
+// A string value (REG_SZ or REG_EXPAND_SZ) read straight from the registry at root's full path,
+// past the settings store and the chosen view, for the few values read before the store may be
+// asked. False when the key or value is missing, of another type, or does not fit with its
+// terminator (never cut).
+bool GetRawRegString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* buffer,
+                     unsigned size);
 // Win32 error codes; callers test ERROR_ACCESS_DENIED for missing rights.
 DWORD SetRegString(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t* text);
 DWORD SetRegDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD value);
-void DeleteRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name);
+// The deletions return the Win32 error of the registry call (ERROR_SUCCESS when the settings
+// store handled the request); a missing key or value gives ERROR_FILE_NOT_FOUND.
+DWORD DeleteRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name);
 // One key without children; a key that still has subkeys stays.
-void DeleteRegKey(HKEY root, const wchar_t* subkey);
+DWORD DeleteRegKey(HKEY root, const wchar_t* subkey);
 // The key with everything beneath it, in passes until a pass deletes nothing. The root itself is
-// never deleted.
-void DeleteRegTree(HKEY root, const wchar_t* subkey);
+// never deleted. The result is that of deleting the key itself.
+DWORD DeleteRegTree(HKEY root, const wchar_t* subkey);
 // Passes made by the last DeleteRegTree that reached the registry.
 unsigned LastRegTreePasses();
+
+// Whether this process may change the key: opens it (registry only, never the settings store)
+// for writing values, creating subkeys and deletion, in the chosen view. ERROR_SUCCESS,
+// ERROR_ACCESS_DENIED without the rights, ERROR_FILE_NOT_FOUND when the key is missing.
+DWORD CheckRegWriteAccess(HKEY root, const wchar_t* subkey);
+
+// Writes refused for lack of rights: a platform fact the tests cannot produce otherwise (Wine
+// enforces no registry security). From this call on, every key creation, value write, value or
+// key deletion and open for writing at root's full path `path` or below it (whole components,
+// case ignored; paths as BuildRegPath makes them, so relative program keys are
+// "Software\Ombrix\..."; an empty path stands for the whole root) fails with
+// ERROR_ACCESS_DENIED without reaching the registry. Roots compare as passed: HKEY_CLASSES_ROOT
+// is a root of its own. Denials add up (a few at most; more are ignored). Never called by the
+// program; tests and test builds of it call it.
+void DenyRegistryWrites(HKEY root, const wchar_t* path);
+// Takes every denial back.
+void AllowRegistryWrites();
+
+// Key creations and opens this layer made since the counts were last reset (every registry key
+// the program opens goes through this layer).
+struct RegKeyCounts {
+  unsigned creations;
+  unsigned opens;
+};
+RegKeyCounts GetRegKeyCounts();
+void ResetRegKeyCounts();
 
 // The same operations on HKEY_CURRENT_USER, for the program's own settings.
 DWORD GetSettingDword(const wchar_t* subkey, const wchar_t* name, DWORD defaultValue);
