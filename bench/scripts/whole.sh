@@ -1,20 +1,44 @@
 #!/usr/bin/env bash
-# Whole-program figures of the x86_64 build under Wine, each beside a baseline measured in the
-# same run: start-up to the setup dialog and a silent setup against importing the same registry
-# values with `reg import`; silent uninstallations (the sample and 10,000 files) against
-# deleting the same tree with `cmd /c rd /s /q`; peak working sets; the size of the shipped
-# 32-bit program. Runs inside the Wine session of scripts/bench.sh.
+# Whole-program figures of the x86_64 build under Wine, each beside baselines measured in the
+# same rounds (whole processes, interleaved, medians of the per-round ratios): start-up to the
+# setup dialog and a silent setup against importing the same registry values with `reg import`
+# and against the platform's floor (an empty dialog program; a program that only saves the same
+# shortcuts); silent uninstallations (the sample and 10,000 files) against deleting the same
+# tree with `cmd /c rd /s /q`; peak working sets; the size of the shipped 32-bit program.
+# Runs inside the Wine session of scripts/bench.sh, and only with the session's idle helper
+# running: without it Wine's desktop starts and stops around every program and inflates every
+# figure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 out=${OBX_BUILD:-$root/build}
 launcher="$out/win64/bench_whole.exe"
 shipped="$out/win32/uninstall.exe"
-runs=${OBX_BENCH_RUNS:-3}
+runs=${OBX_BENCH_RUNS:-5}
 preset='/initA111111111111111111D1M1P1S1C1I1'
+# The same without any shortcut: the difference is setup's shortcut phase.
+preset_noshort='/initA111111111111111111D0M0P0S1C1I1'
+floor_dialog="$out/win64/floor_dialog.exe"
+floor_links="$out/win64/floor_shortcuts.exe"
 
 echo "== whole"
-if [ ! -f "$launcher" ] || [ ! -f "$out/win64/uninstall.exe" ]; then
-  echo "not built: $launcher"; exit 1
+for f in "$launcher" "$out/win64/uninstall.exe" "$floor_dialog" "$floor_links"; do
+  [ -f "$f" ] || { echo "not built: $f" >&2; exit 1; }
+done
+# The idle helper of scripts/wine-session.sh, started just before this script: give it a moment.
+idle="$out/win64/obxidle.exe"
+idle_running() {
+  local pid
+  for pid in $(pgrep -f 'obxidle\.exe' || true); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=${WINEPREFIX:-}" && return 0
+  done
+  return 1
+}
+for i in $(seq 1 50); do idle_running && break; sleep 0.2; done
+if [ ! -f "$idle" ] || ! idle_running; then
+  echo "whole: refusing to run: the idle helper $idle is not running in this Wine session" >&2
+  echo "  (build it with scripts/build.sh and run inside scripts/wine-session.sh); without it" >&2
+  echo "  Wine's desktop starts and stops around every program and every figure is inflated" >&2
+  exit 1
 fi
 base="$WINEPREFIX/drive_c/ObxBench"
 rm -rf "$base"; mkdir -p "$base"
@@ -95,24 +119,70 @@ print(values)
 EOF
 }
 
-declare -a dialog_ms dialog_peak setup_ms setup_peak import_ms import_peak
+
+# Median of the per-round ratios of two arrays named by their arguments.
+paired() {
+  local -n num=$1 den=$2
+  local i out=()
+  for i in "${!num[@]}"; do out+=("$(awk -v a="${num[$i]}" -v b="${den[$i]}" 'BEGIN { if (b > 0) printf "%.3f", a / b; else print "nan" }')"); done
+  median "${out[@]}"
+}
+# Per-round differences a - b, into the array named by the third argument.
+difference() {
+  local -n a=$1 b=$2 d=$3
+  local i
+  for i in "${!a[@]}"; do d+=("$(awk -v x="${a[$i]}" -v y="${b[$i]}" 'BEGIN { printf "%.1f", x - y }')"); done
+}
+# Per-round sums a + b, into the array named by the third argument.
+sum() {
+  local -n a=$1 b=$2 d=$3
+  local i
+  for i in "${!a[@]}"; do d+=("$(awk -v x="${a[$i]}" -v y="${b[$i]}" 'BEGIN { printf "%.1f", x + y }')"); done
+}
+# A Linux path as the programs under Wine see it: drive C: inside the prefix, Z: elsewhere.
+windows_path() {
+  case $1 in
+    "$WINEPREFIX/drive_c/"*) local p=${1#"$WINEPREFIX/drive_c/"}; printf 'C:\\%s' "${p//\//\\}" ;;
+    *) printf 'Z:%s' "${1//\//\\}" ;;
+  esac
+}
+
+declare -a dialog_ms dialog_peak fdialog_ms fdialog_peak setup_ms setup_peak noshort_ms
+declare -a import_ms import_peak links_ms links_peak none_ms
 declare -a sample_ms sample_gone sample_peak rd_sample_ms rd_peak
+values=0; link_count=0
+: >"$base/none.txt"
 
-make_sample
-for i in $(seq 1 $((runs + 2))); do
-  line=$(measure "$install" dialog "$winstall\\uninstall.exe" /setup)
-  check_exit "setup dialog" "$line" 1
-  dialog_ms+=("$(field ms "$line")"); dialog_peak+=("$(field peak_kib "$line")")
-done
-
-export_registry before
-values=0
 for i in $(seq 1 "$runs"); do
   make_sample
+  # Start-up to a shown dialog, the program and the empty dialog program in turns.
+  for who in $( [ $((i % 2)) = 1 ] && echo setup floor || echo floor setup); do
+    if [ "$who" = setup ]; then
+      line=$(measure "$install" dialog "$winstall\\uninstall.exe" /setup)
+      check_exit "setup dialog" "$line" 1
+      dialog_ms+=("$(field ms "$line")"); dialog_peak+=("$(field peak_kib "$line")")
+    else
+      line=$(measure "$base" dialog "$(windows_path "$floor_dialog")")
+      check_exit "empty dialog program" "$line" 1
+      fdialog_ms+=("$(field ms "$line")"); fdialog_peak+=("$(field peak_kib "$line")")
+    fi
+  done
+
+  if [ "$i" = 1 ]; then export_registry before; touch "$base/marker"; fi
   line=$(measure "$install" run "$winstall\\uninstall.exe" /setup /S "$preset")
   check_exit "silent setup" "$line" 0
   setup_ms+=("$(field ms "$line")"); setup_peak+=("$(field peak_kib "$line")")
-  if [ "$i" = 1 ]; then export_registry after; values=$(registry_difference); fi
+  if [ "$i" = 1 ]; then
+    export_registry after; values=$(registry_difference)
+    # The shortcuts setup saved, with their targets, for the program that only saves them.
+    mapfile -t link_files < <(find "$WINEPREFIX/drive_c" -name '*.lnk' -newer "$base/marker" | sort)
+    link_count=${#link_files[@]}
+    wlinks=(); for f in "${link_files[@]}"; do wlinks+=("$(windows_path "$f")"); done
+    (cd "$base" && "$WINE" "$floor_links" read "${wlinks[@]}" </dev/null 2>/dev/null) |
+      tr -d '\r' >"$base/links.txt"
+    [ "$(wc -l <"$base/links.txt")" = "$link_count" ] ||
+      echo "  could not read every shortcut setup saved" >&2
+  fi
 
   cp -a "$install" "$base/Copy"
   line=$(measure "$base" run cmd /c rd /s /q 'C:\ObxBench\Copy')
@@ -123,6 +193,25 @@ for i in $(seq 1 "$runs"); do
   check_exit "silent uninstallation" "$line" 0
   sample_ms+=("$(field ms "$line")"); sample_gone+=("$(field gone_ms "$line")")
   sample_peak+=("$(field peak_kib "$line")")
+
+  # Setup without shortcuts; taken back unmeasured.
+  make_sample
+  line=$(measure "$install" run "$winstall\\uninstall.exe" /setup /S "$preset_noshort")
+  check_exit "silent setup without shortcuts" "$line" 0
+  noshort_ms+=("$(field ms "$line")")
+  measure "$base" run-gone "$winstall" "$winstall\\uninstall.exe" /S >/dev/null
+
+  # The floor of the shortcut phase: the same shortcuts, then the same program saving none.
+  line=$(measure "$base" run "$(windows_path "$floor_links")" save 'C:\ObxBench\links.txt')
+  check_exit "shortcut program" "$line" 0
+  links_ms+=("$(field ms "$line")"); links_peak+=("$(field peak_kib "$line")")
+  for f in "${link_files[@]}"; do
+    [ -f "$f" ] || echo "  the shortcut program did not save $f" >&2
+    rm -f "$f"; rmdir "$(dirname "$f")" 2>/dev/null || true
+  done
+  line=$(measure "$base" run "$(windows_path "$floor_links")" save 'C:\ObxBench\none.txt')
+  check_exit "shortcut program, no shortcuts" "$line" 0
+  none_ms+=("$(field ms "$line")")
 
   line=$(measure "$base" run reg import 'C:\ObxBench\setup.reg')
   check_exit "reg import" "$line" 0
@@ -166,37 +255,57 @@ for i in $(seq 1 "$runs"); do
 done
 rm -rf "$base"
 
+declare -a phase_ms floor_phase_ms setup_floor_ms
+difference setup_ms noshort_ms phase_ms
+difference links_ms none_ms floor_phase_ms
+sum import_ms floor_phase_ms setup_floor_ms
+
 m() { median "$@"; }
-imp=$(m "${import_ms[@]}"); rds=$(m "${rd_sample_ms[@]}"); rdb=$(m "${rd_big_ms[@]}")
-echo "median of $runs runs (the dialog: $((runs + 2))); setup wrote $values registry values"
+r() { printf '%.1f' "$(paired "$1" "$2")"; }
+echo "whole processes, $runs interleaved rounds: medians, and medians of the per-round ratios;"
+echo "setup wrote $values registry values and $link_count shortcuts"
 echo
-echo "| measurement | uninstall.exe | baseline | baseline time | ratio |"
-echo "|---|---|---|---|---|"
-printf '| start-up to the setup dialog | %s ms | `reg import` of the same values | %s ms | %s |\n' \
-  "$(m "${dialog_ms[@]}")" "$imp" "$(ratio "$(m "${dialog_ms[@]}")" "$imp")"
-printf '| silent setup (`/setup /S /init`) | %s ms | `reg import` of the same values | %s ms | %s |\n' \
-  "$(m "${setup_ms[@]}")" "$imp" "$(ratio "$(m "${setup_ms[@]}")" "$imp")"
-printf '| silent uninstallation, sample | %s ms (folder gone at %s ms) | `cmd /c rd /s /q` | %s ms | %s |\n' \
-  "$(m "${sample_ms[@]}")" "$(m "${sample_gone[@]}")" "$rds" "$(ratio "$(m "${sample_ms[@]}")" "$rds")"
-printf '| silent uninstallation, 10,000 files | %s ms (folder gone at %s ms) | `cmd /c rd /s /q` | %s ms | %s |\n' \
-  "$(m "${big_ms[@]}")" "$(m "${big_gone[@]}")" "$rdb" "$(ratio "$(m "${big_ms[@]}")" "$rdb")"
+echo "| measurement | uninstall.exe | \`reg import\` / \`rd /s /q\` | ratio | floor | floor time | ratio |"
+echo "|---|---|---|---|---|---|---|"
+printf '| start-up to the setup dialog | %s ms | %s ms | %s | empty dialog program, to its dialog | %s ms | %s |\n' \
+  "$(m "${dialog_ms[@]}")" "$(m "${import_ms[@]}")" "$(r dialog_ms import_ms)" \
+  "$(m "${fdialog_ms[@]}")" "$(r dialog_ms fdialog_ms)"
+printf '| silent setup (`/setup /S /init…`) | %s ms | %s ms | %s | `reg import` + saving the shortcuts | %s ms | %s |\n' \
+  "$(m "${setup_ms[@]}")" "$(m "${import_ms[@]}")" "$(r setup_ms import_ms)" \
+  "$(m "${setup_floor_ms[@]}")" "$(r setup_ms setup_floor_ms)"
+printf '| shortcut phase of silent setup (with − without shortcuts) | %s ms | – | – | shortcut program: %s shortcuts − none | %s ms | %s |\n' \
+  "$(m "${phase_ms[@]}")" "$link_count" "$(m "${floor_phase_ms[@]}")" "$(r phase_ms floor_phase_ms)"
+printf '| silent uninstallation, sample (7 files) | %s ms (folder gone at %s ms) | %s ms | %s | – | – | – |\n' \
+  "$(m "${sample_ms[@]}")" "$(m "${sample_gone[@]}")" "$(m "${rd_sample_ms[@]}")" "$(r sample_ms rd_sample_ms)"
+printf '| silent uninstallation, 10,000 files | %s ms (folder gone at %s ms) | %s ms | %s | – | – | – |\n' \
+  "$(m "${big_ms[@]}")" "$(m "${big_gone[@]}")" "$(m "${rd_big_ms[@]}")" "$(r big_ms rd_big_ms)"
 echo
-echo "| peak working set | uninstall.exe | baseline | baseline | ratio |"
-echo "|---|---|---|---|---|"
-rp=$(m "${import_peak[@]}"); cp_=$(m "${rd_big_peak[@]}")
-for row in "setup dialog:dialog_peak:reg.exe:$rp" "silent setup:setup_peak:reg.exe:$rp" \
-           "uninstallation, sample:sample_peak:cmd.exe:$(m "${rd_peak[@]}")" \
-           "uninstallation, 10,000 files:big_peak:cmd.exe:$cp_"; do
-  IFS=: read -r label var who basev <<<"$row"
-  declare -n values_ref=$var
-  v=$(m "${values_ref[@]}")
-  printf '| %s | %s KiB | %s | %s KiB | %s |\n' "$label" "$v" "$who" "$basev" "$(ratio "$v" "$basev")"
-  unset -n values_ref
-done
+echo "| peak working set | uninstall.exe | reg.exe / cmd.exe | ratio | floor program | floor | ratio |"
+echo "|---|---|---|---|---|---|---|"
+kib() { awk -v k="$1" 'BEGIN { printf "%.1f MiB", k / 1024 }'; }
+printf '| setup dialog | %s | %s | %s | empty dialog program | %s | %s |\n' \
+  "$(kib "$(m "${dialog_peak[@]}")")" "$(kib "$(m "${import_peak[@]}")")" "$(r dialog_peak import_peak)" \
+  "$(kib "$(m "${fdialog_peak[@]}")")" "$(r dialog_peak fdialog_peak)"
+printf '| silent setup | %s | %s | %s | shortcut program | %s | %s |\n' \
+  "$(kib "$(m "${setup_peak[@]}")")" "$(kib "$(m "${import_peak[@]}")")" "$(r setup_peak import_peak)" \
+  "$(kib "$(m "${links_peak[@]}")")" "$(r setup_peak links_peak)"
+printf '| uninstallation, sample | %s | %s | %s | – | – | – |\n' \
+  "$(kib "$(m "${sample_peak[@]}")")" "$(kib "$(m "${rd_peak[@]}")")" "$(r sample_peak rd_peak)"
+printf '| uninstallation, 10,000 files | %s | %s | %s | – | – | – |\n' \
+  "$(kib "$(m "${big_peak[@]}")")" "$(kib "$(m "${rd_big_peak[@]}")")" "$(r big_peak rd_big_peak)"
+echo
+goal() {  # goal TEXT VALUE LIMIT
+  local met; met=$(awk -v v="$2" -v l="$3" 'BEGIN { print (v <= l) ? "met" : "not met" }')
+  printf -- '- %s: %s (goal at most %s): %s\n' "$1" "$2" "$3" "$met"
+}
+goal "silent setup / \`reg import\`" "$(r setup_ms import_ms)" 2.0
+goal "start-up to the setup dialog / empty dialog program" "$(r dialog_ms fdialog_ms)" 1.3
+goal "peak working set of a silent setup, MiB" "$(awk -v k="$(m "${setup_peak[@]}")" 'BEGIN { printf "%.1f", k / 1024 }')" 20
+goal "peak working set of a silent uninstallation (10,000 files), MiB" "$(awk -v k="$(m "${big_peak[@]}")" 'BEGIN { printf "%.1f", k / 1024 }')" 20
 echo
 size=$(stat -c %s "$shipped")
 reg32="$WINEPREFIX/drive_c/windows/syswow64/reg.exe"
 [ -f "$reg32" ] || reg32="$WINEPREFIX/drive_c/windows/system32/reg.exe"
 regsize=$(stat -c %s "$reg32")
-printf 'shipped 32-bit uninstall.exe: %s bytes (%s KiB); Wine'"'"'s own 32-bit reg.exe: %s bytes; ratio %s\n' \
-  "$size" "$((size / 1024))" "$regsize" "$(ratio "$size" "$regsize")"
+printf 'shipped 32-bit uninstall.exe: %s bytes (%s KiB, limit 200 KiB); Wine'"'"'s own 32-bit reg.exe: %s bytes\n' \
+  "$size" "$((size / 1024))" "$regsize"
