@@ -1,7 +1,8 @@
 // Seeded mutation of the two inputs anyone can hand the program: the command line, each damaged
 // form placed right before a no-access page so that a read or write past its end faults, and
 // "Uninstall.lst", whose damaged forms drive the real deletion passes over a sandbox installation
-// with a canary tree beside it that must never lose anything.
+// with a canary tree beside it that must never lose anything, not even through links planted in
+// the installation or in the temp folder.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -17,6 +18,7 @@
 #include "driver/uninstall.h"
 #include "filesystem/owners.h"
 #include "machine.h"
+#include "shelltest.h"
 #include "testenv.h"
 
 namespace {
@@ -347,13 +349,30 @@ const Item kCanaries[] = {
     {L"sub", true, 0},
     {L"sub\\c.txt", false, 0},
     {L"list", true, 0},
+    {L"tmp", true, 0},
+    {L"tmp2", true, 0},
+};
+
+// Directory links a non-elevated process may plant: inside the installation, at the name of the
+// main program's data folder in a temp folder, and inside that data folder.
+struct PlantedLink {
+  const wchar_t* path;
+  const wchar_t* target;
+};
+const PlantedLink kLinks[] = {
+    {L"Ombrix\\intocanary", L"canary"},
+    {L"Ombrix\\up", L""},
+    {L"tmp\\Ombrix.exe.WebView2", L"canary"},
+    {L"tmp2\\Ombrix.exe.WebView2\\data", L"canary"},
 };
 
 class ListHardening : public ::testing::Test {
  protected:
   void SetUp() override {
     for (const Item& item : kCanaries) Make(item);
+    ASSERT_TRUE(CreateDirectoryW((temp_ / L"tmp2\\Ombrix.exe.WebView2").c_str(), nullptr));
     Restore();
+    if (!linked_) GTEST_SKIP() << "no directory link on this system";
     listPath_ = temp_ / L"list\\Uninstall.lst";
     std::string root = Narrow(temp_.path());
     std::string hostile[] = {
@@ -367,6 +386,12 @@ class ListHardening : public ::testing::Test {
         "\\\\localhost\\C$" + root.substr(2) + "\\a.txt", "a.txt:..\\..\\a.txt",
         "sub\\deep\\..\\..\\..\\Ombrix2", "with space\\..\\..\\empty", "..\\Ombrix2",
         "..\\canary\\inner", "..\\canary",
+        // Through the links, as listed folders and in the middle of paths.
+        "intocanary\\keep.txt", "intocanary\\inner\\keep2.txt", "intocanary\\inner", "intocanary",
+        "up\\a.txt", "up\\canary\\keep.txt", "up\\canary\\inner", "up\\canary", "up\\empty",
+        "up\\sub\\c.txt", "up\\Ombrix2\\a.txt", "up",
+        // Devices.
+        "NUL", "con.txt", "sub\\AUX", "COM1 .x", "lpt1...", "CONOUT$",
     };
     std::string clean;
     for (const Item& item : kInstallation)
@@ -403,8 +428,13 @@ class ListHardening : public ::testing::Test {
     }
   }
 
-  // Brings back whatever the last run deleted inside the installation.
+  // Brings back whatever the last run deleted inside the installation, links included.
   void Restore() {
+    for (const PlantedLink& link : kLinks) {
+      std::wstring path = temp_ / link.path;
+      if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        linked_ = MakeDirectoryLink(path, link.target[0] ? temp_ / link.target : temp_.path());
+    }
     for (const Item& item : kInstallation) {
       std::wstring path = temp_ / item.path;
       DWORD attributes = GetFileAttributesW(path.c_str());
@@ -433,12 +463,18 @@ class ListHardening : public ::testing::Test {
     ASSERT_NE(GetFileAttributesW((temp_ / L"Ombrix").c_str()), INVALID_FILE_ATTRIBUTES);
   }
 
-  DeletionPasses Run(const std::string& list) {
+  DeletionResult Run(const std::string& list) {
     WriteFileBytes(listPath_, list);
-    ScopedHandle file(CreateFileW(listPath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-    EXPECT_TRUE(file);
-    return DeleteListedFiles(file.get(), (temp_ / L"Ombrix\\").c_str(), L"uninstall.exe");
+    FileList files;
+    EXPECT_TRUE(ReadFileList(listPath_.c_str(), files));
+    return DeleteListedFiles(files, (temp_ / L"Ombrix\\").c_str(), L"uninstall.exe");
+  }
+
+  unsigned LinksLeft() {
+    unsigned left = 0;
+    for (const PlantedLink& link : kLinks)
+      if (GetFileAttributesW((temp_ / link.path).c_str()) != INVALID_FILE_ATTRIBUTES) left++;
+    return left;
   }
 
   unsigned InstallationLeft() {
@@ -449,6 +485,7 @@ class ListHardening : public ::testing::Test {
   }
 
   TempFolder temp_;
+  bool linked_ = true;
   std::wstring listPath_;
   std::vector<std::string> corpus_;
   std::vector<std::string> hostileLines_;
@@ -513,16 +550,23 @@ class ListMutator {
 };
 
 TEST_F(ListHardening, UndamagedListEmptiesTheInstallationAndHostileOneTouchesNothing) {
-  DeletionPasses clean = Run(corpus_[0]);
+  DeletionResult clean = Run(corpus_[0]);
   EXPECT_EQ(InstallationLeft(), 1u);  // the folder itself is the batch file's
   EXPECT_EQ(clean.removed, std::size(kInstallation) - 1);
-  EXPECT_FALSE(clean.rebootNeeded);
+  EXPECT_FALSE(clean.scheduled);
   ExpectCanariesIntact();
   Restore();
-  DeletionPasses hostile = Run(corpus_[1]);
-  EXPECT_EQ(hostile.removed, 0u);
-  EXPECT_EQ(hostile.passes, 1u);
+  DeletionResult hostile = Run(corpus_[1]);
+  // At most the two links in the installation, themselves (Wine cannot remove them).
+  EXPECT_EQ(hostile.removed, std::size(kLinks) - LinksLeft());
+  EXPECT_GE(LinksLeft(), std::size(kLinks) - 2);
   EXPECT_EQ(InstallationLeft(), std::size(kInstallation));
+  ExpectCanariesIntact();
+}
+
+TEST_F(ListHardening, TempDataFolderThatIsOrHoldsALinkLeavesTheCanariesAlone) {
+  RemoveWebViewData((temp_ / L"tmp\\").c_str());
+  RemoveWebViewData((temp_ / L"tmp2\\").c_str());
   ExpectCanariesIntact();
 }
 
@@ -536,10 +580,8 @@ TEST_F(ListHardening, DamagedListsDeleteOnlyInsideTheInstallationAndAlwaysEnd) {
   for (unsigned round = 0; round < kRounds; round++) {
     std::string list = mutator.Damage(corpus_[round % corpus_.size()], hostileLines_);
     SCOPED_TRACE(testing::Message() << "round " << round << ", " << list.size() << " bytes");
-    DeletionPasses result = Run(list);
-    // Every pass but the last removed something that existed.
-    ASSERT_LE(result.passes, result.removed + 1);
-    ASSERT_LE(result.removed, std::size(kInstallation));
+    DeletionResult result = Run(list);
+    ASSERT_LE(result.removed, std::size(kInstallation) + std::size(kLinks));
     ExpectCanariesIntact();
     if (HasFatalFailure()) {
       ADD_FAILURE() << "list was:\n" << list;

@@ -101,6 +101,7 @@ class RecordTest : public ::testing::Test {
 
 TEST_F(RecordTest, FirstSetupWritesEveryValueWithItsType) {
   WriteFileBytes(program_, std::string(1500, 'u'));
+  WriteFileBytes(folder_ + L"\\Uninstall.lst", "uninstall.exe\r\n");
   WriteUninstallRecord(program_.c_str());
 
   ExpectString(L"DisplayName", L"Ombrix 6.22 (" + ResourceText(5141) + L")");
@@ -143,15 +144,29 @@ TEST_F(RecordTest, IniThatSwitchesIntegrationOffWritesNothing) {
   EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, KEY_READ, &key), ERROR_SUCCESS);
 }
 
-TEST_F(RecordTest, EstimatedSizeCountsNestedFilesOnce) {
+TEST_F(RecordTest, EstimatedSizeCountsOnlyTheListedFilesOnce) {
   CreateDirectoryW((folder_ + L"\\sub").c_str(), nullptr);
   CreateDirectoryW((folder_ + L"\\sub\\deeper").c_str(), nullptr);
   WriteFileBytes(program_, std::string(1024, 'u'));
   WriteFileBytes(folder_ + L"\\sub\\a.bin", std::string(2048, 'a'));
   WriteFileBytes(folder_ + L"\\sub\\deeper\\b.bin", std::string(1, 'b'));
-  EXPECT_EQ(FolderSizeKiB(folder_.c_str()), 4u);  // 3073 bytes
-  EXPECT_EQ(FolderSizeKiB((folder_ + L"\\").c_str()), 4u);
-  EXPECT_EQ(FolderSizeKiB((temp_ / L"missing").c_str()), 0u);
+  // What shares the folder without being installed, as in a drive root, does not count.
+  WriteFileBytes(folder_ + L"\\unrelated.bin", std::string(100000, 'x'));
+  WriteFileBytes(folder_ + L"\\sub\\unrelated.bin", std::string(100000, 'x'));
+  WriteFileBytes(folder_ + L"\\Uninstall.lst",
+                 "sub\r\nsub\\deeper\r\nuninstall.exe\r\nsub\\a.bin\r\nsub\\deeper\\b.bin\r\n"
+                 "missing.bin\r\n..\\..\\outside.bin\r\n");
+  WriteFileBytes(temp_ / L"outside.bin", std::string(100000, 'o'));
+  EXPECT_EQ(ListedSizeKiB(folder_.c_str()), 4u);  // 3073 bytes
+  EXPECT_EQ(ListedSizeKiB((folder_ + L"\\").c_str()), 4u);
+  EXPECT_EQ(ListedSizeKiB((temp_ / L"missing").c_str()), 0u);
+  WriteUninstallRecord(program_.c_str());
+  ExpectNumber(L"EstimatedSize", 4);
+
+  // Without a list there is no estimate, nor an old one left standing.
+  DeleteFileW((folder_ + L"\\Uninstall.lst").c_str());
+  WriteUninstallRecord(program_.c_str());
+  EXPECT_FALSE(ReadRecordValue(L"EstimatedSize").found);
 }
 
 TEST(AppendVersionLabel, AddsBlankOnlyAfterTextAndCutsWithinCapacity) {

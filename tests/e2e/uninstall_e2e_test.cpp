@@ -6,6 +6,7 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -228,6 +229,14 @@ TEST_F(UninstallE2E, ConfirmedUninstallTakesEverythingAndTheBatchRemovesFileAndF
   Install();
   RunSetup();
   EXPECT_NE(InstalledProgramsList().find("|||Ombrix 6.22"), std::string::npos);
+  // The main program's data in the temp folder that its settings name.
+  std::wstring temp = root_ / L"my temp";
+  ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((temp + L"\\Ombrix.exe.WebView2").c_str(), nullptr));
+  WriteFileBytes(temp + L"\\Ombrix.exe.WebView2\\state.dat", "state");
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Ombrix\\Paths", L"TempFolder", REG_SZ,
+                            temp.c_str(), static_cast<DWORD>((temp.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
 
   StartUninstall();
   Answer(5109, IDYES);
@@ -239,6 +248,7 @@ TEST_F(UninstallE2E, ConfirmedUninstallTakesEverythingAndTheBatchRemovesFileAndF
     EXPECT_FALSE(Exists(At(file))) << file;
   EXPECT_FALSE(Exists(At(L"Docs")));
   EXPECT_FALSE(IsPendingDeletion(folder_));
+  EXPECT_FALSE(Exists(temp + L"\\Ombrix.exe.WebView2"));
 
   // The rest is cmd.exe's: the program file, the folder and the batch file itself.
   EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
@@ -265,6 +275,30 @@ TEST_F(UninstallE2E, FileInUseIsRenamedScheduledAndTheRestartNoteShown) {
   EXPECT_TRUE(IsPendingDeletion(folder_));
   EXPECT_TRUE(WaitUntilGone(program_, kBatchTimeoutMs));
   EXPECT_TRUE(Exists(folder_));  // it still holds the renamed file until the restart
+}
+
+TEST_F(UninstallE2E, FileNeitherDeletedNorScheduledIsNamedInsteadOfARestart) {
+  std::string list = std::string(kListTemplate) + "locked.txt\r\n";
+  Install(L"Ombrix", list.c_str());
+  WriteFileBytes(At(L"locked.txt"), "locked");
+  // Neither deleted nor renamed while held so; not scheduled while the list of pending renames
+  // is damaged.
+  ScopedHandle holder(CreateFileW(At(L"locked.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(holder);
+  PendingRenamesValue pending;
+  ASSERT_TRUE(pending.Replace(REG_SZ, L"damaged"));
+  std::wstring text = ResourceText(5108);
+  text.replace(text.find(L"%s"), 2, At(L"locked.txt"));
+
+  StartUninstall();
+  Answer(5109, IDYES);
+  Answer(5108, IDOK, text);
+  ExpectEndsWithSuccess();
+  EXPECT_TRUE(Exists(At(L"locked.txt")));
+  EXPECT_FALSE(Exists(At(L"Docs")));
+  EXPECT_TRUE(WaitUntilGone(program_, kBatchTimeoutMs));
+  EXPECT_TRUE(WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs));
 }
 
 TEST_F(UninstallE2E, SilentAsksNothingSchedulesNoFolderAndStartsNoWarning) {
@@ -336,4 +370,116 @@ TEST_F(UninstallE2E, IniFileOfAPortableInstallationDoesNotComeBack) {
   ExpectEndsWithSuccess();
   EXPECT_FALSE(Exists(At(L"Ombrix.ini")));
   EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
+}
+
+// A run stopped after its list went: only the program is left in the folder.
+TEST_F(UninstallE2E, RunFindingOnlyItselfWithoutAListRemovesItselfAndTheFolder) {
+  folder_ = root_ / L"Ombrix";
+  program_ = folder_ + L"\\uninstall.exe";
+  ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+  ASSERT_TRUE(CopyFileW(BuildFolderFile(L"uninstall.exe").c_str(), program_.c_str(), FALSE));
+  StartUninstall(L"/S");
+  ExpectEndsWithSuccess();
+  EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
+  EXPECT_TRUE(WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs));
+}
+
+namespace {
+
+constexpr wchar_t kOtherType[] = L"OtherArchiver.zip";
+
+class KilledUninstallE2E : public UninstallE2E {
+ protected:
+  struct KillPoint {
+    const char* name;
+    bool (KilledUninstallE2E::*reached)() const;
+  };
+
+  // The points, as seen from outside; public for the test's table.
+ public:
+  bool Started() const { return true; }
+  bool ShortcutGone() const { return !DesktopShortcutExists(); }
+  bool RecordGone() const { return !KeyExists(HKEY_LOCAL_MACHINE, kRecordKey); }
+  bool FirstFileGone() const { return !Exists(At(L"Docs\\Guide\\start.txt")); }
+  bool LastFileGone() const { return !Exists(At(L"Obx.txt")); }
+  bool FoldersGone() const { return !Exists(At(L"Docs")); }
+  bool ListGone() const { return !Exists(At(L"Uninstall.lst")); }
+
+ protected:
+
+  void SetUp() override {
+    UninstallE2E::SetUp();
+    zipBefore_ = ReadString(HKEY_CLASSES_ROOT, L".zip", nullptr);
+  }
+  void TearDown() override {
+    UninstallE2E::TearDown();
+    if (zipBefore_.empty())
+      RegDeleteKeyValueW(HKEY_CLASSES_ROOT, L".zip", nullptr);
+    else
+      RegSetKeyValueW(HKEY_CLASSES_ROOT, L".zip", nullptr, REG_SZ, zipBefore_.c_str(),
+                      static_cast<DWORD>((zipBefore_.size() + 1) * sizeof(wchar_t)));
+  }
+
+  // Another archiver's ".zip", which setup takes over and the uninstallation must give back.
+  void PlantOtherArchiver() {
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CLASSES_ROOT, L".zip", nullptr, REG_SZ, kOtherType,
+                              sizeof kOtherType),
+              ERROR_SUCCESS);
+  }
+
+  // Ends the uninstallation as soon as the point is seen from outside; false when it ended
+  // before.
+  bool StopAt(const KillPoint& point) {
+    DWORD start = GetTickCount();
+    while (uninstaller_.Running() && GetTickCount() - start < kExitTimeoutMs) {
+      if ((this->*point.reached)()) {
+        TerminateProcess(uninstaller_.handle(), 9);
+        uninstaller_.WaitForExit(kExitTimeoutMs);
+        return true;
+      }
+      Sleep(1);
+    }
+    return false;
+  }
+
+  std::wstring zipBefore_;
+};
+
+}  // namespace
+
+TEST_F(KilledUninstallE2E, StoppedAnywhereAndRunAgainEndsAsASingleRunDoes) {
+  const KillPoint kPoints[] = {
+      {"at once", &KilledUninstallE2E::Started},
+      {"shortcut gone", &KilledUninstallE2E::ShortcutGone},
+      {"record gone", &KilledUninstallE2E::RecordGone},
+      {"first file gone", &KilledUninstallE2E::FirstFileGone},
+      {"last file gone", &KilledUninstallE2E::LastFileGone},
+      {"folders gone", &KilledUninstallE2E::FoldersGone},
+      {"list gone", &KilledUninstallE2E::ListGone},
+  };
+  unsigned stopped = 0;
+  for (const KillPoint& point : kPoints) {
+    SCOPED_TRACE(point.name);
+    PlantOtherArchiver();
+    Install();
+    RunSetup();
+    if (HasFatalFailure()) return;
+    StartUninstall(L"/S");
+    if (StopAt(point)) stopped++;
+    // A batch file already started finishes on its own and may have taken the program.
+    if (Exists(program_)) {
+      StartUninstall(L"/S");
+      ASSERT_TRUE(uninstaller_.WaitForExit(kExitTimeoutMs)) << "the run again did not end";
+      EXPECT_EQ(uninstaller_.exitCode(), 0u);
+    }
+    EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
+    EXPECT_TRUE(WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs));
+    ExpectIntegrationGone();
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey));
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".zip", nullptr), kOtherType);
+    if (HasFailure()) return;
+  }
+  // Most points were met while the program still ran.
+  EXPECT_GE(stopped, std::size(kPoints) - 2);
 }

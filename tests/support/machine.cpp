@@ -59,3 +59,37 @@ bool IsPendingDeletion(const std::wstring& path) {
       return true;
   return false;
 }
+
+PendingRenamesValue::~PendingRenamesValue() {
+  if (!saved_) return;
+  ScopedKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, key.put()) !=
+      ERROR_SUCCESS)
+    return;
+  if (existed_)
+    RegSetValueExW(key.get(), kPendingValue, 0, type_, data_.data(),
+                   static_cast<DWORD>(data_.size()));
+  else
+    RegDeleteValueW(key.get(), kPendingValue);
+}
+
+bool PendingRenamesValue::Replace(DWORD type, const std::wstring& text) {
+  ScopedKey key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, nullptr, 0,
+                      KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, key.put(), nullptr) !=
+      ERROR_SUCCESS)
+    return false;
+  if (!saved_) {
+    DWORD bytes = 0;
+    existed_ = RegQueryValueExW(key.get(), kPendingValue, nullptr, &type_, nullptr, &bytes) ==
+               ERROR_SUCCESS;
+    data_.resize(bytes);
+    if (existed_ && RegQueryValueExW(key.get(), kPendingValue, nullptr, &type_, data_.data(),
+                                     &bytes) != ERROR_SUCCESS)
+      return false;
+    saved_ = true;
+  }
+  return RegSetValueExW(key.get(), kPendingValue, 0, type,
+                        reinterpret_cast<const BYTE*>(text.c_str()),
+                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}

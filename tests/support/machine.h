@@ -34,3 +34,20 @@ struct PendingRename {
 std::vector<PendingRename> ReadPendingRenames();
 // True when path is scheduled for deletion at restart (compared case-insensitively).
 bool IsPendingDeletion(const std::wstring& path);
+
+// The machine's list replaced by a value of the caller's choosing for the object's lifetime (hold
+// a MachineStateLock); the value as it was comes back at the end.
+class PendingRenamesValue {
+ public:
+  PendingRenamesValue() = default;
+  ~PendingRenamesValue();
+  PendingRenamesValue(const PendingRenamesValue&) = delete;
+  PendingRenamesValue& operator=(const PendingRenamesValue&) = delete;
+  bool Replace(DWORD type, const std::wstring& text);
+
+ private:
+  bool saved_ = false;
+  bool existed_ = false;
+  DWORD type_ = REG_NONE;
+  std::vector<BYTE> data_;
+};

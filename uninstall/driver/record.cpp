@@ -2,14 +2,13 @@
 
 #include <windows.h>
 
-#include <memory>
-
+#include "driver/filelist.h"
 #include "filesystem/fileops.h"
-#include "filesystem/findfile.h"
 #include "filesystem/path.h"
 #include "localisation/messages.h"
 #include "localisation/text.h"
 #include "settings/registry.h"
+#include "settings/store.h"
 
 namespace {
 
@@ -48,25 +47,6 @@ void SetRecordDword(const wchar_t* name, DWORD value) {
   SetRegDword(HKEY_LOCAL_MACHINE, kUninstallRecordKey, name, value);
 }
 
-bool IsDotEntry(const wchar_t* name) {
-  return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
-}
-
-unsigned long long FolderBytes(const wchar_t* folder) {
-  wchar_t mask[kPathSize];
-  MakeName(folder, L"*", mask, kPathSize);
-  // Per level on the heap: a deep tree must not exhaust the stack.
-  auto search = std::make_unique<FindFile>();
-  auto data = std::make_unique<FindData>();
-  search->SetMask(mask);
-  unsigned long long total = 0;
-  while (search->Next(*data)) {
-    if (IsDotEntry(PointToName(data->name)) || data->isLink) continue;
-    total += data->isDir ? FolderBytes(data->name) : data->size;
-  }
-  return total;
-}
-
 }  // namespace
 
 const wchar_t kUninstallRecordKey[] =
@@ -83,8 +63,30 @@ void AppendVersionLabel(wchar_t* text, unsigned capacity) {
   AppendText(text, piece, capacity);
 }
 
-unsigned long long FolderSizeKiB(const wchar_t* folder) {
-  return (FolderBytes(folder) + 1023) / 1024;
+unsigned long long ListedSizeKiB(const wchar_t* folder) {
+  wchar_t base[kPathSize], listPath[kPathSize], path[kPathSize];
+  CopyText(base, folder, kPathSize);
+  AddEndSlash(base, kPathSize);
+  MakeName(base, kListFileName, listPath, kPathSize);
+  FileList list;
+  if (!ReadFileList(listPath, list)) return 0;
+  unsigned long long bytes = 0;
+  unsigned baseLength = TextLength(base);
+  CheckedFolders checked;
+  unsigned linkEnd;
+  for (unsigned pos = 0;;) {
+    ListLine kind = NextListEntry(list, pos, base, path);
+    if (kind == ListLine::kEnd) break;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    // Folders hold nothing by themselves; what they hold is listed on its own.
+    if (kind != ListLine::kEntry ||
+        CheckFoldersOnTheWay(path, baseLength, checked, linkEnd) != WayCheck::kReal ||
+        !GetFileAttributesExW(path, GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+      continue;
+    bytes += (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+  return (bytes + 1023) / 1024;
 }
 
 void WriteUninstallRecord() {
@@ -131,7 +133,13 @@ void WriteUninstallRecord(const wchar_t* programPath) {
   SetRecordDword(kLanguageValue, 0);
   SetRecordString(kPublisherValue, kPublisher);
 
-  if (folder[0] == 0) return;  // no folder to measure
-  unsigned long long size = FolderSizeKiB(folder);
-  SetRecordDword(kEstimatedSizeValue, size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(size));
+  // Nothing to measure, or no registry to write the figure to.
+  if (folder[0] == 0 || !IntegrationAllowed()) return;
+  unsigned long long size = ListedSizeKiB(folder);
+  // Without a list there is no estimate; an older one would be wrong.
+  if (size == 0)
+    DeleteRegValue(HKEY_LOCAL_MACHINE, kUninstallRecordKey, kEstimatedSizeValue);
+  else
+    SetRecordDword(kEstimatedSizeValue,
+                   size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(size));
 }

@@ -16,5 +16,7 @@ void WriteUninstallRecord(const wchar_t* programPath);
 // language to text, within capacity characters.
 void AppendVersionLabel(wchar_t* text, unsigned capacity);
 
-// Bytes of the files in folder and its subfolders, not following links, rounded up to KiB.
-unsigned long long FolderSizeKiB(const wchar_t* folder);
+// Bytes of the files that folder's "Uninstall.lst" names, rounded up to KiB: what the
+// installation holds, not whatever else shares its folder (a drive root). Links, and entries
+// reached through one, do not count; 0 without a readable list.
+unsigned long long ListedSizeKiB(const wchar_t* folder);

@@ -2,11 +2,13 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cwchar>
 #include <memory>
 #include <new>
 
+#include "driver/filelist.h"
 #include "driver/record.h"
 #include "driver/startup.h"
 #include "filesystem/fileops.h"
@@ -16,6 +18,7 @@
 #include "integration/options.h"
 #include "integration/shellext.h"
 #include "integration/shortcuts.h"
+#include "localisation/array.h"
 #include "localisation/convert.h"
 #include "localisation/langmodule.h"
 #include "localisation/messages.h"
@@ -25,7 +28,6 @@
 
 namespace {
 
-constexpr wchar_t kListFileName[] = L"Uninstall.lst";
 constexpr wchar_t kBatchFileName[] = L"Uninstall_Obx.Bat";
 constexpr const wchar_t* kHelpIndexFiles[] = {L"ombrix.gid", L"ombrix.fts"};
 constexpr wchar_t kWebViewFolderName[] = L"Ombrix.exe.WebView2";
@@ -53,9 +55,6 @@ constexpr unsigned kRemoveTries = 5;
 
 constexpr unsigned kNoteSize = 256;
 constexpr unsigned kListErrorSize = 200;
-// Bytes of a list line including the terminator; longer lines are never cut into entries.
-constexpr unsigned kListLineSize = 2048;
-constexpr unsigned kListChunkSize = 16384;
 // A batch line holds up to three full paths, well within the interpreter's 8191 characters.
 constexpr unsigned kBatchLineSize = 3 * kPathSize + 64;
 constexpr unsigned kCommandLineSize = 2 * kPathSize + 16;
@@ -63,70 +62,6 @@ constexpr unsigned kCommandLineSize = 2 * kPathSize + 16;
 constexpr UINT kQuestionFlags = MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND;
 constexpr UINT kErrorFlags = MB_ICONERROR | MB_SETFOREGROUND;
 constexpr UINT kNoteFlags = MB_ICONINFORMATION | MB_SETFOREGROUND;
-
-// Reads "Uninstall.lst" line by line from its start, in chunks.
-class ListReader {
- public:
-  explicit ListReader(HANDLE file) : file_(file) {}
-  bool Rewind() {
-    pos_ = end_ = 0;
-    LARGE_INTEGER zero = {};
-    return SetFilePointerEx(file_, zero, nullptr, FILE_BEGIN) != 0;
-  }
-  // The next line without its LF; false at the end of the list. usable is false for a line that
-  // does not fit (trailing blanks aside) or holds a zero byte: what is left of it would name
-  // another file.
-  bool Next(char* line, unsigned size, bool& usable) {
-    unsigned length = 0;
-    bool any = false;
-    usable = true;
-    for (;;) {
-      if (pos_ == end_ && !Fill()) break;
-      any = true;
-      char ch = buffer_[pos_++];
-      if (ch == '\n') break;
-      if (ch == 0) usable = false;
-      if (length + 1 < size)
-        line[length++] = ch;
-      else if (ch != ' ' && ch != '\t' && ch != '\r')
-        usable = false;
-    }
-    line[length] = 0;
-    return any;
-  }
-
- private:
-  bool Fill() {
-    DWORD got = 0;
-    if (!ReadFile(file_, buffer_, kListChunkSize, &got, nullptr) || got == 0) return false;
-    pos_ = 0;
-    end_ = got;
-    return true;
-  }
-
-  HANDLE file_;
-  char buffer_[kListChunkSize];
-  unsigned pos_ = 0;
-  unsigned end_ = 0;
-};
-
-void TrimLine(char* line) {
-  unsigned length = TextLength(line);
-  while (length > 0 && (line[length - 1] == ' ' || line[length - 1] == '\t' ||
-                        line[length - 1] == '\r' || line[length - 1] == '\n'))
-    line[--length] = 0;
-}
-
-bool IsDotsAndBlanks(const wchar_t* begin, const wchar_t* end) {
-  bool dot = false;
-  for (const wchar_t* p = begin; p < end; p++) {
-    if (*p == L'.')
-      dot = true;
-    else if (*p != L' ')
-      return false;
-  }
-  return dot;
-}
 
 // Each call first with the name as given, then once with its "\\?\" form.
 bool ClearAttributes(const wchar_t* path) {
@@ -155,8 +90,9 @@ bool ScheduleDeletion(const wchar_t* path) {
          MoveFileExW(longPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-// Renaming frees the entry's own name at once; the renamed file goes at the next restart.
-void ScheduleForRestart(const wchar_t* path) {
+// Renaming frees the entry's own name at once; the renamed file goes at the next restart. False
+// when nothing could be scheduled; left then holds the name under which the file stays.
+bool ScheduleForRestart(const wchar_t* path, wchar_t* left) {
   wchar_t temp[kPathSize];
   bool named = false;
   for (unsigned n = 0; n <= kLastTempNumber; n++) {
@@ -165,24 +101,77 @@ void ScheduleForRestart(const wchar_t* path) {
     if (!named || !FileExist(temp)) break;
   }
   const wchar_t* target = named && RenameFile(path, temp) ? temp : path;
-  ScheduleDeletion(target);
+  CopyText(left, target, kPathSize);
+  return ScheduleDeletion(target);
 }
 
-// True when the entry went in this pass.
-bool RemoveEntry(const wchar_t* path, const wchar_t* programName, bool& rebootNeeded) {
-  unsigned attr = GetFileAttr(path);
-  // Gone already, as most entries are in every pass after the first: nothing to clear or delete.
-  if (attr == INVALID_FILE_ATTRIBUTES) return false;
-  ClearAttributes(path);
-  if (IsDir(attr)) return RemoveFolder(path);  // only once it is empty
-  if (DelFile(path)) return true;
-  // The running program goes through the batch file, the open list after the passes.
+// Adds a path that must be deleted by hand to the result's text, as long as it fits whole.
+void NoteLeftFile(DeletionResult& result, const wchar_t* path) {
+  result.unscheduled++;
+  unsigned used = TextLength(result.left);
+  unsigned needed = TextLength(path) + (used ? 1 : 0);
+  if (used + needed >= kLeftFilesSize) return;
+  if (used) AppendText(result.left, L"\n", kLeftFilesSize);
+  AppendText(result.left, path, kLeftFilesSize);
+}
+
+// A link is removed itself: its target, wherever that is, stays as it is.
+bool RemoveLink(const wchar_t* path, unsigned attr) {
+  return IsDir(attr) ? RemoveFolder(path) : DelFile(path);
+}
+
+bool ClearReadOnly(const wchar_t* path, unsigned attr) {
+  return !(attr & FILE_ATTRIBUTE_READONLY) || ClearAttributes(path);
+}
+
+// Checks the folders on the way to path; a link among them is removed, never followed.
+bool ReachWithoutLinks(wchar_t* path, unsigned base, CheckedFolders& checked,
+                       DeletionResult& result) {
+  unsigned linkEnd = 0;
+  WayCheck way = CheckFoldersOnTheWay(path, base, checked, linkEnd);
+  if (way == WayCheck::kLink) {
+    wchar_t kept = path[linkEnd];
+    path[linkEnd] = 0;
+    if (RemoveLink(path, GetFileAttr(path))) result.removed++;
+    path[linkEnd] = kept;
+  }
+  return way == WayCheck::kReal;
+}
+
+void RemoveListedFile(const wchar_t* path, unsigned attr, const wchar_t* programName,
+                      DeletionResult& result) {
+  ClearReadOnly(path, attr);
+  if (DelFile(path)) {
+    result.removed++;
+    return;
+  }
+  // The running program goes through the batch file, the open list at the end.
   const wchar_t* name = PointToName(path);
-  if (CompareNoCase(name, programName) == 0 || CompareNoCase(name, kListFileName) == 0)
-    return false;
-  rebootNeeded = true;
-  ScheduleForRestart(path);
-  return false;
+  if (CompareNoCase(name, programName) == 0 || CompareNoCase(name, kListFileName) == 0) return;
+  wchar_t left[kPathSize];
+  if (ScheduleForRestart(path, left))
+    result.scheduled = true;
+  else
+    NoteLeftFile(result, left);
+}
+
+struct ListedFolder {
+  unsigned line;   // where its line begins in the list
+  unsigned depth;  // its components below the installation folder
+};
+
+bool DeeperFirst(const ListedFolder& a, const ListedFolder& b) {
+  return a.depth != b.depth ? a.depth > b.depth : a.line < b.line;
+}
+
+unsigned Depth(const wchar_t* entry) {
+  unsigned depth = 0;
+  bool inName = false;
+  for (const wchar_t* p = entry; *p; p++) {
+    if (!IsPathSeparator(*p) && !inName) depth++;
+    inName = !IsPathSeparator(*p);
+  }
+  return depth;
 }
 
 // Converts text to the interpreter's code page into out (bytes, terminator included); the length
@@ -238,6 +227,21 @@ void ShowListError() {
   ShowMessage(nullptr, text, GetMsg(IDS_UNINSTALLOBX), kErrorFlags);
 }
 
+// True when folder (ending in a backslash) holds nothing but name.
+bool HoldsOnly(const wchar_t* folder, const wchar_t* name) {
+  wchar_t mask[kPathSize];
+  MakeName(folder, L"*", mask, kPathSize);
+  WIN32_FIND_DATAW data;
+  ScopedFindHandle find(FindFirstFileW(mask, &data));
+  if (!find) return false;
+  do {
+    const wchar_t* found = data.cFileName;
+    bool dots = found[0] == L'.' && (found[1] == 0 || (found[1] == L'.' && found[2] == 0));
+    if (!dots && CompareNoCase(found, name) != 0) return false;
+  } while (FindNextFileW(find.get(), &data));
+  return true;
+}
+
 void StartBatch(const wchar_t* batchPath, bool leaveFolder) {
   wchar_t comspec[kPathSize];
   DWORD length = GetEnvironmentVariableW(kComspecVariable, comspec, kPathSize);
@@ -274,45 +278,42 @@ bool GetProgramFolder(const wchar_t* program, wchar_t* out, unsigned size) {
   return true;
 }
 
-bool IsSafeListEntry(const wchar_t* entry) {
-  if (!entry || entry[0] == 0) return false;
-  // Absolute, "\\?\", "\\.\" and network names all begin with a separator.
-  if (IsPathSeparator(entry[0])) return false;
-  const wchar_t* component = entry;
-  for (const wchar_t* p = entry;; p++) {
-    if (*p == L':') return false;  // a drive or a stream name
-    if (*p != 0 && !IsPathSeparator(*p)) continue;
-    // "." and ".." (and what Windows trims to them) name the folder itself or one above it.
-    if (IsDotsAndBlanks(component, p)) return false;
-    if (*p == 0) return true;
-    component = p + 1;
-  }
-}
-
-DeletionPasses DeleteListedFiles(HANDLE list, const wchar_t* folder, const wchar_t* programName) {
-  DeletionPasses result;
-  auto reader = std::make_unique<ListReader>(list);
-  char line[kListLineSize];
-  wchar_t entry[kPathSize];
+DeletionResult DeleteListedFiles(const FileList& list, const wchar_t* folder,
+                                 const wchar_t* programName) {
+  DeletionResult result;
+  Array<ListedFolder> folders;
   wchar_t path[kPathSize];
-  unsigned folderLength = TextLength(folder);
-  for (;;) {
-    if (!reader->Rewind()) break;
-    result.passes++;
-    unsigned removed = 0;
-    bool usable;
-    while (reader->Next(line, kListLineSize, usable)) {
-      TrimLine(line);
-      if (line[0] == 0 || !usable) continue;
-      ToWide(line, entry, kPathSize);
-      if (!IsSafeListEntry(entry)) continue;
-      if (folderLength + TextLength(entry) >= kPathSize) continue;  // cut, it names another file
-      CopyText(path, folder, kPathSize);
-      AppendText(path, entry, kPathSize);
-      if (RemoveEntry(path, programName, result.rebootNeeded)) removed++;
+  unsigned base = TextLength(folder);
+  CheckedFolders checked;
+  // Files (and links) in the list's order; folders are only noted, since one listed before its
+  // contents is still full now.
+  for (unsigned pos = 0;;) {
+    unsigned line = pos;
+    ListLine kind = NextListEntry(list, pos, folder, path);
+    if (kind == ListLine::kEnd) break;
+    if (kind != ListLine::kEntry || !ReachWithoutLinks(path, base, checked, result)) continue;
+    unsigned attr = GetFileAttr(path);
+    if (attr == INVALID_FILE_ATTRIBUTES) continue;
+    if (IsLink(attr)) {
+      if (RemoveLink(path, attr)) result.removed++;
+    } else if (IsDir(attr)) {
+      folders.Push(ListedFolder{line, Depth(path + base)});
+    } else {
+      RemoveListedFile(path, attr, programName, result);
     }
-    result.removed += removed;
-    if (removed == 0) break;
+  }
+  // Then the folders, each after every folder below it: one look at each, whatever the depth.
+  std::sort(folders.data, folders.data + folders.count, DeeperFirst);
+  checked.length = 0;
+  for (unsigned i = 0; i < folders.count; i++) {
+    unsigned pos = folders[i].line;
+    if (NextListEntry(list, pos, folder, path) != ListLine::kEntry ||
+        !ReachWithoutLinks(path, base, checked, result))
+      continue;
+    unsigned attr = GetFileAttr(path);
+    if (attr == INVALID_FILE_ATTRIBUTES) continue;
+    if (!IsLink(attr)) ClearReadOnly(path, attr);
+    if (IsLink(attr) ? RemoveLink(path, attr) : RemoveFolder(path)) result.removed++;
   }
   return result;
 }
@@ -385,6 +386,12 @@ void GetTempFolder(wchar_t* out, unsigned size) {
   AddEndSlash(out, size);
 }
 
+void RemoveWebViewData(const wchar_t* tempFolder) {
+  wchar_t webView[kPathSize];
+  MakeName(tempFolder, kWebViewFolderName, webView, kPathSize);
+  if (FileExist(webView)) RemoveFolderTree(webView);
+}
+
 void RemoveIntegration() {
   IntegrationOptions options = {};  // every choice off: each step takes back what it wrote
   AssociateAll(options);
@@ -421,19 +428,30 @@ void RunUninstall() {
                   kQuestionFlags) != IDYES)
     return;
 
+  const wchar_t* programName = PointToName(program);
   wchar_t listPath[kPathSize];
   MakeName(folder, kListFileName, listPath, kPathSize);
+  // Open until the end, so that the passes cannot delete it: a run stopped before the end finds
+  // it again and can start over.
   ScopedHandle list(CreateFileW(listPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!list) {
+  FileList files;
+  bool known = list ? ReadFileList(list.get(), files)
+                    // A run stopped after the list went leaves the program alone in its folder.
+                    : GetLastError() == ERROR_FILE_NOT_FOUND && HoldsOnly(folder, programName);
+  if (!known) {
     ShowListError();
     return;
   }
 
   // Fetched now: the language module goes before they are shown.
-  wchar_t rebootNote[kNoteSize], caption[kNoteSize];
+  wchar_t rebootNote[kNoteSize], caption[kNoteSize], leftFormat[kNoteSize];
   LoadMsg(IDS_REBOOTREQUIRED, rebootNote, kNoteSize);
   LoadMsg(IDS_UNINSTALLOBX, caption, kNoteSize);
+  LoadMsg(IDS_UNINSTALLSHOULDDELETE, leftFormat, kNoteSize);
+  // Looked up now: the settings that may name it go with the integration.
+  wchar_t temp[kPathSize];
+  GetTempFolder(temp, kPathSize);
 
   RemoveIntegration();
   languageModule.Free();
@@ -450,20 +468,24 @@ void RunUninstall() {
     ClearAttributes(path);
     DelFile(path);
   }
-  DeletionPasses passes = DeleteListedFiles(list.get(), folder, PointToName(program));
-  list.reset();
-  DelFile(listPath);
+  DeletionResult result = DeleteListedFiles(files, folder, programName);
 
-  wchar_t temp[kPathSize], webView[kPathSize];
-  GetTempFolder(temp, kPathSize);
-  MakeName(temp, kWebViewFolderName, webView, kPathSize);
-  if (FileExist(webView)) RemoveFolderTree(webView);
+  RemoveWebViewData(temp);
 
-  if (passes.rebootNeeded && !runState.silent) {
+  if (!runState.silent && result.scheduled) {
     ShowMessage(nullptr, rebootNote, caption, kNoteFlags);
     if (CompareNoCase(PointToName(installFolder), kInstallFolderName) == 0)
       ScheduleDeletion(installFolder);
   }
+  // Nothing promises these a restart: the user is told to delete them.
+  if (!runState.silent && result.unscheduled > 0) {
+    wchar_t text[kLeftFilesSize + kNoteSize];
+    SubstituteText(text, kLeftFilesSize + kNoteSize, leftFormat, result.left);
+    ShowMessage(nullptr, text, caption, kNoteFlags);
+  }
+
+  list.reset();
+  DelFile(listPath);
 
   wchar_t batch[kPathSize];
   DWORD tempLength = GetTempPathW(kPathSize, batch);

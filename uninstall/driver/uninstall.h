@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "driver/filelist.h"
+
 void RunUninstall();
 
 // Every piece of shell integration, the product's file types and settings and, unless msiMode,
@@ -14,26 +16,33 @@ void RemoveIntegration();
 // folder; always ends in a backslash. The folder is neither created nor checked further.
 void GetTempFolder(wchar_t* out, unsigned size);
 
+// Removes the main program's "Ombrix.exe.WebView2" data folder from tempFolder (as given by
+// GetTempFolder) without following a link: one at that name, or inside it, is removed itself.
+void RemoveWebViewData(const wchar_t* tempFolder);
+
 // The folder of program: without its last backslash, kept only at a drive root ("C:\"). False
 // when the path holds no backslash.
 bool GetProgramFolder(const wchar_t* program, wchar_t* out, unsigned size);
 
-// An entry of "Uninstall.lst" that names something inside the installation folder: not absolute,
-// no drive, no "\\?\" or network prefix, no "." or ".." component, no ":" stream name.
-bool IsSafeListEntry(const wchar_t* entry);
+// Room for the names of files that must be deleted by hand, one per line.
+constexpr unsigned kLeftFilesSize = 1024;
 
-struct DeletionPasses {
-  unsigned passes = 0;   // including the last one, which removed nothing
-  unsigned removed = 0;  // files deleted and folders removed over all passes
-  bool rebootNeeded = false;
+struct DeletionResult {
+  unsigned removed = 0;      // files deleted, folders and links removed
+  bool scheduled = false;    // some file goes at the next restart
+  unsigned unscheduled = 0;  // files that could be neither deleted nor scheduled
+  wchar_t left[kLeftFilesSize] = {};  // where those stay, as many whole names as fit
 };
 
-// Deletes what the open list names under folder (which ends in a backslash), reading the list
-// from its start in every pass until a pass removes nothing. A file that cannot be deleted is
-// renamed to a free "<name>.<n>.tmp" and scheduled for deletion at restart, except for entries
-// named like programName or "Uninstall.lst", which are left for later. Unsafe entries and lines
-// too long for their buffer are skipped.
-DeletionPasses DeleteListedFiles(HANDLE list, const wchar_t* folder, const wchar_t* programName);
+// Deletes what the list names under folder (which ends in a backslash): first every listed file
+// in the list's order, then every listed folder that is empty by then, deeper ones first, so the
+// order of the list does not matter and each entry is looked at once or twice. A file that cannot
+// be deleted is renamed to a free "<name>.<n>.tmp" and scheduled for deletion at restart, except
+// for entries named like programName or "Uninstall.lst", which are left for later. No link is
+// followed: a listed link, or one on the way to an entry, is removed itself and what lies behind
+// it is not touched.
+DeletionResult DeleteListedFiles(const FileList& list, const wchar_t* folder,
+                                 const wchar_t* programName);
 
 // The form of path that reaches the command interpreter unchanged through a batch file: the path
 // itself or, when that does not survive the interpreter's code page, its short form; every "%"
