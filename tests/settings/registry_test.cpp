@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "filesystem/owners.h"
@@ -265,6 +266,101 @@ TEST_F(RegistryTest, OverlongPathIsNeverCutAndUsed) {
   EXPECT_EQ(RealValue(HKEY_CURRENT_USER, cut, L"V", data), static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(RealValue(HKEY_CURRENT_USER, cut, L"W", data), static_cast<DWORD>(REG_NONE));
   EXPECT_TRUE(RealKeyExists(HKEY_CURRENT_USER, cut + L"\\child"));
+}
+
+// Registry links: a key created with REG_OPTION_CREATE_LINK whose "SymbolicLinkValue" names
+// another key by its absolute path. Opening the link by name opens that key instead; Wine 8
+// follows them too (checked in each case before the deletion).
+class RegistryLinkTest : public RegistryTest {
+ protected:
+  // Another program's key with a value and subkeys, below the scratch HKLM.
+  void MakeCanary() {
+    for (const wchar_t* path : {L"Software\\Other", L"Software\\Other\\Sub\\Deep"}) {
+      ScopedKey key;
+      ASSERT_EQ(RegCreateKeyExW(scratch_.Real(HKEY_LOCAL_MACHINE), path, 0, nullptr, 0,
+                                KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
+                ERROR_SUCCESS);
+      DWORD one = 1;
+      RegSetValueExW(key.get(), L"V", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+    }
+  }
+
+  // The absolute name of a key, as a link's target needs it.
+  static std::wstring NtKeyName(HKEY key) {
+    using NtQueryKeyFunction = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    auto query = reinterpret_cast<NtQueryKeyFunction>(reinterpret_cast<void (*)(void)>(
+        GetProcAddress(GetModuleHandleW(L"ntdll"), "NtQueryKey")));
+    struct {
+      ULONG bytes;
+      wchar_t name[1024];
+    } info = {};
+    ULONG got = 0;
+    const int kKeyNameInformation = 3;
+    if (!query || query(key, kKeyNameInformation, &info, sizeof info, &got) != 0) return L"";
+    return std::wstring(info.name, info.bytes / sizeof(wchar_t));
+  }
+
+  // A link at root's path that points at target below the scratch HKLM.
+  void PlantLink(HKEY root, const std::wstring& path, const std::wstring& target) {
+    std::wstring absolute = NtKeyName(scratch_.Real(HKEY_LOCAL_MACHINE)) + L"\\" + target;
+    ScopedKey link;
+    ASSERT_EQ(RegCreateKeyExW(scratch_.Real(root), path.c_str(), 0, nullptr,
+                              REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr,
+                              link.put(), nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(link.get(), L"SymbolicLinkValue", 0, REG_LINK,
+                             reinterpret_cast<const BYTE*>(absolute.c_str()),
+                             static_cast<DWORD>(absolute.size() * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+  }
+  bool LinkExists(HKEY root, const std::wstring& path) {
+    ScopedKey key;
+    return RegOpenKeyExW(scratch_.Real(root), path.c_str(), REG_OPTION_OPEN_LINK, KEY_READ,
+                         key.put()) == ERROR_SUCCESS;
+  }
+};
+
+TEST_F(RegistryLinkTest, DeletionsRemoveTheLinkAndNeverWhatItPointsAt) {
+  struct Case {
+    HKEY root;
+    const wchar_t* link;    // the link's path below the real root
+    const wchar_t* target;  // below the scratch HKLM
+    std::function<void()> deletion;
+    bool linkGoes;
+  };
+  const Case cases[] = {
+      {HKEY_CURRENT_USER, L"Software\\Ombrix\\Setup\\Link", L"Software\\Other",
+       [] { DeleteRegTree(HKEY_CURRENT_USER, L""); }, true},
+      {HKEY_LOCAL_MACHINE, L"Software\\Ombrix\\Link", L"Software\\Other",
+       [] { DeleteRegTree(HKEY_LOCAL_MACHINE, L""); }, true},
+      {HKEY_CLASSES_ROOT, L"Ombrix\\shell\\Link", L"Software\\Other",
+       [] { DeleteRegTree(HKEY_CLASSES_ROOT, L"Ombrix"); }, true},
+      // The key named for deletion is itself the link.
+      {HKEY_CLASSES_ROOT, L"Ombrix.ZIP", L"Software\\Other",
+       [] { DeleteRegTree(HKEY_CLASSES_ROOT, L"Ombrix.ZIP"); }, true},
+      {HKEY_CLASSES_ROOT, L".obx\\ShellNew", L"Software\\Other\\Sub\\Deep",
+       [] { DeleteRegKey(HKEY_CLASSES_ROOT, L".obx\\ShellNew"); }, true},
+      {HKEY_CLASSES_ROOT, L".obx\\ShellNew", L"Software\\Other",
+       [] { DeleteRegValue(HKEY_CLASSES_ROOT, L".obx\\ShellNew", L"V"); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "link " << std::string(c.link, c.link + wcslen(c.link)));
+    MakeCanary();
+    PlantLink(c.root, c.link, c.target);
+    std::string data;
+    ASSERT_EQ(RealValue(c.root, c.link, L"V", data), static_cast<DWORD>(REG_DWORD))
+        << "the platform does not follow the link";
+    c.deletion();
+    EXPECT_EQ(LinkExists(c.root, c.link), !c.linkGoes);
+    EXPECT_TRUE(RealKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Other\\Sub\\Deep"));
+    EXPECT_EQ(RealValue(HKEY_LOCAL_MACHINE, L"Software\\Other", L"V", data),
+              static_cast<DWORD>(REG_DWORD));
+    // Nothing of the case stays for the next one.
+    ScopedKey link;
+    if (RegOpenKeyExW(scratch_.Real(c.root), c.link, REG_OPTION_OPEN_LINK, DELETE, link.put()) ==
+        ERROR_SUCCESS)
+      RegDeleteKeyW(link.get(), L"");
+  }
 }
 
 // Registry views only exist outside the scratch redirection, so these use real HKLM keys. This

@@ -12,6 +12,9 @@ constexpr wchar_t kProgramKeyFormat[] = L"Software\\Ombrix%s%s";
 constexpr REGSAM kReadAccess = 0x0009;
 // Registry key names are at most 255 characters.
 constexpr unsigned kKeyNameSize = 256;
+constexpr wchar_t kNtModule[] = L"ntdll";
+constexpr char kNtDeleteKey[] = "NtDeleteKey";
+constexpr char kNtStatusToError[] = "RtlNtStatusToDosError";
 
 struct TreeDeletion {
   unsigned deleted = 0;  // keys deleted in the current pass
@@ -31,10 +34,16 @@ struct RegistryDenial {
 };
 
 // What every key open of this layer passes through: the tests' denials and the counts.
+using NtDeleteKeyFunction = LONG(NTAPI*)(HANDLE);
+using NtStatusToErrorFunction = ULONG(NTAPI*)(LONG);
+
 struct RegistryAccess {
   RegistryDenial denials[kMaxDenials] = {};
   unsigned denialCount = 0;
   RegKeyCounts counts = {};
+  bool ntLoaded = false;
+  NtDeleteKeyFunction ntDeleteKey = nullptr;
+  NtStatusToErrorFunction statusToError = nullptr;
 };
 RegistryAccess registryAccess;
 
@@ -51,13 +60,20 @@ bool IsDenied(HKEY root, const wchar_t* path) {
   return false;
 }
 
-LONG OpenKey(HKEY root, const wchar_t* path, REGSAM access, ScopedKey& key) {
+// Opens name below from (root itself or a key below it); path is the same key's full path below
+// root, which the denials compare.
+LONG OpenKeyAt(HKEY root, const wchar_t* path, HKEY from, const wchar_t* name, DWORD options,
+               REGSAM access, ScopedKey& key) {
   key.reset();
   if ((access & kWriteRights) && IsDenied(root, path)) return ERROR_ACCESS_DENIED;
   registryAccess.counts.opens++;
-  LONG error = RegOpenKeyExW(root, path, 0, access, key.put());
+  LONG error = RegOpenKeyExW(from, name, options, access, key.put());
   if (error != ERROR_SUCCESS) key.release();
   return error;
+}
+
+LONG OpenKey(HKEY root, const wchar_t* path, REGSAM access, ScopedKey& key) {
+  return OpenKeyAt(root, path, root, path, 0, access, key);
 }
 
 LONG CreateKey(HKEY root, const wchar_t* path, REGSAM access, ScopedKey& key) {
@@ -70,11 +86,34 @@ LONG CreateKey(HKEY root, const wchar_t* path, REGSAM access, ScopedKey& key) {
   return error;
 }
 
-// view: 0 for the process's own view, else the KEY_WOW64_* flag to delete in.
+// Deletes the key the handle stands for: opened with REG_OPTION_OPEN_LINK, a link key itself and
+// never the key it points at. RegDeleteKey by name would follow the link (seen under Wine: the
+// target went and the link stayed).
+LONG DeleteOpenKey(HKEY key) {
+  if (!registryAccess.ntLoaded) {
+    registryAccess.ntLoaded = true;
+    HMODULE ntdll = GetModuleHandleW(kNtModule);
+    if (ntdll) {
+      // Through void(*)(void), the one function type GCC lets any other be cast from.
+      registryAccess.ntDeleteKey = reinterpret_cast<NtDeleteKeyFunction>(
+          reinterpret_cast<void (*)(void)>(GetProcAddress(ntdll, kNtDeleteKey)));
+      registryAccess.statusToError = reinterpret_cast<NtStatusToErrorFunction>(
+          reinterpret_cast<void (*)(void)>(GetProcAddress(ntdll, kNtStatusToError)));
+    }
+  }
+  if (!registryAccess.ntDeleteKey || !registryAccess.statusToError)
+    return ERROR_CALL_NOT_IMPLEMENTED;
+  LONG status = registryAccess.ntDeleteKey(key);
+  return status == 0 ? ERROR_SUCCESS : static_cast<LONG>(registryAccess.statusToError(status));
+}
+
+// One key without children, not followed if it is a link. view: 0 for the process's own view,
+// else the KEY_WOW64_* flag to delete in.
 LONG DeleteKeyAt(HKEY root, const wchar_t* path, REGSAM view) {
-  if (IsDenied(root, path)) return ERROR_ACCESS_DENIED;
-  if (view != 0) return RegDeleteKeyExW(root, path, view, 0);
-  return RegDeleteKeyW(root, path);
+  ScopedKey key;
+  LONG error = OpenKeyAt(root, path, root, path, REG_OPTION_OPEN_LINK, DELETE | view, key);
+  if (error != ERROR_SUCCESS) return error;
+  return DeleteOpenKey(key.get());
 }
 
 ScopedKey OpenRegKeyRead(HKEY root, const wchar_t* path, REGSAM access) {
@@ -94,28 +133,29 @@ DWORD SetRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD t
       RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), bytes));
 }
 
-// Deletes p with everything below it; true when p itself went. Enumeration stays at an index
-// while the child there is deleted, so the siblings after it are not skipped and a whole tree
-// goes in one pass.
-bool DeleteTreeStep(HKEY root, const wchar_t* path) {
+// Deletes the key `name` below from with everything beneath it; true when it went. path is its
+// full path below root. Each key is opened as itself, never through a link: a link key has no
+// subkeys of its own and goes alone, whatever it points at. Enumeration stays at an index while
+// the child there is deleted, so the siblings after it are not skipped and a whole tree goes in
+// one pass.
+bool DeleteTreeStep(HKEY root, HKEY from, const wchar_t* name, const wchar_t* path) {
   if (!path[0]) return false;  // never the root itself
-  {
-    ScopedKey key;
-    treeDeletion.lastError = OpenKey(root, path, KEY_READ, key);
-    if (!key) return false;
-    for (DWORD index = 0;;) {
-      wchar_t name[kKeyNameSize];
-      DWORD length = kKeyNameSize;
-      if (RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-          ERROR_SUCCESS)
-        break;
-      wchar_t child[kRegPathSize];
-      // A cut child path would name another key; leave such a child in place.
-      bool fits = FormatText(child, kRegPathSize, L"%s\\%s", path, name) >= 0;
-      if (!fits || !DeleteTreeStep(root, child)) index++;
-    }
+  ScopedKey key;
+  treeDeletion.lastError =
+      OpenKeyAt(root, path, from, name, REG_OPTION_OPEN_LINK, KEY_READ | DELETE, key);
+  if (!key) return false;
+  for (DWORD index = 0;;) {
+    wchar_t childName[kKeyNameSize];
+    DWORD length = kKeyNameSize;
+    if (RegEnumKeyExW(key.get(), index, childName, &length, nullptr, nullptr, nullptr,
+                      nullptr) != ERROR_SUCCESS)
+      break;
+    wchar_t child[kRegPathSize];
+    // A child whose path does not fit cannot be compared with the denials; it stays.
+    bool fits = FormatText(child, kRegPathSize, L"%s\\%s", path, childName) >= 0;
+    if (!fits || !DeleteTreeStep(root, key.get(), childName, child)) index++;
   }
-  treeDeletion.lastError = DeleteKeyAt(root, path, 0);
+  treeDeletion.lastError = DeleteOpenKey(key.get());
   if (treeDeletion.lastError != ERROR_SUCCESS) return false;
   treeDeletion.deleted++;
   return true;
@@ -203,8 +243,9 @@ DWORD DeleteRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name) {
   if (IniDelete(root, subkey, name)) return ERROR_SUCCESS;
   wchar_t path[kRegPathSize];
   if (!BuildRegPath(root, subkey, path, kRegPathSize)) return ERROR_FILENAME_EXCED_RANGE;
+  // A link key is opened as itself: the value of the key it points at stays.
   ScopedKey key;
-  LONG error = OpenKey(root, path, KEY_WRITE, key);
+  LONG error = OpenKeyAt(root, path, root, path, REG_OPTION_OPEN_LINK, KEY_WRITE, key);
   if (error != ERROR_SUCCESS) return static_cast<DWORD>(error);
   return static_cast<DWORD>(RegDeleteValueW(key.get(), name));
 }
@@ -229,7 +270,7 @@ DWORD DeleteRegTree(HKEY root, const wchar_t* subkey) {
   LONG result = ERROR_FILE_NOT_FOUND;
   do {
     treeDeletion.deleted = 0;
-    if (DeleteTreeStep(root, path))
+    if (DeleteTreeStep(root, root, path, path))
       result = ERROR_SUCCESS;
     else if (result != ERROR_SUCCESS)
       result = treeDeletion.lastError;

@@ -36,6 +36,8 @@ DWORD SetRegDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD v
 // The deletions return the Win32 error of the registry call (ERROR_SUCCESS when the settings
 // store handled the request); a missing key or value gives ERROR_FILE_NOT_FOUND.
 DWORD DeleteRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name);
+// Deletions never act through a registry link: a link key is deleted itself (or, for a value,
+// searched itself), and the key it points at stays.
 // One key without children; a key that still has subkeys stays.
 DWORD DeleteRegKey(HKEY root, const wchar_t* subkey);
 // The key with everything beneath it, in passes until a pass deletes nothing. The root itself is
