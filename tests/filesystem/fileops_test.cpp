@@ -1,4 +1,5 @@
-// Single-object file functions: existence, attributes, deletion and free space.
+// Single-object file functions: existence, attributes, deletion, free space and creating a file
+// without writing through a link.
 #include "filesystem/fileops.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +7,9 @@
 
 #include <string>
 
+#include "filesystem/owners.h"
 #include "filesystem/path.h"
+#include "shelltest.h"
 #include "testenv.h"
 
 TEST(FileOps, FoldersAndHiddenSystemFilesExist) {
@@ -105,4 +108,71 @@ TEST(FileOps, FreeDiskOfABareNameAsksAboutTheCurrentDrive) {
             drift);
   EXPECT_LT(bare > inFolder ? bare - inFolder : inFolder - bare, drift);
   EXPECT_EQ(GetFreeDisk(L"Q:\\nowhere\\file.txt"), 0u);
+}
+
+namespace {
+
+enum class Standing { kNothing, kFile, kFileLink, kDanglingLink, kFolderLink, kFolder };
+
+struct StandingCase {
+  Standing standing;
+  bool created;   // by CreateNewFile, which takes only a free name
+  bool replaced;  // by WriteNewFile, which replaces a file or a link to one
+};
+
+}  // namespace
+
+// Neither call writes through a link standing at the name: the canaries outside keep their bytes,
+// the dangling link's target is not made, and no temporary file stays behind.
+TEST(CreateNewFile, NeitherCallWritesThroughWhatStandsAtTheName) {
+  const StandingCase cases[] = {
+      {Standing::kNothing, true, true},       {Standing::kFile, false, true},
+      {Standing::kFileLink, false, true},     {Standing::kDanglingLink, false, true},
+      {Standing::kFolderLink, false, false},  {Standing::kFolder, false, false}};
+  for (const StandingCase& c : cases) {
+    for (bool replacing : {false, true}) {
+      SCOPED_TRACE(static_cast<int>(c.standing) * 2 + replacing);
+      TempFolder temp;
+      std::wstring canary = temp / L"canary.txt", canaryFolder = temp / L"canarydir";
+      std::wstring missing = temp / L"missing.txt", name = temp / L"new.dat";
+      WriteFileBytes(canary, "canary");
+      ASSERT_TRUE(CreateDirectoryW(canaryFolder.c_str(), nullptr));
+      WriteFileBytes(canaryFolder + L"\\inside.txt", "inside");
+      switch (c.standing) {
+        case Standing::kNothing: break;
+        case Standing::kFile: WriteFileBytes(name, "old content"); break;
+        case Standing::kFileLink: ASSERT_TRUE(MakeFileLink(name, canary)); break;
+        case Standing::kDanglingLink:
+          WriteFileBytes(missing, "");
+          ASSERT_TRUE(MakeFileLink(name, missing));
+          ASSERT_TRUE(DeleteFileW(missing.c_str()));
+          break;
+        case Standing::kFolderLink: ASSERT_TRUE(MakeDirectoryLink(name, canaryFolder)); break;
+        case Standing::kFolder: ASSERT_TRUE(CreateDirectoryW(name.c_str(), nullptr)); break;
+      }
+
+      bool done;
+      if (replacing) {
+        done = WriteNewFile(name.c_str(), "new", 3);
+        EXPECT_EQ(done, c.replaced);
+      } else {
+        ScopedHandle file(CreateNewFile(name.c_str(), GENERIC_WRITE, 0, nullptr));
+        done = static_cast<bool>(file);
+        EXPECT_EQ(done, c.created);
+        DWORD written = 0;
+        if (file) {
+          EXPECT_TRUE(WriteFile(file.get(), "new", 3, &written, nullptr));
+        }
+      }
+
+      if (done) {
+        EXPECT_EQ(ReadFileBytes(name), "new");
+      }
+      EXPECT_EQ(ReadFileBytes(canary), "canary");
+      EXPECT_EQ(ReadFileBytes(canaryFolder + L"\\inside.txt"), "inside");
+      EXPECT_EQ(GetFileAttributesW(missing.c_str()), INVALID_FILE_ATTRIBUTES);
+      for (const std::wstring& file : ListFiles(temp.path()))
+        EXPECT_EQ(file.find(L".tmp"), std::wstring::npos) << file;
+    }
+  }
 }

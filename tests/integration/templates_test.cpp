@@ -11,6 +11,7 @@
 #include "filesystem/path.h"
 #include "integration/associations.h"
 #include "integrationenv.h"
+#include "shelltest.h"
 #include "settings/registry.h"
 #include "settings/store.h"
 
@@ -108,6 +109,20 @@ TEST_F(NewFileTemplates, ATemplateOfAnotherSizeIsRewritten) {
   WriteFileBytes(obxFile, kObxTemplate.substr(0, 23));
   InstallNewFileTemplate(L".obx", true);
   EXPECT_EQ(ReadFileBytes(obxFile), kObxTemplate);
+}
+
+// Setup runs elevated in a folder others may write to: a link planted at the template's name is
+// replaced by the template, and the file it points at keeps its bytes.
+TEST_F(NewFileTemplates, ALinkAtTheTemplateNameIsReplacedAndItsTargetKept) {
+  TempFolder outside;
+  std::wstring canary = outside / L"canary.txt";
+  WriteFileBytes(canary, "canary");
+  DeleteFileW(zipFile.c_str());
+  ASSERT_TRUE(MakeFileLink(zipFile, canary));
+  InstallNewFileTemplate(L".zip", false);
+  EXPECT_EQ(ReadFileBytes(canary), "canary");
+  EXPECT_EQ(ReadFileBytes(zipFile), kZipTemplate);
+  EXPECT_EQ(ClassValue(L".zip\\ShellNew", L"FileName"), zipFile);
 }
 
 TEST_F(NewFileTemplates, IntegrationSwitchedOffByTheIniFileWritesNoTemplateFile) {

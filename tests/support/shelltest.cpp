@@ -121,13 +121,20 @@ bool PathExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target) {
-  auto isLink = [&link] {
-    DWORD attr = GetFileAttributesW(link.c_str());
-    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) &&
-           (attr & FILE_ATTRIBUTE_REPARSE_POINT);
-  };
-  if (CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && isLink())
+namespace {
+
+// Wine 8 shows a host link to a folder as a reparse point, one to a file as a plain file.
+bool IsLinkOfKind(const std::wstring& link, bool directory) {
+  DWORD attr = GetFileAttributesW(link.c_str());
+  if (attr == INVALID_FILE_ATTRIBUTES || ((attr & FILE_ATTRIBUTE_DIRECTORY) != 0) != directory)
+    return false;
+  return !directory || (attr & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool MakeLink(const std::wstring& link, const std::wstring& target, bool directory) {
+  if (CreateSymbolicLinkW(link.c_str(), target.c_str(),
+                          directory ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) &&
+      IsLinkOfKind(link, directory))
     return true;
   // Wine's own export; absent on Windows.
   using UnixNameFunction = char*(CDECL*)(const wchar_t*);
@@ -155,8 +162,18 @@ bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   // Wine's handle of a host process does not tell when it ends; the link shows when it is done.
-  for (int tries = 0; tries < 100 && !isLink(); tries++) Sleep(50);
-  return isLink();
+  for (int tries = 0; tries < 100 && !IsLinkOfKind(link, directory); tries++) Sleep(50);
+  return IsLinkOfKind(link, directory);
+}
+
+}  // namespace
+
+bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target) {
+  return MakeLink(link, target, true);
+}
+
+bool MakeFileLink(const std::wstring& link, const std::wstring& target) {
+  return MakeLink(link, target, false);
 }
 
 std::map<std::wstring, std::wstring> DumpRegistry(HKEY root, const std::wstring& subkey,

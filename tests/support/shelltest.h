@@ -43,6 +43,9 @@ bool PathExists(const std::wstring& path);
 // for it but creates nothing, so the host's "ln -s" is used then, which Wine shows as a
 // directory reparse point. False when neither gives a reparse point.
 bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target);
+// The same for a link to a file, which must exist (delete it afterwards for a dangling link).
+// Wine 8 shows such a link as a plain file, and deleting or opening it reaches the target.
+bool MakeFileLink(const std::wstring& link, const std::wstring& target);
 
 // Every key and value below root\subkey, as "key path|value name" -> "sz:data" or "dword:n",
 // with key paths relative to that key and "@" for a default value; a key without values and

@@ -2,9 +2,13 @@
 
 #include <windows.h>
 
+#include "filesystem/owners.h"
 #include "filesystem/path.h"
+#include "localisation/text.h"
 
 namespace {
+
+constexpr wchar_t kNewFileSuffix[] = L".tmp";
 
 // Builds the "\\?\" form of name for the second attempt. When it cannot be built, the error of
 // the first attempt is left in place for the caller.
@@ -18,6 +22,13 @@ bool LongFormForRetry(const wchar_t* name, wchar_t* out) {
 bool FreeSpaceOf(const wchar_t* folder, ULARGE_INTEGER& available, ULARGE_INTEGER& totalFree) {
   ULARGE_INTEGER total;
   return GetDiskFreeSpaceExW(folder, &available, &total, &totalFree) != 0;
+}
+
+bool ReplaceEntry(const wchar_t* from, const wchar_t* to) {
+  if (MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
+  wchar_t longFrom[kPathSize], longTo[kPathSize];
+  return LongFormForRetry(from, longFrom) && LongFormForRetry(to, longTo) &&
+         MoveFileExW(longFrom, longTo, MOVEFILE_REPLACE_EXISTING);
 }
 
 }  // namespace
@@ -63,4 +74,39 @@ uint64_t GetFreeDisk(const wchar_t* name) {
   // Guards against a quota figure that the volume itself cannot hold.
   if (!ok || available.HighPart > totalFree.HighPart) return 0;
   return available.QuadPart;
+}
+
+HANDLE CreateNewFile(const wchar_t* name, DWORD access, DWORD share,
+                     SECURITY_ATTRIBUTES* security) {
+  HANDLE file = CreateFileW(name, access, share, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  if (file != INVALID_HANDLE_VALUE) return file;
+  DWORD error = GetLastError();
+  // Something stands at the name: its long form names the same entry.
+  if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return file;
+  wchar_t longName[kPathSize];
+  if (!LongFormForRetry(name, longName)) return INVALID_HANDLE_VALUE;
+  return CreateFileW(longName, access, share, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                     nullptr);
+}
+
+bool WriteNewFile(const wchar_t* name, const void* data, unsigned size) {
+  wchar_t temp[kPathSize];
+  CopyText(temp, name, kPathSize);
+  AppendText(temp, L".", kPathSize);
+  if (TextLength(temp) != TextLength(name) + 1 || !AppendRandomDigits(temp, kPathSize) ||
+      TextLength(temp) + TextLength(kNewFileSuffix) >= kPathSize)
+    return false;
+  AppendText(temp, kNewFileSuffix, kPathSize);
+  bool written;
+  {
+    ScopedHandle file(CreateNewFile(temp, GENERIC_WRITE, 0, nullptr));
+    if (!file) return false;
+    DWORD done = 0;
+    written = WriteFile(file.get(), data, size, &done, nullptr) && done == size;
+  }
+  // The file at temp is this call's own: deleting it reaches no link.
+  if (written && ReplaceEntry(temp, name)) return true;
+  DelFile(temp);
+  return false;
 }

@@ -2,6 +2,8 @@
 // fails, once more with the name's "\\?\" form. None shows a message.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 
 bool DelFile(const wchar_t* name);
@@ -13,3 +15,16 @@ bool IsDir(unsigned attr);
 bool IsLink(unsigned attr);
 // Bytes available to the caller on the volume of name; 0 on failure.
 uint64_t GetFreeDisk(const wchar_t* name);
+
+// Creates name as a new file (CREATE_NEW), open with access and share, with security (may be
+// null). Never writes through a link: anything standing at the name, a link whose target is
+// missing too, fails the call and is left as it is. INVALID_HANDLE_VALUE on failure, with
+// GetLastError set.
+HANDLE CreateNewFile(const wchar_t* name, DWORD access, DWORD share,
+                     SECURITY_ATTRIBUTES* security);
+// Writes a complete file of size bytes at name without following a link standing there: the bytes
+// go to a new file of an unpredictable name beside it, which then takes the name's place. A link
+// at the name is replaced itself and its target never opened (deleting or opening a link would
+// reach the target under Wine); a folder, or a link to one, refuses the write. False, with
+// nothing left behind, on any failure.
+bool WriteNewFile(const wchar_t* name, const void* data, unsigned size);

@@ -1,6 +1,8 @@
 #include "filesystem/path.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <ntsecapi.h>
 #include <shlobj.h>
 
 #include "filesystem/fileops.h"
@@ -144,6 +146,19 @@ bool MakeLongPath(const wchar_t* path, wchar_t* out, unsigned size) {
   if (path[0] == L'.' && IsPathSeparator(path[1])) path += 2;
   if (!IsFullPath(current)) return false;
   return LongFormOfFull(current, path, out, size);
+}
+
+bool AppendRandomDigits(wchar_t* path, unsigned size) {
+  unsigned length = TextLength(path);
+  unsigned char bytes[kRandomDigits / 2];
+  if (length + kRandomDigits >= size || !RtlGenRandom(bytes, sizeof bytes)) return false;
+  constexpr wchar_t kHex[] = L"0123456789abcdef";
+  for (unsigned char byte : bytes) {
+    path[length++] = kHex[byte >> 4];
+    path[length++] = kHex[byte & 15];
+  }
+  path[length] = 0;
+  return true;
 }
 
 bool GetAppDataFolder(wchar_t* out, unsigned size) {

@@ -21,5 +21,10 @@ void GetFilePath(const wchar_t* path, wchar_t* out, unsigned size);
 void MakeName(const wchar_t* folder, const wchar_t* name, wchar_t* out, unsigned size);
 // False when the form cannot be built or does not fit.
 bool MakeLongPath(const wchar_t* path, wchar_t* out, unsigned size);
+// Appends kRandomDigits hexadecimal digits from the system's cryptographic generator, a name
+// part nobody can guess beforehand. False, with path unchanged, when they cannot be had or do not
+// fit.
+constexpr unsigned kRandomDigits = 16;
+bool AppendRandomDigits(wchar_t* path, unsigned size);
 // The per-user application data folder with "Ombrix" appended; true when that folder exists.
 bool GetAppDataFolder(wchar_t* out, unsigned size);

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "filesystem/file.h"
+#include "filesystem/fileops.h"
 #include "filesystem/findfile.h"
 #include "filesystem/path.h"
 #include "localisation/text.h"
@@ -60,14 +60,15 @@ void InstallNewFileTemplate(const wchar_t* ext, bool isObxRow) {
   if (GetModuleFileNameW(nullptr, path, kPathSize) >= kPathSize) path[0] = 0;
   SetName(path, isObxRow ? kObxTemplateName : kZipTemplateName, kPathSize);
 
-  // A template of the right size is taken as intact, whoever wrote it.
+  // A template of the right size is taken as intact, whoever wrote it; a link is replaced by a
+  // file of its own, its target left as it is.
   FindData found;
-  bool intact = FindFile::FastFind(path, found) && !found.isDir && found.size == size;
+  bool intact = FindFile::FastFind(path, found) && !found.isDir && !found.isLink &&
+                found.size == size;
   // An installation whose ini file switches integration off must leave the disk as it was; the
   // ShellNew entry below is dropped by the registry layer in that case anyway.
   if (!intact && IntegrationAllowed()) {
-    File file;
-    if (file.Create(path, File::kCreateWriteOnly) && file.Write(bytes, size)) file.Close();
+    WriteNewFile(path, bytes, size);
   }
   SetRegString(HKEY_CLASSES_ROOT, shellNewKey, kFileNameValue, path);
 }
