@@ -9,82 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "importpatch.h"
 #include "localisation/errors.h"
 #include "testenv.h"
 
 namespace {
-
-using ReadFileFunction = BOOL(WINAPI*)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
-
-// Wine does not enforce byte-range locks on reads (a 64 KiB read across a region that another
-// process has locked succeeds there), so the refusals Windows gives are imitated by replacing
-// this executable's import of ReadFile while a ReadRefusal is alive.
-struct ReadRefusal {
-  ReadRefusal(DWORD above, DWORD error);
-  ~ReadRefusal();
-  std::vector<DWORD> requests;  // every count asked for, refused or not
-  DWORD above, error;
-  ULONG_PTR* slot = nullptr;
-  ReadFileFunction original = nullptr;
-};
-ReadRefusal* activeRefusal = nullptr;
-
-BOOL WINAPI RefusingReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD got,
-                             LPOVERLAPPED overlapped) {
-  activeRefusal->requests.push_back(count);
-  if (count > activeRefusal->above) {
-    if (got) *got = 0;
-    SetLastError(activeRefusal->error);
-    return FALSE;
-  }
-  return activeRefusal->original(file, buffer, count, got, overlapped);
-}
-
-ULONG_PTR* FindImportSlot(const char* dll, const char* function) {
-  auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-  auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& imports =
-      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-  for (; entry->Name; entry++) {
-    if (_stricmp(reinterpret_cast<char*>(base + entry->Name), dll) != 0) continue;
-    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
-        base + (entry->OriginalFirstThunk ? entry->OriginalFirstThunk : entry->FirstThunk));
-    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
-    for (; names->u1.AddressOfData; names++, slots++) {
-      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-      auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      if (strcmp(reinterpret_cast<char*>(byName->Name), function) == 0)
-        return reinterpret_cast<ULONG_PTR*>(&slots->u1.Function);
-    }
-  }
-  return nullptr;
-}
-
-void WriteSlot(ULONG_PTR* slot, ULONG_PTR value) {
-  DWORD protection;
-  VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection);
-  *slot = value;
-  VirtualProtect(slot, sizeof *slot, protection, &protection);
-}
-
-ReadRefusal::ReadRefusal(DWORD refuseAbove, DWORD refuseWith)
-    : above(refuseAbove), error(refuseWith) {
-  slot = FindImportSlot("kernel32.dll", "ReadFile");
-  if (!slot) {
-    ADD_FAILURE() << "no ReadFile import to replace";
-    return;
-  }
-  original = reinterpret_cast<ReadFileFunction>(*slot);
-  activeRefusal = this;
-  WriteSlot(slot, reinterpret_cast<ULONG_PTR>(&RefusingReadFile));
-}
-
-ReadRefusal::~ReadRefusal() {
-  if (slot) WriteSlot(slot, reinterpret_cast<ULONG_PTR>(original));
-  activeRefusal = nullptr;
-}
 
 std::string Pattern(size_t size) {
   std::string bytes(size, 0);

@@ -4,14 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "filesystem/fileops.h"
 #include "filesystem/owners.h"
+#include "importpatch.h"
 #include "localisation/errors.h"
 #include "settings/registry.h"
 #include "settings_fixture.h"
+#include "shelltest.h"
 #include "testenv.h"
 
 namespace {
@@ -27,6 +32,56 @@ std::wstring Read(HKEY root, const wchar_t* subkey, const wchar_t* name) {
 }
 
 std::wstring Widen(const char* text) { return std::wstring(text, text + strlen(text)); }
+
+std::vector<IniLine> SortedEntries() {
+  std::vector<IniLine> entries = StoreEntries();
+  std::sort(entries.begin(), entries.end(),
+            [](const IniLine& a, const IniLine& b) { return a.key < b.key; });
+  return entries;
+}
+
+// What CreateFileW does with a request for a new file in the watched folder (other than the ini
+// itself) while a NewFileHook is alive: a folder where the user may change the file but not
+// create files, or an attacker's link that appears at the very name being created.
+enum class NewFileFate { kFolderRefuses, kLinkAppears };
+struct NewFileHook {
+  NewFileHook(NewFileFate fate, std::wstring folder, std::wstring ini, std::wstring victim);
+  ~NewFileHook();
+  NewFileFate fate;
+  std::wstring folder, ini, victim;
+  int links = 0;
+  ImportPatch patch;
+};
+NewFileHook* newFileHook = nullptr;
+
+HANDLE WINAPI HookedCreateFileW(LPCWSTR name, DWORD access, DWORD share,
+                                LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                HANDLE templateFile) {
+  NewFileHook& hook = *newFileHook;
+  std::wstring path = name;
+  bool creates =
+      disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
+  if (creates && path.rfind(hook.folder + L"\\", 0) == 0 && path != hook.ini) {
+    if (hook.fate == NewFileFate::kFolderRefuses) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (hook.links++ == 0 && !MakeFileLink(path, hook.victim)) ADD_FAILURE() << "no file link";
+  }
+  return hook.patch.Original<decltype(&CreateFileW)>()(name, access, share, security, disposition,
+                                                       flags, templateFile);
+}
+
+NewFileHook::NewFileHook(NewFileFate f, std::wstring watched, std::wstring iniFile,
+                         std::wstring target)
+    : fate(f),
+      folder(std::move(watched)),
+      ini(std::move(iniFile)),
+      victim(std::move(target)),
+      patch("kernel32.dll", "CreateFileW", reinterpret_cast<void*>(&HookedCreateFileW)) {
+  newFileHook = this;
+}
+NewFileHook::~NewFileHook() { newFileHook = nullptr; }
 
 }  // namespace
 
@@ -102,15 +157,18 @@ TEST_F(StoreTest, ValueKindsAreReadAndWrittenBack) {
                       L"Open=\"abc\"\r\nPlain=\r\nSpaced = v\r\nUpper=Bin:x\r\n"));
 }
 
-TEST_F(StoreTest, FirstOfDuplicateKeysAnswersAndTakesWrites) {
-  LoadFromProgramFolder("HKCU\\A\\V=first\r\nHKCU\\A\\V=second\r\nhkcu\\A\\V=case\r\n");
+TEST_F(StoreTest, FirstOfDuplicateKeysAnswersAndTakesWritesWithTheNewKind) {
+  LoadFromProgramFolder(
+      "HKCU\\A\\V=\"first\"\r\nHKCU\\A\\V=second\r\nhkcu\\A\\V=case\r\nHKCU\\A\\W=bin:00\r\n");
   EXPECT_EQ(Read(HKEY_CURRENT_USER, L"A", L"V"), L"first");
   EXPECT_EQ(SetRegDword(HKEY_CURRENT_USER, L"A", L"V", 4294967295u), 0u);
+  EXPECT_EQ(SetRegString(HKEY_CURRENT_USER, L"A", L"W", L"text"), 0u);
   std::vector<IniLine> entries = StoreEntries();
-  ASSERT_GE(entries.size(), 3u);
+  ASSERT_GE(entries.size(), 4u);
   EXPECT_EQ(entries[0], (IniLine{L"HKCU\\A\\V", L"4294967295", kIniPlain}));
   EXPECT_EQ(entries[1], (IniLine{L"HKCU\\A\\V", L"second", kIniPlain}));
   EXPECT_EQ(entries[2], (IniLine{L"hkcu\\A\\V", L"case", kIniPlain}));
+  EXPECT_EQ(entries[3], (IniLine{L"HKCU\\A\\W", L"text", kIniQuoted}));
   // New keys go to the end.
   EXPECT_EQ(SetRegString(HKEY_LOCAL_MACHINE, L"B", L"", L"x"), 0u);
   EXPECT_EQ(StoreEntries().back(), (IniLine{L"HKLM\\B\\", L"x", kIniQuoted}));
@@ -242,24 +300,130 @@ TEST_F(StoreTest, FailedSaveLeavesTheOldFileAsItWas) {
   LoadFromProgramFolder(original);
   EXPECT_EQ(SetSettingDword(L"A", L"B", 2), 0u);
 
-  // The new content cannot be written: its file name is taken by a folder.
-  ASSERT_TRUE(CreateDirectoryW((programIni() + L".new").c_str(), nullptr));
-  EXPECT_FALSE(SaveIni());
-  EXPECT_EQ(ReadFileBytes(programIni()), original);
-  RemoveDirectoryW((programIni() + L".new").c_str());
-
-  // The new content is complete but cannot replace the old file, which is in use.
+  // Another program has the file open and lets others only read it: it can be neither replaced
+  // nor rewritten, and the new content written beside it goes again.
   HANDLE open = CreateFileW(programIni().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(open, INVALID_HANDLE_VALUE);
   EXPECT_FALSE(SaveIni());
   CloseHandle(open);
   EXPECT_EQ(ReadFileBytes(programIni()), original);
-  EXPECT_FALSE(FileExist((programIni() + L".new").c_str()));
+  EXPECT_EQ(ListFiles(programFolder()), std::vector<std::wstring>{L"Ombrix.ini"});
 
   // Once possible, the save goes through.
   EXPECT_TRUE(SaveIni());
   EXPECT_EQ(ReadFileBytes(programIni()), Utf16File(Widen(kThreeGlobals) + L"HKCU\\A\\B=2\r\n"));
+}
+
+// A file that was not read completely is never saved over, also when it already holds the
+// switches (so that the saved form would look complete). Bytes that cannot be decoded do not end
+// the reading: the settings after them still count.
+TEST_F(StoreTest, IncompleteReadIsNeverSavedOver) {
+  const std::string head =
+      "Global\\AppData=1\r\nGlobal\\Integration=1\r\nGlobal\\SaveSettings=1\r\n";
+  std::string padding;
+  for (int i = 0; padding.size() < 5000; i++)
+    padding += "HKCU\\Pad\\V" + std::to_string(i) + "=1\r\n";
+  const std::string tail = "HKCU\\Setup\\Links\\Desktop=0\r\n";
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool readRefused;  // the second 4 KiB piece is refused, as under another program's lock
+  } cases[] = {
+      {"read error part-way", head + padding + tail, true},
+      {"UTF-8 5-byte form", "\xEF\xBB\xBF" + head + "X=\xF8\x88\x80\x80\x80\r\n" + tail, false},
+      {"UTF-8 overlong C0 80", "\xEF\xBB\xBF" + head + "X=a\xC0\x80\r\n" + tail, false},
+      {"zero byte", head + std::string("X=a\0b\r\n", 7) + tail, false},
+      {"zero unit",
+       std::string(Utf16File(Widen(head.c_str()) + L"X=a")) + std::string("\0\0", 2) +
+           Utf16File(L"\r\n" + Widen(tail.c_str())).substr(2),
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    errorHandler = ErrorHandler();
+    WriteFileBytes(programIni(), c.bytes);
+    FreeIni();
+    {
+      std::unique_ptr<ReadRefusal> refusal;
+      if (c.readRefused) refusal.reset(new ReadRefusal(0, ERROR_LOCK_VIOLATION, 4096));
+      LoadIni();
+    }
+    EXPECT_TRUE(settingsStore.active);
+    EXPECT_TRUE(settingsStore.loadIncomplete);
+    EXPECT_EQ(GetSettingDword(L"Setup\\Links", L"Desktop", 9), c.readRefused ? 9u : 0u);
+    EXPECT_EQ(SetSettingDword(L"Setup", L"New", 1), 0u);
+    EXPECT_FALSE(SaveIni());
+    EXPECT_EQ(ReadFileBytes(programIni()), c.bytes);
+  }
+}
+
+// The save must succeed where a rename over the file cannot, keep the file's attributes, leave
+// alone a file of the user's named like a save file, and never write through a link standing at
+// the name of the file it creates.
+TEST_F(StoreTest, SaveSucceedsWhereARenameCannotAndTouchesNothingElse) {
+  const std::string original = "HKCU\\A\\B=1\r\n";
+  const std::string expected = Utf16File(Widen(kThreeGlobals) + L"HKCU\\A\\B=2\r\n");
+  const std::wstring victim = temp_ / L"victim.txt";
+  const std::string precious = "another file the program must not touch";
+  enum Setup { kOpenWithoutDeleteSharing, kHidden, kUsersNewFile, kFolderRefuses, kLinkAppears };
+  struct Case {
+    const char* what;
+    Setup setup;
+  } cases[] = {
+      {"open elsewhere, shared for reading and writing only", kOpenWithoutDeleteSharing},
+      {"hidden file", kHidden},
+      {"the user's Ombrix.ini.new", kUsersNewFile},
+      {"folder takes no new files", kFolderRefuses},
+      {"link appears at the new file's name", kLinkAppears},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFileBytes(victim, precious);
+    LoadFromProgramFolder(original);
+    ASSERT_EQ(SetSettingDword(L"A", L"B", 2), 0u);
+    ScopedHandle open;
+    std::unique_ptr<NewFileHook> hook;
+    switch (c.setup) {
+      case kOpenWithoutDeleteSharing:
+        open.reset(CreateFileW(programIni().c_str(), GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                               nullptr));
+        ASSERT_TRUE(open);
+        break;
+      case kHidden:
+        ASSERT_TRUE(SetFileAttributesW(programIni().c_str(), FILE_ATTRIBUTE_HIDDEN));
+        break;
+      case kUsersNewFile:
+        WriteFileBytes(programIni() + L".new", precious);
+        break;
+      case kFolderRefuses:
+      case kLinkAppears:
+        hook.reset(new NewFileHook(
+            c.setup == kFolderRefuses ? NewFileFate::kFolderRefuses : NewFileFate::kLinkAppears,
+            programFolder(), programIni(), victim));
+        break;
+    }
+    EXPECT_TRUE(SaveIni());
+    hook.reset();
+    open.reset();
+    EXPECT_EQ(ReadFileBytes(programIni()), expected);
+    EXPECT_EQ(ReadFileBytes(victim), precious);
+    if (c.setup == kHidden) {
+      EXPECT_EQ(GetFileAttributesW(programIni().c_str()) & FILE_ATTRIBUTE_HIDDEN,
+                DWORD(FILE_ATTRIBUTE_HIDDEN));
+      SetFileAttributesW(programIni().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    if (c.setup == kUsersNewFile) {
+      EXPECT_EQ(ReadFileBytes(programIni() + L".new"), precious);
+      DeleteFileW((programIni() + L".new").c_str());
+    }
+    // No save file is left behind; a link that appeared stays, with its target as it was.
+    std::vector<std::wstring> files = ListFiles(programFolder());
+    EXPECT_EQ(files.size(), c.setup == kLinkAppears ? 2u : 1u) << testing::PrintToString(files);
+    for (const std::wstring& file : files)
+      if (file != L"Ombrix.ini") DeleteFileW((programFolder() + L"\\" + file).c_str());
+  }
 }
 
 TEST_F(StoreTest, ExhaustedMemoryWhileLoadingKeepsWhatWasParsedAndNeverSaves) {
@@ -279,6 +443,59 @@ TEST_F(StoreTest, ExhaustedMemoryWhileLoadingKeepsWhatWasParsedAndNeverSaves) {
   // Writing back the partial content would lose the rest of the user's settings.
   EXPECT_FALSE(SaveIni());
   EXPECT_EQ(ReadFileBytes(programIni()), original);
+}
+
+// A line break in a value would start a new entry in the saved file, and one in a key (or an "=",
+// which moves the split) would write another key than the one meant.
+TEST_F(StoreTest, WrittenTextNeverCreatesEntries) {
+  LoadFromProgramFolder("");
+  struct Case {
+    const wchar_t* name;
+    const wchar_t* value;
+    const wchar_t* stored;  // null: nothing stored
+  } cases[] = {
+      {L"Type", L"Other.Type\r\nHKCU\\Setup\\Links\\Desktop=0", L"Other.Type"},
+      {L"Lf", L"a\nb", L"a"},
+      {L"Cr", L"\rGlobal\\Integration=0", L""},
+      {L"Name\nGlobal\\SaveSettings", L"0", nullptr},
+      {L"Links\\Desktop=x", L"0", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.name)));
+    EXPECT_EQ(SetSettingString(L"Setup", c.name, c.value), 0u);
+    EXPECT_EQ(Read(HKEY_CURRENT_USER, L"Setup", c.name), c.stored ? c.stored : L"<default>");
+  }
+  std::vector<IniLine> before = SortedEntries();
+  EXPECT_EQ(before.size(), 6u);
+  ASSERT_TRUE(SaveIni());
+  FreeIni();
+  LoadIni();
+  EXPECT_EQ(SortedEntries(), before);
+}
+
+// Updating goes through an index over the keys; deletions must keep it true, also for keys that
+// come back after being deleted and for duplicates.
+TEST_F(StoreTest, ManyKeysStayFoundThroughDeletionsAndReinsertions) {
+  std::string text = "HKCU\\D\\K=first\r\nHKCU\\D\\K=second\r\n";
+  for (int i = 0; i < 300; i++)
+    text += "HKCU\\G" + std::to_string(i % 7) + "\\V" + std::to_string(i) + "=" +
+            std::to_string(i) + "\r\n";
+  LoadFromProgramFolder(text);
+  DeleteRegTree(HKEY_CURRENT_USER, L"G3");
+  DeleteSettingValue(L"D", L"K");
+  EXPECT_EQ(Read(HKEY_CURRENT_USER, L"D", L"K"), L"<default>");
+  EXPECT_EQ(SetSettingString(L"D", L"K", L"again"), 0u);
+  for (int i = 0; i < 300; i++) {
+    std::wstring group = L"G" + std::to_wstring(i % 7), name = L"V" + std::to_wstring(i);
+    EXPECT_EQ(GetSettingDword(group.c_str(), name.c_str(), 9999), i % 7 == 3 ? 9999u : unsigned(i));
+    EXPECT_EQ(SetSettingDword(group.c_str(), name.c_str(), i + 1000), 0u);
+  }
+  std::vector<IniLine> entries = StoreEntries();
+  EXPECT_EQ(entries.size(), 304u);  // with the three switches
+  EXPECT_EQ(
+      std::count(entries.begin(), entries.end(), IniLine{L"HKCU\\D\\K", L"again", kIniQuoted}), 1);
+  // Reinserted keys go to the end, in the order written.
+  EXPECT_EQ(entries.back(), (IniLine{L"HKCU\\G3\\V297", L"1297", kIniPlain}));
 }
 
 TEST_F(StoreTest, IniKeysFollowTheJoinRule) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "importpatch.h"
 #include "testenv.h"
 
 namespace {
@@ -17,10 +18,11 @@ std::vector<std::wstring> Lines(StringList& list) {
   return lines;
 }
 
-std::vector<std::wstring> Decode(const std::string& bytes) {
+std::vector<std::wstring> Decode(const std::string& bytes, bool* faithful = nullptr) {
   StringList list;
-  DecodeTextLines(reinterpret_cast<const unsigned char*>(bytes.data()),
-                  static_cast<unsigned>(bytes.size()), list);
+  bool all = DecodeTextLines(reinterpret_cast<const unsigned char*>(bytes.data()),
+                             static_cast<unsigned>(bytes.size()), list);
+  if (faithful) *faithful = all;
   return Lines(list);
 }
 
@@ -77,8 +79,6 @@ TEST(TextDecoding, EachEncodingGivesTheSameLinesWithoutItsMark) {
   EXPECT_EQ(Decode("\xEF\xBB\xBF" "a\xC3\xA9\n\xE4\xB8\xAD"), (V{L"a\u00E9", L"\u4E2D"}));
   EXPECT_EQ(Decode("\xEF\xBB\xBF" "key=1\r\n"), V{L"key=1"});
   EXPECT_EQ(Decode("key=1\r\n"), V{L"key=1"});
-  // An odd last byte of UTF-16 text is ignored.
-  EXPECT_EQ(Decode(std::string("\xFF\xFE" "a\0b\0c", 7)), V{L"ab"});
 }
 
 TEST(TextDecoding, TwoByteLittleEndianMarkIsReadAsAnsiText) {
@@ -89,9 +89,65 @@ TEST(TextDecoding, MarkWithInvalidUtf8IsKeptAsAnsi) {
   EXPECT_EQ(Decode("\xEF\xBB\xBF" "a\xC3"), V{FromAnsi("\xEF\xBB\xBF" "a\xC3")});
 }
 
-TEST(TextDecoding, ZeroEndsTheText) {
-  EXPECT_EQ(Decode(std::string("ab\0cd\nef", 8)), V{L"ab"});
-  EXPECT_EQ(Decode(std::string("\xFF\xFE" "a\0\0\0b\0", 8)), V{L"a"});
+// What cannot be decoded becomes U+FFFD, so the lines after it are still read, and the decoding
+// says so: a file read that way must not be written back.
+TEST(TextDecoding, UndecodableBytesAndZerosAreReplacedAndReported) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    V lines;
+    bool faithful;
+  } cases[] = {
+      {"ANSI zero byte", std::string("ab\0cd\nef", 8), {L"ab\uFFFDcd", L"ef"}, false},
+      {"UTF-16 zero unit",
+       std::string("\xFF\xFE"
+                   "a\0\0\0b\0",
+                   8),
+       {L"a\uFFFDb"},
+       false},
+      {"UTF-16 odd last byte",
+       std::string("\xFF\xFE"
+                   "a\0b\0c",
+                   7),
+       {L"ab"},
+       false},
+      {"UTF-8 5-byte form",
+       "\xEF\xBB\xBF"
+       "a\xF8\x88\x80\x80\x80"
+       "b\nc=1",
+       {L"a\uFFFDb", L"c=1"},
+       false},
+      {"UTF-8 overlong C0 80",
+       "\xEF\xBB\xBF"
+       "a\xC0\x80"
+       "b\nc",
+       {L"a\uFFFDb", L"c"},
+       false},
+      {"UTF-8 above U+10FFFF",
+       "\xEF\xBB\xBF"
+       "a\xF4\x90\x80\x80"
+       "b",
+       {L"a\uFFFDb"},
+       false},
+      {"UTF-8 zero byte",
+       std::string("\xEF\xBB\xBF"
+                   "a\0b",
+                   6),
+       {L"a\uFFFDb"},
+       false},
+      {"UTF-8 four-byte form",
+       "\xEF\xBB\xBF"
+       "a\xF0\x9F\x98\x80",
+       {L"a\U0001F600"},
+       true},
+      {"plain ANSI", "a=1\r\nb=2", {L"a=1", L"b=2"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    bool faithful = !c.faithful;
+    EXPECT_EQ(Decode(c.bytes, &faithful), c.lines);
+    EXPECT_EQ(faithful, c.faithful);
+  }
 }
 
 TEST(TextLineCutting, TrimsLineEndsAndDropsEmptyLines) {
@@ -118,16 +174,34 @@ TEST(ReadTextFile, ReadsWholeFileAcrossPieces) {
   ASSERT_GT(bytes.size(), 40000u);
   WriteFileBytes(temp / L"big.txt", bytes);
   StringList list;
-  ASSERT_TRUE(ReadTextFile((temp / L"big.txt").c_str(), list));
+  bool complete = false;
+  ASSERT_TRUE(ReadTextFile((temp / L"big.txt").c_str(), list, complete));
   EXPECT_EQ(Lines(list), expected);
+  EXPECT_TRUE(complete);
+
+  // Another program's byte-range lock refuses the second piece: what came before is kept, and
+  // the read is reported incomplete.
+  StringList partList;
+  {
+    ReadRefusal refusal(0, ERROR_LOCK_VIOLATION, 4096);
+    ASSERT_TRUE(ReadTextFile((temp / L"big.txt").c_str(), partList, complete));
+  }
+  EXPECT_FALSE(complete);
+  std::vector<std::wstring> part = Lines(partList);
+  ASSERT_FALSE(part.empty());
+  EXPECT_LT(part.size(), 300u);
+  EXPECT_EQ(part.front(), expected.front());
 }
 
 TEST(ReadTextFile, MissingFileIsFalseAndEmptyFileIsTrue) {
   TempFolder temp;
   StringList list;
-  EXPECT_FALSE(ReadTextFile((temp / L"missing.txt").c_str(), list));
+  bool complete = true;
+  EXPECT_FALSE(ReadTextFile((temp / L"missing.txt").c_str(), list, complete));
   EXPECT_EQ(list.stringCount, 0u);
+  EXPECT_FALSE(complete);
   WriteFileBytes(temp / L"empty.txt", "");
-  EXPECT_TRUE(ReadTextFile((temp / L"empty.txt").c_str(), list));
+  EXPECT_TRUE(ReadTextFile((temp / L"empty.txt").c_str(), list, complete));
   EXPECT_EQ(list.stringCount, 0u);
+  EXPECT_TRUE(complete);
 }

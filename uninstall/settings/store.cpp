@@ -5,8 +5,8 @@
 #include <cstring>
 #include <cwchar>
 
-#include "filesystem/file.h"
 #include "filesystem/fileops.h"
+#include "filesystem/owners.h"
 #include "localisation/array.h"
 #include "localisation/convert.h"
 #include "localisation/errors.h"
@@ -17,8 +17,12 @@
 namespace {
 
 constexpr wchar_t kIniFileName[] = L"Ombrix.ini";
-// The new content is written under this suffix beside the old file, then moved over it.
-constexpr wchar_t kIniTempSuffix[] = L".new";
+// The new content is first written beside the old file as "Ombrix.ini.<random digits>.tmp".
+constexpr wchar_t kIniTempSuffix[] = L".tmp";
+constexpr unsigned kTempNameTries = 16;
+// Up to this length names are given to Windows as they are; longer ones in their "\\?\" form.
+constexpr unsigned kPlainNameLimit = MAX_PATH - 30;
+constexpr unsigned kFirstBucketCount = 64;
 constexpr wchar_t kUserRootPrefix[] = L"HKCU\\";
 constexpr wchar_t kMachineRootPrefix[] = L"HKLM\\";
 constexpr wchar_t kBinaryPrefix[] = L"bin:";
@@ -49,22 +53,79 @@ void FreeEntry(IniEntry* entry) {
   std::free(entry);
 }
 
+// FNV-1a over the UTF-16 units.
+uint32_t HashKey(const wchar_t* key, unsigned length) {
+  uint32_t hash = 2166136261u;
+  for (unsigned i = 0; i < length; i++) hash = (hash ^ static_cast<uint16_t>(key[i])) * 16777619u;
+  return hash;
+}
+
+IniEntry** BucketOf(uint32_t hash) {
+  return &settingsStore.buckets[hash & (settingsStore.bucketCount - 1)];
+}
+
+IniEntry* FindIndexed(const wchar_t* key, uint32_t hash) {
+  if (settingsStore.bucketCount == 0) return nullptr;
+  for (IniEntry* entry = *BucketOf(hash); entry; entry = entry->sameBucket)
+    if (entry->hash == hash && std::wcscmp(entry->key, key) == 0) return entry;
+  return nullptr;
+}
+
+// Keeps at least one bucket per entry, so that a lookup compares about one key.
+void GrowIndex() {
+  SettingsStore& store = settingsStore;
+  if (store.entryCount < store.bucketCount) return;
+  unsigned count = store.bucketCount ? store.bucketCount * 2 : kFirstBucketCount;
+  auto** buckets = static_cast<IniEntry**>(std::calloc(count, sizeof(IniEntry*)));
+  if (!buckets) MemoryError();
+  for (unsigned i = 0; i < store.bucketCount; i++) {
+    while (IniEntry* entry = store.buckets[i]) {
+      store.buckets[i] = entry->sameBucket;
+      IniEntry** bucket = &buckets[entry->hash & (count - 1)];
+      entry->sameBucket = *bucket;
+      *bucket = entry;
+    }
+  }
+  std::free(store.buckets);
+  store.buckets = buckets;
+  store.bucketCount = count;
+}
+
+void Unindex(IniEntry* entry) {
+  for (IniEntry** link = BucketOf(entry->hash); *link; link = &(*link)->sameBucket) {
+    if (*link == entry) {
+      *link = entry->sameBucket;
+      return;
+    }
+  }
+}
+
 void AppendEntry(const wchar_t* key, unsigned keyLength, const wchar_t* value,
                  unsigned valueLength, uint32_t kind) {
   SettingsStore& store = settingsStore;
   if (loading && store.entryLimit != 0 && store.entryCount >= store.entryLimit) MemoryError();
+  GrowIndex();
   IniEntry* entry = static_cast<IniEntry*>(std::malloc(sizeof(IniEntry)));
   if (!entry) MemoryError();
   entry->key = nullptr;
   entry->value = nullptr;
   entry->kind = kind;
   entry->next = nullptr;
+  entry->hash = HashKey(key, keyLength);
+  entry->sameBucket = nullptr;
   try {
     entry->key = DuplicateText(key, keyLength);
     entry->value = DuplicateText(value, valueLength);
   } catch (OBX_EXIT) {
     FreeEntry(entry);
     throw;
+  }
+  // Only the first entry of a key answers and takes writes, so only it is indexed; deletions
+  // always remove every entry of a key together.
+  if (!FindIndexed(entry->key, entry->hash)) {
+    IniEntry** bucket = BucketOf(entry->hash);
+    entry->sameBucket = *bucket;
+    *bucket = entry;
   }
   if (store.last)
     store.last->next = entry;
@@ -74,11 +135,7 @@ void AppendEntry(const wchar_t* key, unsigned keyLength, const wchar_t* value,
   store.entryCount++;
 }
 
-IniEntry* FindEntry(const wchar_t* key) {
-  for (IniEntry* entry = settingsStore.first; entry; entry = entry->next)
-    if (std::wcscmp(entry->key, key) == 0) return entry;
-  return nullptr;
-}
+IniEntry* FindEntry(const wchar_t* key) { return FindIndexed(key, HashKey(key, TextLength(key))); }
 
 bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
   return std::wcsncmp(text, prefix, std::wcslen(prefix)) == 0;
@@ -97,22 +154,30 @@ void RemoveEntries(const wchar_t* key, bool wholePrefix) {
       continue;
     }
     *link = entry->next;
+    Unindex(entry);
     FreeEntry(entry);
     store.entryCount--;
   }
   store.last = previous;
 }
 
+// A key the file cannot hold as written: a line break would split its line, an "=" would move
+// the split between key and value.
+bool IsWritableKey(const wchar_t* key) { return !std::wcspbrk(key, L"\r\n="); }
+
 void SetEntry(const wchar_t* key, const wchar_t* value, uint32_t kind) {
   if (!value) value = L"";
+  if (!IsWritableKey(key)) return;
+  // The rest after a line break would be read back as an entry of its own.
+  unsigned valueLength = static_cast<unsigned>(std::wcscspn(value, L"\r\n"));
   if (IniEntry* entry = FindEntry(key)) {
-    wchar_t* copy = DuplicateText(value, TextLength(value));
+    wchar_t* copy = DuplicateText(value, valueLength);
     std::free(entry->value);
     entry->value = copy;
     entry->kind = kind;
     return;
   }
-  AppendEntry(key, TextLength(key), value, TextLength(value), kind);
+  AppendEntry(key, TextLength(key), value, valueLength, kind);
 }
 
 void SetNumberEntry(const wchar_t* key, DWORD value) {
@@ -245,13 +310,107 @@ void FormatIni(Array<wchar_t>& out) {
   }
 }
 
-bool MoveOver(const wchar_t* from, const wchar_t* to) {
-  const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-  if (MoveFileExW(from, to, flags)) return true;
-  wchar_t longFrom[kPathSize], longTo[kPathSize];
-  if (!MakeLongPath(from, longFrom, kPathSize) || !MakeLongPath(to, longTo, kPathSize))
+// The name to give Windows: as it is, or its "\\?\" form when it is long.
+const wchar_t* WindowsName(const wchar_t* path, wchar_t* buffer) {
+  if (TextLength(path) < kPlainNameLimit || !MakeLongPath(path, buffer, kPathSize)) return path;
+  return buffer;
+}
+
+// Creates a new file beside ini, named "Ombrix.ini.<16 random hex digits>.tmp", never through a
+// link standing at that name (CreateNewFile): a taken name only costs another try.
+bool CreateSaveFile(const wchar_t* ini, wchar_t* temp, ScopedHandle& file) {
+  for (unsigned tries = 0; tries < kTempNameTries; tries++) {
+    CopyText(temp, ini, kPathSize);
+    AppendText(temp, L".", kPathSize);
+    if (!AppendRandomDigits(temp, kPathSize) ||
+        TextLength(temp) + TextLength(kIniTempSuffix) >= kPathSize)
+      return false;
+    AppendText(temp, kIniTempSuffix, kPathSize);
+    file.reset(CreateNewFile(temp, GENERIC_WRITE, 0, nullptr));
+    if (file) return true;
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
+  }
+  return false;
+}
+
+bool WriteAll(HANDLE file, const void* data, DWORD size) {
+  DWORD written = 0;
+  return WriteFile(file, data, size, &written, nullptr) && written == size;
+}
+
+// Another program holding the old file open without delete sharing refuses its replacement;
+// asked first, because ReplaceFileW may fail half-way then (and Wine's leaves a file behind).
+bool MayBeReplaced(const wchar_t* iniName) {
+  ScopedHandle probe(CreateFileW(iniName, DELETE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return static_cast<bool>(probe);
+}
+
+// Puts the complete new file in the old one's place. ReplaceFileW keeps the old file's
+// attributes (hidden), security and streams, which a rename would drop. A link standing at the
+// ini's name is replaced itself, never written through.
+bool ReplaceWithSaveFile(const wchar_t* ini, const wchar_t* temp) {
+  wchar_t iniBuffer[kPathSize], tempBuffer[kPathSize];
+  const wchar_t* iniName = WindowsName(ini, iniBuffer);
+  const wchar_t* tempName = WindowsName(temp, tempBuffer);
+  DWORD attributes = GetFileAttributesW(iniName);
+  if (attributes != INVALID_FILE_ATTRIBUTES && IsLink(attributes))
+    return MoveFileExW(tempName, iniName, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (MayBeReplaced(iniName) &&
+      ReplaceFileW(iniName, tempName, nullptr,
+                   REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
+                   nullptr)) {
+    // Not every implementation carries the attributes over.
+    if (attributes != INVALID_FILE_ATTRIBUTES && GetFileAttributesW(iniName) != attributes)
+      SetFileAttributesW(iniName, attributes);
+    return true;
+  }
+  return false;
+}
+
+// The way through a new file. False with the old file untouched and the new one deleted, except
+// where a replacement that failed half-way removed the old file: the new one is then moved into
+// its place, or left under its own name as the only complete copy.
+bool SaveThroughNewFile(const wchar_t* ini, const void* data, DWORD size) {
+  wchar_t temp[kPathSize];
+  ScopedHandle file;
+  if (!CreateSaveFile(ini, temp, file)) return false;
+  bool written = WriteAll(file.get(), data, size) && FlushFileBuffers(file.get());
+  file.reset();
+  if (written && ReplaceWithSaveFile(ini, temp)) return true;
+  if (written && !FileExist(ini)) {
+    wchar_t iniBuffer[kPathSize], tempBuffer[kPathSize];
+    MoveFileExW(WindowsName(temp, tempBuffer), WindowsName(ini, iniBuffer), MOVEFILE_WRITE_THROUGH);
+    return FileExist(ini) && !FileExist(temp);
+  }
+  DelFile(temp);
+  return false;
+}
+
+// Writes the new text over the old one in the file itself, opened with read and write sharing:
+// for a folder that takes no new files, and for a file another program holds open without
+// delete sharing. The file first grows to the new length, so that the one write that follows
+// cannot run out of disk space part-way, and is cut to that length after it.
+bool RewriteInPlace(const wchar_t* ini, const void* data, DWORD size) {
+  wchar_t buffer[kPathSize];
+  ScopedHandle file(CreateFileW(WindowsName(ini, buffer), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_WRITE_THROUGH, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file || !GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
     return false;
-  return MoveFileExW(longFrom, longTo, flags) != 0;
+  LARGE_INTEGER length, start = {};
+  length.QuadPart = size;
+  uint64_t oldLength = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (size > oldLength &&
+      (!SetFilePointerEx(file.get(), length, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())))
+    return false;
+  return SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) &&
+         WriteAll(file.get(), data, size) && SetEndOfFile(file.get()) &&
+         FlushFileBuffers(file.get());
 }
 
 }  // namespace
@@ -300,10 +459,13 @@ void LoadIni() {
   loading = true;
   try {
     StringList lines;
-    if (!ReadTextFile(path, lines)) {
+    bool complete = false;
+    if (!ReadTextFile(path, lines, complete)) {
       loading = false;
       return;
     }
+    // What came after a failed read, or bytes that could not be decoded, would be lost by a save.
+    if (!complete) store.loadIncomplete = true;
     const wchar_t* line;
     while (lines.GetString(&line)) ParseLine(line);
   } catch (OBX_EXIT) {
@@ -382,25 +544,11 @@ bool IniKeyExists(HKEY root, const wchar_t* subkey, bool& exists) {
 bool SaveIni() {
   SettingsStore& store = settingsStore;
   if (!store.active || store.saveSettings == 0 || store.loadIncomplete) return false;
-  wchar_t temp[kPathSize];
-  CopyText(temp, store.iniPath, kPathSize);
-  if (TextLength(temp) + TextLength(kIniTempSuffix) >= kPathSize) return false;
-  AppendText(temp, kIniTempSuffix, kPathSize);
   Array<wchar_t> content;
   FormatIni(content);
-  {
-    File file;
-    if (!file.Create(temp, File::kCreateShareRead)) return false;
-    // A file left open here is deleted by its destructor, so a failed write leaves no trace.
-    if (!file.Write(content.data, content.count * sizeof(wchar_t))) return false;
-    if (!file.Close()) {
-      DelFile(temp);
-      return false;
-    }
-  }
-  if (MoveOver(temp, store.iniPath)) return true;
-  DelFile(temp);
-  return false;
+  DWORD size = content.count * sizeof(wchar_t);
+  return SaveThroughNewFile(store.iniPath, content.data, size) ||
+         RewriteInPlace(store.iniPath, content.data, size);
 }
 
 void FreeIni() {
@@ -411,6 +559,9 @@ void FreeIni() {
   }
   store.last = nullptr;
   store.entryCount = 0;
+  std::free(store.buckets);
+  store.buckets = nullptr;
+  store.bucketCount = 0;
   store.active = false;
   store.attempted = false;
   store.loadIncomplete = false;

@@ -19,6 +19,9 @@ struct IniEntry {
   wchar_t* value;
   uint32_t kind;  // IniKind
   IniEntry* next;
+  // The key index: the key's hash and the next indexed entry in the same bucket.
+  uint32_t hash;
+  IniEntry* sameBucket;
 };
 
 struct SettingsStore {
@@ -28,11 +31,17 @@ struct SettingsStore {
   IniEntry* first = nullptr;
   IniEntry* last = nullptr;
   unsigned entryCount = 0;
+  // Index over the keys, so that an update does not walk the list: a power-of-two number of
+  // buckets, each chaining the first entry of every key that hashes there (the one that answers).
+  IniEntry** buckets = nullptr;
+  unsigned bucketCount = 0;
   // The "Global" switches read from the file.
   uint32_t appData = 1;
   uint32_t integration = 1;
   uint32_t saveSettings = 1;
-  // Loading ended early for want of memory: the file in memory is partial and is not saved.
+  // The entries in memory do not stand for the whole file (a read failed part-way, some bytes
+  // could not be decoded, or memory ran out while loading): saving would lose the rest, so the
+  // file is never written back in this run.
   bool loadIncomplete = false;
   // Entries a load may create before it counts as out of memory; 0 for no limit. For tests.
   unsigned entryLimit = 0;
@@ -57,6 +66,9 @@ bool IniGetNumber(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD d
                   DWORD& value);
 // value: the first entry's text, or null when there is none (or the request was dropped).
 bool IniFind(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t** value);
+// A value is stored up to its first line break, which would otherwise end its line in the file
+// and start an entry of its own; a key holding a line break or "=" cannot be written as a line
+// of its own and is not stored at all (the request still counts as handled).
 bool IniSet(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t* text,
             IniKind kind = kIniQuoted);
 bool IniSetNumber(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD value);
@@ -65,9 +77,13 @@ bool IniSetNumber(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD v
 bool IniDelete(HKEY root, const wchar_t* subkey, const wchar_t* name);
 bool IniKeyExists(HKEY root, const wchar_t* subkey, bool& exists);
 
-// Writes the ini file back (UTF-16 LE with its mark, sorted by key) when it is active and
-// "SaveSettings" is on. The new content is written beside the old file and replaces it only once
-// complete, so a failed save leaves the old file as it was. True when the file was replaced.
+// Writes the ini file back (UTF-16 LE with its mark, sorted by key) when it is active, was read
+// completely and "SaveSettings" is on. The file holds either the complete old or the complete new
+// text: the new one is written to a new file beside it (a name nobody can predict, never created
+// through a link) that then replaces it, keeping its attributes. Where that is refused (the
+// folder takes no new files, or another program holds the file open without delete sharing) the
+// new text is written over the old one in the file itself, after growing the file to its length.
+// True when the file holds the new text.
 bool SaveIni();
 // Frees every entry and forgets the search, so the next request searches again.
 void FreeIni();

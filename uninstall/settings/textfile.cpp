@@ -1,5 +1,8 @@
 #include "settings/textfile.h"
 
+#include <windows.h>
+
+#include <cstdint>
 #include <cstring>
 
 #include "filesystem/file.h"
@@ -26,39 +29,86 @@ bool HasControlHighByte(const unsigned char* data, unsigned n, unsigned from) {
   return false;
 }
 
-// Copies bytes up to the first zero (or n) and terminates them, so the converters never read
-// beyond the caller's data.
-void CopyTerminated(const unsigned char* data, unsigned n, Array<char>& out) {
-  const void* zero = n ? std::memchr(data, 0, n) : nullptr;
-  unsigned length = zero ? static_cast<unsigned>(static_cast<const unsigned char*>(zero) - data) : n;
-  out.SetSize(length + 1);
-  if (length) std::memcpy(out.data, data, length);
-  out[length] = 0;
+constexpr wchar_t kReplacement = 0xFFFD;
+
+// Decodes UTF-8 with the mark already skipped. Sequences no UTF-16 text can come from (5- and
+// 6-byte forms, overlong forms such as C0 80, values above U+10FFFF, cut or stray bytes) become
+// one U+FFFD each; false when that happened.
+bool DecodeUtf8(const unsigned char* data, unsigned n, Array<wchar_t>& text) {
+  // Every byte gives at most one unit (four bytes give two).
+  text.SetSize(n + 1);
+  unsigned out = 0;
+  bool faithful = true;
+  for (unsigned i = 0; i < n;) {
+    unsigned char lead = data[i];
+    unsigned ones = 0;
+    while (ones < 8 && (lead & (0x80u >> ones))) ones++;
+    unsigned length = ones == 0 ? 1 : ones;  // a stray continuation byte stands alone
+    uint32_t c = lead & (0xFFu >> (ones + 1));
+    unsigned j = 1;
+    for (; j < length && i + j < n && (data[i + j] & 0xC0) == 0x80; j++)
+      c = (c << 6) | (data[i + j] & 0x3F);
+    static const uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (ones == 1 || length > 4 || j < length || c < kSmallest[length] || c > 0x10FFFF) {
+      text[out++] = kReplacement;
+      faithful = false;
+      i += j;  // the lead and the continuation bytes that came with it
+      continue;
+    }
+    i += length;
+    if (c < 0x10000) {
+      text[out++] = static_cast<wchar_t>(c);
+    } else {
+      text[out++] = static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+      text[out++] = static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
+    }
+  }
+  text.SetSize(out + 1);
+  text[out] = 0;
+  return faithful;
 }
 
-void DecodeText(const unsigned char* data, unsigned n, Array<wchar_t>& text) {
+bool DecodeAnsi(const unsigned char* data, unsigned n, Array<wchar_t>& text) {
+  const char* bytes = reinterpret_cast<const char*>(data);
+  text.SetSize(n + 1);
+  int units = n ? MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(n),
+                                      text.data, static_cast<int>(n))
+                : 0;
+  bool faithful = n == 0 || units > 0;
+  // Bytes the code page has no character for: convert again, with its default character.
+  if (!faithful)
+    units =
+        MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(n), text.data, static_cast<int>(n));
+  text.SetSize(static_cast<unsigned>(units) + 1);
+  text[static_cast<unsigned>(units)] = 0;
+  return faithful;
+}
+
+// The whole text in UTF-16, terminated; false when something was replaced or dropped. A zero
+// byte or unit would end the text early, so it becomes U+FFFD as well.
+bool DecodeText(const unsigned char* data, unsigned n, Array<wchar_t>& text) {
   TextEncoding encoding = DetectTextEncoding(data, n);
+  bool faithful;
   if (encoding == kTextUtf16Le || encoding == kTextUtf16Be) {
-    unsigned units = (n - 2) / 2;  // an odd last byte is ignored
+    unsigned units = (n - 2) / 2;
+    faithful = (n - 2) % 2 == 0;  // an odd last byte is dropped
     text.SetSize(units + 1);
     const unsigned char* p = data + 2;
     for (unsigned i = 0; i < units; i++, p += 2)
       text[i] = encoding == kTextUtf16Le ? static_cast<wchar_t>(p[0] | (p[1] << 8))
                                          : static_cast<wchar_t>(p[1] | (p[0] << 8));
     text[units] = 0;
-    return;
-  }
-  Array<char> bytes;
-  if (encoding == kTextUtf8) {
-    CopyTerminated(data + 3, n - 3, bytes);
-    // Every byte gives at most one unit (four bytes give two).
-    text.SetSize(bytes.count);
-    Utf8ToWide(bytes.data, text.data, text.count);
+  } else if (encoding == kTextUtf8) {
+    faithful = DecodeUtf8(data + 3, n - 3, text);
   } else {
-    CopyTerminated(data, n, bytes);
-    text.SetSize(bytes.count);
-    ToWide(bytes.data, text.data, text.count);
+    faithful = DecodeAnsi(data, n, text);
   }
+  for (unsigned i = 0; i + 1 < text.count; i++) {
+    if (text[i] != 0) continue;
+    text[i] = kReplacement;
+    faithful = false;
+  }
+  return faithful;
 }
 
 // Cuts the text in place into lines, trims blanks and tabs from their ends and keeps the
@@ -89,13 +139,15 @@ TextEncoding DetectTextEncoding(const unsigned char* data, unsigned n) {
   return kTextAnsi;
 }
 
-void DecodeTextLines(const unsigned char* data, unsigned n, StringList& lines) {
+bool DecodeTextLines(const unsigned char* data, unsigned n, StringList& lines) {
   Array<wchar_t> text;
-  DecodeText(data, n, text);
+  bool faithful = DecodeText(data, n, text);
   CutLines(text.data, lines);
+  return faithful;
 }
 
-bool ReadTextFile(const wchar_t* path, StringList& lines) {
+bool ReadTextFile(const wchar_t* path, StringList& lines, bool& complete) {
+  complete = false;
   File file;
   if (!file.Open(path, 0)) return false;
   Array<unsigned char> bytes;
@@ -112,7 +164,9 @@ bool ReadTextFile(const wchar_t* path, StringList& lines) {
     }
     bytes.SetSize(used + static_cast<unsigned>(got));
   }
+  // The error handler may have answered a failed read with "quit": the rest of the file is unread.
+  bool readAll = file.lastError == File::kNoError;
   file.Close();
-  DecodeTextLines(bytes.data, bytes.count, lines);
+  complete = DecodeTextLines(bytes.data, bytes.count, lines) && readAll;
   return true;
 }
