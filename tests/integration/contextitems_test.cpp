@@ -98,8 +98,8 @@ class ContextItems : public ::testing::Test {
     return GetSettingDword(key, name, 0xDEAD);
   }
   std::wstring StoredText(const wchar_t* name) {
-    wchar_t text[1100];
-    GetSettingString(kMenuItems, name, text, L"<none>", 1100);
+    wchar_t text[2000];
+    GetSettingString(kMenuItems, name, text, L"<none>", 2000);
     return text;
   }
 
@@ -209,13 +209,34 @@ TEST_F(ContextItems, ClearedMasksAreStoredEmptyAndShownEmptyNextTime) {
   });
 }
 
-TEST_F(ContextItems, MasksAreCutAt1023Characters) {
-  std::wstring masks(1500, L'm');
-  Run(kWindows10Platform, false, [&masks](HWND dialog) {
-    SetDlgItemTextW(dialog, kAlwaysArcEdit, masks.c_str());
-    PressButton(dialog, IDOK);
-  });
-  EXPECT_EQ(StoredText(L"AlwaysArc"), std::wstring(1023, L'm'));
+// The box holds 1023 characters: typed masks are cut there, while longer stored masks that the
+// user left alone stay as they were.
+TEST_F(ContextItems, MasksAreCutAt1023CharactersOnlyWhenEdited) {
+  const std::wstring longMasks(1500, L'm'), typedMasks(1500, L't');
+  struct Case {
+    const char* what;
+    const std::wstring* stored;  // null: nothing stored
+    const std::wstring* typed;   // null: the box is left alone
+    std::wstring expected;
+  } cases[] = {
+      {"long stored masks, unedited", &longMasks, nullptr, longMasks},
+      {"long stored masks, replaced", &longMasks, &typedMasks, std::wstring(1023, L't')},
+      {"nothing stored, long masks typed", nullptr, &typedMasks, std::wstring(1023, L't')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DeleteSettingValue(kMenuItems, L"AlwaysArc");
+    if (c.stored) {
+      ASSERT_EQ(SetSettingString(kMenuItems, L"AlwaysArc", c.stored->c_str()), 0u);
+    }
+    Run(kWindows10Platform, false, [&c](HWND dialog) {
+      EXPECT_EQ(ReadControlText(dialog, kAlwaysArcEdit),
+                c.stored ? c.stored->substr(0, 1023) : L"*.iso");
+      if (c.typed) SetDlgItemTextW(dialog, kAlwaysArcEdit, c.typed->c_str());
+      PressButton(dialog, IDOK);
+    });
+    EXPECT_EQ(StoredText(L"AlwaysArc"), c.expected);
+  }
 }
 
 TEST_F(ContextItems, EscapeAndCancelStoreNothing) {

@@ -50,6 +50,7 @@ struct NewFileHook {
   NewFileFate fate;
   std::wstring folder, ini, victim;
   int links = 0;
+  int hits = 0;  // new files asked for
   ImportPatch patch;
 };
 NewFileHook* newFileHook = nullptr;
@@ -59,9 +60,11 @@ HANDLE WINAPI HookedCreateFileW(LPCWSTR name, DWORD access, DWORD share,
                                 HANDLE templateFile) {
   NewFileHook& hook = *newFileHook;
   std::wstring path = name;
+  if (path.rfind(L"\\\\?\\", 0) == 0) path.erase(0, 4);  // the long form names the same file
   bool creates =
       disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
   if (creates && path.rfind(hook.folder + L"\\", 0) == 0 && path != hook.ini) {
+    hook.hits++;
     if (hook.fate == NewFileFate::kFolderRefuses) {
       SetLastError(ERROR_ACCESS_DENIED);
       return INVALID_HANDLE_VALUE;
@@ -405,6 +408,7 @@ TEST_F(StoreTest, SaveSucceedsWhereARenameCannotAndTouchesNothingElse) {
         break;
     }
     EXPECT_TRUE(SaveIni());
+    EXPECT_TRUE(!hook || hook->hits > 0);
     hook.reset();
     open.reset();
     EXPECT_EQ(ReadFileBytes(programIni()), expected);

@@ -1,9 +1,13 @@
 #include "integration/contextitems.h"
 
+#include <cwchar>
+
 #include "driver/startup.h"
 #include "integration/winver.h"
+#include "localisation/array.h"
 #include "localisation/dialogs.h"
 #include "localisation/langmodule.h"
+#include "localisation/text.h"
 #include "settings/registry.h"
 #include "settings/store.h"
 
@@ -18,6 +22,8 @@ constexpr wchar_t kAlwaysArcDefault[] = L"*.iso";
 
 constexpr int kAlwaysArcControl = 127;
 constexpr unsigned kAlwaysArcSize = 1024;
+// Stored masks are read up to this many characters; longer ones count as missing.
+constexpr unsigned kLongestMasks = 65536;
 
 struct ContextMenuItem {
   const wchar_t* value;
@@ -51,6 +57,9 @@ const TopMenuItem kTopItems[] = {
 // Set when the dialog opens; the dialog is modal and shown once at a time.
 struct ContextItemsState {
   bool topLevelLayout = false;
+  // The stored masks were longer than the box holds; shown is what the box got.
+  bool masksCut = false;
+  wchar_t shownMasks[kAlwaysArcSize] = {};
 };
 ContextItemsState contextItemsState;
 
@@ -70,6 +79,25 @@ void LoadTopItems(HWND dialog) {
   }
 }
 
+// Reads the stored masks into what the box shows and tells whether they had to be cut: one
+// character more than the box holds shows that. The registry refuses a read into a buffer too
+// small for the value (the caller then gets the default), so a longer one is tried before the
+// value counts as missing.
+void LoadMasks() {
+  ContextItemsState& state = contextItemsState;
+  wchar_t masks[kAlwaysArcSize + 1];
+  bool read = GetSettingString(kMenuItemsKey, kAlwaysArcValue, masks, kAlwaysArcDefault,
+                               kAlwaysArcSize + 1);
+  if (!read) {
+    Array<wchar_t> whole(kLongestMasks);
+    if (GetSettingString(kMenuItemsKey, kAlwaysArcValue, whole.data, kAlwaysArcDefault,
+                         kLongestMasks))
+      CopyText(masks, whole.data, kAlwaysArcSize + 1);
+  }
+  state.masksCut = TextLength(masks) >= kAlwaysArcSize;
+  CopyText(state.shownMasks, masks, kAlwaysArcSize);
+}
+
 void OnInitDialog(HWND dialog, bool cascaded) {
   contextItemsState.topLevelLayout = !cascaded && IsWindows11();
   if (contextItemsState.topLevelLayout) {
@@ -84,11 +112,10 @@ void OnInitDialog(HWND dialog, bool cascaded) {
     Check(dialog, item.controlId,
           GetSettingDword(kMenuItemsKey, item.value, item.defaultValue) != 0);
 
-  wchar_t masks[kAlwaysArcSize];
-  GetSettingString(kMenuItemsKey, kAlwaysArcValue, masks, kAlwaysArcDefault, kAlwaysArcSize);
+  LoadMasks();
   HWND edit = GetDlgItem(dialog, kAlwaysArcControl);
   SendMessageW(edit, EM_LIMITTEXT, kAlwaysArcSize - 1, 0);
-  SetWindowTextW(edit, masks);
+  SetWindowTextW(edit, contextItemsState.shownMasks);
   // File masks read left to right in every language.
   ClearRtlReading(edit);
 }
@@ -102,7 +129,10 @@ void OnConfirm(HWND dialog) {
   }
   wchar_t masks[kAlwaysArcSize] = {};
   GetDlgItemTextW(dialog, kAlwaysArcControl, masks, kAlwaysArcSize);
-  SetSettingString(kMenuItemsKey, kAlwaysArcValue, masks);
+  // Masks longer than the box stay as stored unless the user changed what the box showed.
+  bool unedited =
+      contextItemsState.masksCut && std::wcscmp(masks, contextItemsState.shownMasks) == 0;
+  if (!unedited) SetSettingString(kMenuItemsKey, kAlwaysArcValue, masks);
   SaveIni();
   EndDialog(dialog, TRUE);
 }
