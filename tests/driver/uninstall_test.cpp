@@ -268,8 +268,8 @@ TEST_F(DeletionPassesTest, FileLockedAgainstRenamingIsScheduledUnderItsOwnName) 
 TEST_F(DeletionPassesTest, FileThatCannotBeScheduledIsNamedForDeletionByHand) {
   MachineStateLock machine;
   PendingRenamesValue pending;
-  // Windows refuses to schedule when the value is damaged; so does Wine, which is how the test
-  // makes both the rename and the scheduling fail.
+  // Wine refuses to schedule while the value is not a list of strings: with the file held, both
+  // the rename and the scheduling fail.
   ASSERT_TRUE(pending.Replace(REG_SZ, L"damaged"));
   MakeFile(L"locked.txt");
   ScopedHandle lock(CreateFileW(At(L"locked.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,

@@ -281,8 +281,8 @@ TEST_F(UninstallE2E, FileNeitherDeletedNorScheduledIsNamedInsteadOfARestart) {
   std::string list = std::string(kListTemplate) + "locked.txt\r\n";
   Install(L"Ombrix", list.c_str());
   WriteFileBytes(At(L"locked.txt"), "locked");
-  // Neither deleted nor renamed while held so; not scheduled while the list of pending renames
-  // is damaged.
+  // Neither deleted nor renamed while held so; Wine does not schedule while the list of pending
+  // renames is not a list of strings.
   ScopedHandle holder(CreateFileW(At(L"locked.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
                                   nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder);

@@ -465,7 +465,9 @@ void RunUninstall() {
   for (const wchar_t* name : kHelpIndexFiles) {
     wchar_t path[kPathSize];
     MakeName(folder, name, path, kPathSize);
-    ClearAttributes(path);
+    unsigned attr = GetFileAttr(path);
+    if (attr == INVALID_FILE_ATTRIBUTES || IsDir(attr)) continue;
+    if (!IsLink(attr)) ClearAttributes(path);
     DelFile(path);
   }
   DeletionResult result = DeleteListedFiles(files, folder, programName);
