@@ -120,20 +120,32 @@ TEST_F(Apply, CleanRegistry_GetsExactlyTheEntriesOfEveryPart) {
   for (const wchar_t* id : {kClassId32, kClassId64})
     expected[std::wstring(L"HKLM\\") + kApprovedKey + L"|" + id] = L"sz:Ombrix shell extension";
 
+  // Each key taken over, with the backup that says it did not exist before.
+  auto takeOver = [&](const std::wstring& key, const wchar_t* type) {
+    std::wstring backup = L"HKCU\\Software\\Ombrix\\Setup\\" + key;
+    expected[L"HKCR\\" + key + L"|@"] = std::wstring(L"sz:") + type;
+    expected[backup + L"|Exist"] = L"dword:0";
+    expected[backup + L"|Type"] = L"sz:";
+    expected[backup + L"|DefaultValue"] = L"sz:-";
+  };
   auto associate = [&](const std::wstring& alias, const wchar_t* type) {
-    expected[L"HKCR\\" + alias + L"|@"] = std::wstring(L"sz:") + type;
+    takeOver(alias, type);
     expected[L"HKLM\\Software\\Ombrix\\Capabilities\\FileAssociations|" + alias] =
         std::wstring(L"sz:") + type;
-    expected[L"HKCU\\Software\\Ombrix\\Setup\\" + alias + L"|Exist"] = L"dword:0";
-    expected[L"HKCU\\Software\\Ombrix\\Setup\\" + alias + L"|Type"] = L"sz:";
-    expected[L"HKCU\\Software\\Ombrix\\Setup\\" + alias + L"|ShellNew"] = L"sz:";
   };
   for (const wchar_t* alias : kAliases) associate(alias, L"Ombrix");
   associate(kZipAlias, L"Ombrix.ZIP");
   for (int n = 0; n < 30; n++) {
     wchar_t volume[8];
     swprintf(volume, 8, L".o%02d", n);
-    expected[std::wstring(L"HKCR\\") + volume + L"|@"] = L"sz:Ombrix";
+    takeOver(volume, L"Ombrix");
+  }
+  for (const wchar_t* ext : {L".obx", L".zip"}) {
+    std::wstring backup = std::wstring(L"HKCU\\Software\\Ombrix\\Setup\\") + ext;
+    expected[backup + L"|ShellNew"] = L"sz:";
+    expected[backup + L"|ShellNewCount"] = L"dword:0";
+    expected[backup + L"|ShellNewKey"] = L"dword:0";
+    expected[backup + L"|ShellNewHeld"] = L"dword:1";
   }
   expected[L"HKCR\\.obx\\ShellNew|FileName"] = L"sz:" + BuildFolderFile(L"obxnew.dat");
   expected[L"HKCR\\.zip\\ShellNew|FileName"] = L"sz:" + BuildFolderFile(L"zipnew.dat");
@@ -144,7 +156,7 @@ TEST_F(Apply, CleanRegistry_GetsExactlyTheEntriesOfEveryPart) {
   expected[L"HKCR\\Ombrix.ZIP|@"] = L"sz:ZIP archive";
   expected[L"HKCR\\Ombrix.ZIP\\shell\\open\\command|@"] = open;
   expected[L"HKCR\\Ombrix.ZIP\\DefaultIcon|@"] = L"sz:" + program + L",0";
-  expected[L"HKCR\\.rev|@"] = L"sz:Ombrix.REV";
+  takeOver(L".rev", L"Ombrix.REV");
   expected[L"HKCR\\Ombrix.REV|@"] = L"sz:Ombrix recovery volume";
   expected[L"HKCR\\Ombrix.REV\\shell\\open\\command|@"] = open;
   expected[L"HKCR\\Ombrix.REV\\DefaultIcon|@"] = L"sz:" + program + L",1";

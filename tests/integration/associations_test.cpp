@@ -80,7 +80,6 @@ TEST(AssociateExtension, TakingOverSavesThePreviousHandlerOnce) {
   EXPECT_EQ(ClassValue(L".cab"), L"Ombrix");
   EXPECT_EQ(BackupDword(L".cab", L"Exist"), 1u);
   EXPECT_EQ(BackupString(L".cab", L"Type"), L"CABFolder");
-  EXPECT_EQ(BackupString(L".cab", L"ShellNew"), L"");
 
   // A second setup finds the extension owned and keeps the first backup.
   AssociateExtension(L".cab", true, true, false, false);
@@ -90,24 +89,6 @@ TEST(AssociateExtension, TakingOverSavesThePreviousHandlerOnce) {
   EXPECT_EQ(ClassValue(L".cab"), L"CABFolder");
   // The backup stays for a later setup.
   EXPECT_EQ(BackupString(L".cab", L"Type"), L"CABFolder");
-}
-
-TEST(AssociateExtension, BackupRecordsTheShellNewEntry) {
-  IntegrationEnv env;
-  SetClass(L".7z\\ShellNew", L"FileName", L"C:\\Templates\\empty.7z");
-  SetClass(L".lzh\\ShellNew", L"NullFile", L"");
-  SetClass(L".arj\\ShellNew", L"NullFile", L"");
-  SetClass(L".arj\\ShellNew", L"FileName", L"arj.tmpl");  // a file name wins over NullFile
-  AssociateExtension(L".7z", true, true, false, false);
-  AssociateExtension(L".lzh", true, true, false, false);
-  AssociateExtension(L".arj", true, true, false, false);
-  EXPECT_EQ(BackupString(L".7z", L"ShellNew"), L"C:\\Templates\\empty.7z");
-  EXPECT_EQ(BackupString(L".lzh", L"ShellNew"), L"*");
-  EXPECT_EQ(BackupString(L".arj", L"ShellNew"), L"arj.tmpl");
-  EXPECT_EQ(BackupDword(L".7z", L"Exist"), 1u);  // the key existed, if only for its ShellNew
-  EXPECT_EQ(BackupString(L".7z", L"Type"), L"");
-  // Rows other than OBX and ZIP leave their New-menu entries alone.
-  EXPECT_EQ(ClassValue(L".7z\\ShellNew", L"FileName"), L"C:\\Templates\\empty.7z");
 }
 
 TEST(AssociateExtension, ReleasingWhatAnotherProgramTookOverChangesNothing) {
@@ -129,27 +110,27 @@ TEST(AssociateExtension, ReleasingAKeyThatDidNotExistDeletesIt) {
   AssociateExtension(L".xz", false, false, false, false);
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, L".xz"));
 
-  // Someone else's subkey keeps the key, emptied of our type.
+  // Someone else's subkey keeps the key, without our type and without an empty one.
   AssociateExtension(L".txz", true, true, false, false);
   SetClass(L".txz\\OpenWithProgids", L"Other.txz", L"");
   AssociateExtension(L".txz", false, false, false, false);
-  EXPECT_EQ(ClassValue(L".txz"), L"");
+  EXPECT_EQ(ClassValue(L".txz"), kMissing);
   EXPECT_EQ(ClassValue(L".txz\\OpenWithProgids", L"Other.txz"), L"");
 }
 
-TEST(AssociateExtension, SavedProductTypeOrNoBackupLeavesAnEmptyType) {
+TEST(AssociateExtension, SavedProductTypeOrNoBackupLeavesNoType) {
   IntegrationEnv env;
   SetClass(L".cab", L"", L"Ombrix");  // owned, but no backup was ever saved
   AssociateExtension(L".cab", false, false, false, false);
   EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, L".cab"));
-  EXPECT_EQ(ClassValue(L".cab"), L"");
+  EXPECT_EQ(ClassValue(L".cab"), kMissing);
 
   for (const wchar_t* saved : {L"Ombrix", L"OMBRIX.zip"}) {
     SetClass(L".arj", L"", L"Ombrix");
     SetSettingDword(L"Setup\\.arj", L"Exist", 1);
     SetSettingString(L"Setup\\.arj", L"Type", saved);
     AssociateExtension(L".arj", false, false, false, false);
-    EXPECT_EQ(ClassValue(L".arj"), L"") << saved;
+    EXPECT_EQ(ClassValue(L".arj"), kMissing) << saved;
   }
 }
 
@@ -168,14 +149,80 @@ TEST(AssociateExtension, ObxTakesThirtyVolumesAndReleasesAHundred) {
   EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, L".obx"));
 }
 
-TEST(AssociateExtension, ObxWithAPreviousTypeHandsItToAllVolumes) {
+TEST(AssociateExtension, VolumesGoBackToWhatTheyWereAndOthersStayUntouched) {
   IntegrationEnv env;
   TemplateFilesLock lock;
   SetClass(L".obx", L"", L"OtherObx");
+  SetClass(L".o03", L"", L"OtherVolume");
+  SetClass(L".o07\\OpenWithProgids", L"OtherVolume", L"");
+  SetClass(L".o40", L"", L"OtherVolume");  // beyond what setup takes
+  HKEY classes = env.registry.Real(HKEY_CLASSES_ROOT);
+  RegSnapshot before = TakeRegSnapshot(classes, L"");
   AssociateExtension(L".obx", true, false, true, false);
+  EXPECT_EQ(ClassValue(L".o03"), L"Ombrix");
+  EXPECT_EQ(ClassValue(L".o40"), L"OtherVolume");
   AssociateExtension(L".obx", false, false, true, false);
-  EXPECT_EQ(ClassValue(L".obx"), L"OtherObx");
-  for (unsigned n = 0; n < 100; n++) EXPECT_EQ(ClassValue(Volume(n).c_str()), L"OtherObx") << n;
+  RegSnapshot after = TakeRegSnapshot(classes, L"");
+  EXPECT_TRUE(before == after) << DescribeRegDifferences(before, after).c_str();
+}
+
+// Setup of an earlier version saved only "Exist", "Type" and "ShellNew" of each extension and
+// nothing for the volumes. An uninstallation (or a setup first) of this version gives back what
+// that backup names: the type, NullFile or the file name, no empty type, no key of our own.
+TEST(AssociateExtension, ABackupOfAnEarlierVersionIsStillGivenBack) {
+  struct Case {
+    const wchar_t* ext;
+    bool isObxRow, isZipRow;
+    DWORD exist;
+    const wchar_t* type;
+    const wchar_t* shellNew;
+    const wchar_t* expectedType;      // kMissing: no default value; null: no key at all
+    const wchar_t* expectedShellNew;  // "NullFile", "FileName=..." or null for no ShellNew key
+  };
+  const Case cases[] = {
+      {L".zip", false, true, 1, L"OtherArc.zip", L"*", L"OtherArc.zip", L"NullFile"},
+      {L".zip", false, true, 1, L"", L"C:\\T\\e.zip", kMissing, L"FileName=C:\\T\\e.zip"},
+      {L".zip", false, true, 1, L"CompressedFolder", L"", L"CompressedFolder", nullptr},
+      {L".obx", true, false, 0, L"", L"", nullptr, nullptr},
+      {L".cab", false, false, 1, L"", L"", kMissing, nullptr},
+  };
+  for (int setups : {0, 1}) {
+    for (const Case& c : cases) {
+      IntegrationEnv env;
+      TemplateFilesLock lock;
+      std::wstring backup = std::wstring(L"Setup\\") + c.ext;
+      SetSettingDword(backup.c_str(), L"Exist", c.exist);
+      SetSettingString(backup.c_str(), L"Type", c.type);
+      SetSettingString(backup.c_str(), L"ShellNew", c.shellNew);
+      SetClass(c.ext, L"", c.isZipRow ? L"Ombrix.ZIP" : L"Ombrix");
+      if (std::wstring(c.ext) == L".cab") SetClass(L".cab\\OpenWithProgids", L"Other.cab", L"");
+      wchar_t templatePath[kPathSize];
+      GetModuleFileNameW(nullptr, templatePath, kPathSize);
+      SetName(templatePath, c.isObxRow ? L"obxnew.dat" : L"zipnew.dat", kPathSize);
+      std::wstring shellNew = std::wstring(c.ext) + L"\\ShellNew";
+      if (c.isObxRow || c.isZipRow) SetClass(shellNew.c_str(), L"FileName", templatePath);
+      for (unsigned n = 0; c.isObxRow && n < 30; n++) SetClass(Volume(n).c_str(), L"", L"Ombrix");
+
+      for (int i = 0; i < setups; i++)
+        AssociateExtension(c.ext, true, true, c.isObxRow, c.isZipRow);
+      AssociateExtension(c.ext, false, false, c.isObxRow, c.isZipRow);
+      std::wstring label = std::wstring(c.ext) + L" type \"" + c.type + L"\" ShellNew \"" +
+                           c.shellNew + L"\" after setups: " + std::to_wstring(setups);
+      if (c.expectedType)
+        EXPECT_EQ(ClassValue(c.ext), c.expectedType) << label.c_str();
+      else
+        EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, c.ext)) << label.c_str();
+      RegSnapshot entry = TakeRegSnapshot(env.registry.Real(HKEY_CLASSES_ROOT), shellNew);
+      std::wstring found = entry.empty() ? L"(none)" : L"";
+      for (const auto& value : entry[L""]) {
+        std::wstring data(reinterpret_cast<const wchar_t*>(value.second.bytes.data()));
+        found += value.first == L"NULLFILE" ? L"NullFile" : L"FileName=" + data;
+      }
+      EXPECT_EQ(found, c.expectedShellNew ? c.expectedShellNew : L"(none)") << label.c_str();
+      for (unsigned n = 0; c.isObxRow && n < 30; n++)
+        EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, Volume(n).c_str())) << label.c_str();
+    }
+  }
 }
 
 TEST(AssociateAll, EachAliasHasItsOwnBackup) {

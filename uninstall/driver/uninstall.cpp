@@ -36,7 +36,7 @@ constexpr wchar_t kPathsKey[] = L"Paths";
 constexpr wchar_t kTempFolderValue[] = L"TempFolder";
 constexpr wchar_t kFallbackTempFolder[] = L"\\obxtemp";
 constexpr wchar_t kComspecVariable[] = L"COMSPEC";
-constexpr const wchar_t* kProductClassKeys[] = {L"Ombrix", L"Ombrix.ZIP", L"Ombrix.REV", L".rev"};
+constexpr const wchar_t* kProductClassKeys[] = {L"Ombrix", L"Ombrix.ZIP", L"Ombrix.REV"};
 constexpr wchar_t kAppPathsKey[] =
     L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
 
@@ -395,6 +395,8 @@ void RemoveWebViewData(const wchar_t* tempFolder) {
 void RemoveIntegration() {
   IntegrationOptions options = {};  // every choice off: each step takes back what it wrote
   AssociateAll(options);
+  // ".rev" goes back to its previous handler like every extension, before the backups go.
+  ReleaseRecoveryExtension();
   SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
   RegisterShellExtensions(true, options);
   UpdateShortcuts(options, nullptr, 0, nullptr);

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "filesystem/path.h"
+#include "integration/handlerbackup.h"
 #include "integration/templates.h"
 #include "integration/winver.h"
 #include "localisation/convert.h"
@@ -21,14 +22,6 @@ constexpr wchar_t kOpenCommandFormat[] = L"\"%s\" \"%%1\"";
 constexpr wchar_t kOpenCommandKeyFormat[] = L"%s\\shell\\open\\command";
 constexpr wchar_t kDefaultIconKeyFormat[] = L"%s\\DefaultIcon";
 constexpr wchar_t kIconFormat[] = L"%s,%u";
-constexpr wchar_t kShellNewKeyFormat[] = L"%s\\ShellNew";
-constexpr wchar_t kFileNameValue[] = L"FileName";
-constexpr wchar_t kNullFileValue[] = L"NullFile";
-constexpr wchar_t kBackupKeyFormat[] = L"Setup\\%s";
-constexpr wchar_t kExistValue[] = L"Exist";
-constexpr wchar_t kTypeValue[] = L"Type";
-constexpr wchar_t kShellNewValue[] = L"ShellNew";
-constexpr wchar_t kNullFileMark[] = L"*";
 constexpr wchar_t kVolumeFormat[] = L".o%02u";
 constexpr wchar_t kRegisteredAppsKey[] = L"\\Software\\RegisteredApplications";
 constexpr wchar_t kRegisteredAppName[] = L"Ombrix";
@@ -39,9 +32,7 @@ constexpr wchar_t kAppDescription[] = L"Ombrix";
 constexpr wchar_t kFileAssociationsKey[] = L"Capabilities\\FileAssociations";
 
 constexpr unsigned kOwnedTypeSize = 80;
-constexpr unsigned kTypeSize = 512;
 constexpr unsigned kExtensionSize = 50;
-constexpr unsigned kBackupKeySize = 64;
 constexpr unsigned kVolumeSize = 8;
 constexpr unsigned kVolumesTaken = 30;
 constexpr unsigned kVolumesReleased = 100;
@@ -52,73 +43,54 @@ bool IsProductType(const wchar_t* type) {
   return CompareNoCase(type, kObxProgId) == 0 || CompareNoCase(type, kZipProgId) == 0;
 }
 
-void BackupKey(const wchar_t* ext, wchar_t* out) {
-  FormatText(out, kBackupKeySize, kBackupKeyFormat, ext);
-}
-
-// Remembers the handler found before the product's first take-over of ext.
-void SavePreviousHandler(const wchar_t* ext) {
-  wchar_t type[kTypeSize];
-  GetRegString(HKEY_CLASSES_ROOT, ext, L"", type, L"", kTypeSize);
-  wchar_t shellNewKey[kPathSize];
-  FormatText(shellNewKey, kPathSize, kShellNewKeyFormat, ext);
-  wchar_t fileName[kPathSize], nullFile[kPathSize];
-  GetRegString(HKEY_CLASSES_ROOT, shellNewKey, kFileNameValue, fileName, L"", kPathSize);
-  bool hasNullFile =
-      GetRegString(HKEY_CLASSES_ROOT, shellNewKey, kNullFileValue, nullFile, L"", kPathSize);
-
-  wchar_t backup[kBackupKeySize];
-  BackupKey(ext, backup);
-  SetSettingDword(backup, kExistValue, RegKeyExists(HKEY_CLASSES_ROOT, ext) ? 1 : 0);
-  SetSettingString(backup, kTypeValue, type);
-  SetSettingString(backup, kShellNewValue, !fileName[0] && hasNullFile ? kNullFileMark : fileName);
-}
-
 void VolumeName(unsigned n, wchar_t* out) { FormatText(out, kVolumeSize, kVolumeFormat, n); }
 
+bool IsRecoveryExtensionOwned() {
+  wchar_t type[kOwnedTypeSize];
+  GetRegString(HKEY_CLASSES_ROOT, kRevExtension, L"", type, L"", kOwnedTypeSize);
+  return CompareNoCase(type, kRevProgId) == 0;
+}
+
+// Points a key at a product type, having saved what it held unless the product owns it already.
+// A key whose previous handler cannot be saved is left to its owner.
+void TakeOverKey(const wchar_t* key, const wchar_t* type, bool owned) {
+  if (!owned && !SaveKeyHandler(key)) return;
+  SetRegString(HKEY_CLASSES_ROOT, key, L"", type);
+}
+
 void TakeOver(const wchar_t* ext, bool newFileWanted, bool isObxRow, bool isZipRow) {
-  if (!IsOwnedExtension(ext)) SavePreviousHandler(ext);
-  SetRegString(HKEY_CLASSES_ROOT, ext, L"", isZipRow ? kZipProgId : kObxProgId);
+  bool owned = IsOwnedExtension(ext);
+  TakeOverKey(ext, isZipRow ? kZipProgId : kObxProgId, owned);
+  if (!IsOwnedExtension(ext)) return;
   if (isObxRow) {
     for (unsigned n = 0; n < kVolumesTaken; n++) {
       wchar_t volume[kVolumeSize];
       VolumeName(n, volume);
-      SetRegString(HKEY_CLASSES_ROOT, volume, L"", kObxProgId);
+      TakeOverKey(volume, kObxProgId, IsOwnedExtension(volume));
     }
   }
   if (!isObxRow && !isZipRow) return;
   if (newFileWanted)
     InstallNewFileTemplate(ext, isObxRow);
-  else if (IsOwnedExtension(ext))
-    RestoreNewFileHandler(ext);
+  else
+    RestoreNewFileHandler(ext, isObxRow);
 }
 
+// The extension's type goes back last: while it still names the product, an interrupted release
+// is finished by the next run.
 void Release(const wchar_t* ext, bool isObxRow, bool isZipRow) {
   if (!IsOwnedExtension(ext)) return;  // another program took it over since; leave it alone
-  wchar_t backup[kBackupKeySize];
-  BackupKey(ext, backup);
-  bool existed = GetSettingDword(backup, kExistValue, 1) != 0;
-  wchar_t type[kTypeSize];
-  GetSettingString(backup, kTypeValue, type, L"", kTypeSize);
-  if (IsProductType(type)) type[0] = 0;  // never hand the extension back to ourselves
-
-  SetRegString(HKEY_CLASSES_ROOT, ext, L"", existed ? type : L"");
-  if (!existed) DeleteRegKey(HKEY_CLASSES_ROOT, ext);
+  if (isObxRow || isZipRow) RestoreNewFileHandler(ext, isObxRow);
   if (isObxRow) {
+    // Earlier versions took volumes over without a backup and up to .o99; a volume that still
+    // names the product is given back, one that another program has is left alone.
     for (unsigned n = 0; n < kVolumesReleased; n++) {
       wchar_t volume[kVolumeSize];
       VolumeName(n, volume);
-      if (existed && type[0])
-        SetRegString(HKEY_CLASSES_ROOT, volume, L"", type);
-      else
-        DeleteRegKey(HKEY_CLASSES_ROOT, volume);
+      if (IsOwnedExtension(volume)) RestoreKeyHandler(volume, false);
     }
   }
-  if (isObxRow || isZipRow) {
-    RestoreNewFileHandler(ext);
-    // The ShellNew subkey kept a key that did not exist before from going; it is gone now.
-    if (!existed) DeleteRegKey(HKEY_CLASSES_ROOT, ext);
-  }
+  RestoreKeyHandler(ext, true);
 }
 
 void WriteOpenCommand(const wchar_t* progId, const wchar_t* command) {
@@ -199,13 +171,18 @@ bool RegisterProgIds() {
   WriteOpenCommand(kZipProgId, command);
   WriteDefaultIcon(kZipProgId, program, 0);
 
-  SetRegString(HKEY_CLASSES_ROOT, kRevExtension, L"", kRevProgId);
+  TakeOverKey(kRevExtension, kRevProgId, IsRecoveryExtensionOwned());
   SetRegString(HKEY_CLASSES_ROOT, kRevProgId, L"", GetMsg(IDS_OBXRECVOL));
   WriteOpenCommand(kRevProgId, command);
   WriteDefaultIcon(kRevProgId, program, 1);
 
   SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
   return true;
+}
+
+void ReleaseRecoveryExtension() {
+  // Earlier versions saved nothing for ".rev"; the product created it as far as anyone knows.
+  if (IsRecoveryExtensionOwned()) RestoreKeyHandler(kRevExtension, false);
 }
 
 void RegisterDefaultPrograms(bool remove) {

@@ -5,6 +5,7 @@
 #include "filesystem/fileops.h"
 #include "filesystem/findfile.h"
 #include "filesystem/path.h"
+#include "integration/handlerbackup.h"
 #include "localisation/text.h"
 #include "settings/registry.h"
 #include "settings/store.h"
@@ -15,16 +16,13 @@ constexpr wchar_t kObxTemplateName[] = L"obxnew.dat";
 constexpr wchar_t kZipTemplateName[] = L"zipnew.dat";
 constexpr wchar_t kShellNewKeyFormat[] = L"%s\\ShellNew";
 constexpr wchar_t kFileNameValue[] = L"FileName";
-constexpr wchar_t kNullFileValue[] = L"NullFile";
-constexpr wchar_t kBackupKeyFormat[] = L"Setup\\%s";
-constexpr wchar_t kExistValue[] = L"Exist";
-constexpr wchar_t kShellNewValue[] = L"ShellNew";
-constexpr wchar_t kNullFileMark = L'*';
 constexpr wchar_t kMenuItemsKey[] = L"Setup\\MenuItems";
 constexpr wchar_t kNewObxValue[] = L"NewOBX";
 constexpr wchar_t kNewZipValue[] = L"NewZIP";
 
-constexpr unsigned kBackupKeySize = 64;
+constexpr unsigned kValueNameSize = 256;
+// Deleting a value shifts the others down; a value that cannot be deleted ends the clearing.
+constexpr unsigned kMaxClearedValues = 1024;
 
 // Empty archives. The first byte is filled in only when a file is written, so that this program's
 // own image never carries a complete archive signature.
@@ -39,6 +37,26 @@ void ShellNewKey(const wchar_t* ext, wchar_t* out) {
   FormatText(out, kPathSize, kShellNewKeyFormat, ext);
 }
 
+void TemplatePath(bool isObxRow, wchar_t* out) {
+  if (GetModuleFileNameW(nullptr, out, kPathSize) >= kPathSize) out[0] = 0;
+  SetName(out, isObxRow ? kObxTemplateName : kZipTemplateName, kPathSize);
+}
+
+// Removes the values another program's entry had, leaving its subkeys alone.
+void ClearValues(const wchar_t* key) {
+  for (unsigned i = 0, index = 0; i < kMaxClearedValues; i++) {
+    wchar_t name[kValueNameSize];
+    if (EnumRegValue(HKEY_CLASSES_ROOT, key, index, name, kValueNameSize, nullptr, nullptr,
+                     nullptr) != ERROR_SUCCESS)
+      return;
+    DWORD before = 0, after = 0, subkeys;
+    CountRegKeyContents(HKEY_CLASSES_ROOT, key, &subkeys, &before);
+    DeleteRegValue(HKEY_CLASSES_ROOT, key, name);
+    CountRegKeyContents(HKEY_CLASSES_ROOT, key, &subkeys, &after);
+    if (after >= before) index++;
+  }
+}
+
 }  // namespace
 
 bool NewFileWanted(bool shellExt, bool isObxRow, bool isZipRow) {
@@ -50,15 +68,18 @@ bool NewFileWanted(bool shellExt, bool isObxRow, bool isZipRow) {
 void InstallNewFileTemplate(const wchar_t* ext, bool isObxRow) {
   wchar_t shellNewKey[kPathSize];
   ShellNewKey(ext, shellNewKey);
-  DeleteRegKey(HKEY_CLASSES_ROOT, shellNewKey);
+  wchar_t path[kPathSize];
+  TemplatePath(isObxRow, path);
+  // The entry found here is saved before the template replaces it; one that cannot be saved
+  // completely keeps its place, without the product's template.
+  if (!IsShellNewHeld(ext, path)) {
+    if (!SaveShellNew(ext)) return;
+    ClearValues(shellNewKey);
+  }
 
   unsigned char* bytes = isObxRow ? obxTemplate : zipTemplate;
   unsigned size = isObxRow ? sizeof obxTemplate : sizeof zipTemplate;
   bytes[0] = isObxRow ? kObxFirstByte : kZipFirstByte;
-
-  wchar_t path[kPathSize];
-  if (GetModuleFileNameW(nullptr, path, kPathSize) >= kPathSize) path[0] = 0;
-  SetName(path, isObxRow ? kObxTemplateName : kZipTemplateName, kPathSize);
 
   // A template of the right size is taken as intact, whoever wrote it; a link is replaced by a
   // file of its own, its target left as it is.
@@ -73,20 +94,8 @@ void InstallNewFileTemplate(const wchar_t* ext, bool isObxRow) {
   SetRegString(HKEY_CLASSES_ROOT, shellNewKey, kFileNameValue, path);
 }
 
-void RestoreNewFileHandler(const wchar_t* ext) {
-  wchar_t backup[kBackupKeySize];
-  FormatText(backup, kBackupKeySize, kBackupKeyFormat, ext);
-  wchar_t shellNewKey[kPathSize];
-  ShellNewKey(ext, shellNewKey);
-  if (GetSettingDword(backup, kExistValue, 1) == 0) {
-    DeleteRegKey(HKEY_CLASSES_ROOT, shellNewKey);
-    return;
-  }
-  wchar_t saved[kPathSize];
-  GetSettingString(backup, kShellNewValue, saved, L"", kPathSize);
-  DeleteRegValue(HKEY_CLASSES_ROOT, shellNewKey, kFileNameValue);
-  if (saved[0] == kNullFileMark)
-    SetRegString(HKEY_CLASSES_ROOT, shellNewKey, kNullFileValue, L"");
-  else if (saved[0])
-    SetRegString(HKEY_CLASSES_ROOT, shellNewKey, kFileNameValue, saved);
+void RestoreNewFileHandler(const wchar_t* ext, bool isObxRow) {
+  wchar_t path[kPathSize];
+  TemplatePath(isObxRow, path);
+  RestoreShellNew(ext, path);
 }

@@ -5,4 +5,4 @@
 // Whether the New-menu template is wanted for this row, from the options and the menu switches.
 bool NewFileWanted(bool shellExt, bool isObxRow, bool isZipRow);
 void InstallNewFileTemplate(const wchar_t* ext, bool isObxRow);
-void RestoreNewFileHandler(const wchar_t* ext);
+void RestoreNewFileHandler(const wchar_t* ext, bool isObxRow);

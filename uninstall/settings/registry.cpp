@@ -47,6 +47,23 @@ struct RegistryAccess {
 };
 RegistryAccess registryAccess;
 
+unsigned regChangesLeft = kUnlimitedRegChanges;
+
+// False once a test's limit of changes is used up.
+bool TakeRegChange() {
+  if (regChangesLeft == kUnlimitedRegChanges) return true;
+  if (regChangesLeft == 0) return false;
+  regChangesLeft--;
+  return true;
+}
+
+// Whether the settings store answers or drops a request for this key; raw value access then
+// sees nothing and changes nothing.
+bool StoreTakesKey(HKEY root, const wchar_t* subkey) {
+  bool exists;
+  return IniKeyExists(root, subkey, exists);
+}
+
 bool IsDenied(HKEY root, const wchar_t* path) {
   for (unsigned i = 0; i < registryAccess.denialCount; i++) {
     const RegistryDenial& denial = registryAccess.denials[i];
@@ -126,6 +143,7 @@ DWORD SetRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD t
                   const void* data, DWORD bytes) {
   wchar_t path[kRegPathSize];
   if (!BuildRegPath(root, subkey, path, kRegPathSize)) return ERROR_FILENAME_EXCED_RANGE;
+  if (!TakeRegChange()) return ERROR_CANCELLED;
   ScopedKey key;
   LONG error = CreateKey(root, path, KEY_WRITE | RegView, key);
   if (error != ERROR_SUCCESS) return static_cast<DWORD>(error);
@@ -243,6 +261,7 @@ DWORD DeleteRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name) {
   if (IniDelete(root, subkey, name)) return ERROR_SUCCESS;
   wchar_t path[kRegPathSize];
   if (!BuildRegPath(root, subkey, path, kRegPathSize)) return ERROR_FILENAME_EXCED_RANGE;
+  if (!TakeRegChange()) return ERROR_CANCELLED;
   // A link key is opened as itself: the value of the key it points at stays.
   ScopedKey key;
   LONG error = OpenKeyAt(root, path, root, path, REG_OPTION_OPEN_LINK, KEY_WRITE, key);
@@ -256,6 +275,7 @@ DWORD DeleteRegKey(HKEY root, const wchar_t* subkey) {
   if (!BuildRegPath(root, subkey, path, kRegPathSize)) return ERROR_FILENAME_EXCED_RANGE;
   // An empty path would name the root (or a test's stand-in for it).
   if (!path[0]) return ERROR_INVALID_PARAMETER;
+  if (!TakeRegChange()) return ERROR_CANCELLED;
   return static_cast<DWORD>(DeleteKeyAt(root, path, RegView));
 }
 
@@ -264,6 +284,7 @@ DWORD DeleteRegTree(HKEY root, const wchar_t* subkey) {
   wchar_t path[kRegPathSize];
   if (!BuildRegPath(root, subkey, path, kRegPathSize)) return ERROR_FILENAME_EXCED_RANGE;
   if (!path[0]) return ERROR_INVALID_PARAMETER;
+  if (!TakeRegChange()) return ERROR_CANCELLED;
   // Keys that cannot be deleted end the loop: a pass that deletes nothing is the last. The key
   // is tried last in each pass, so the pass's last error is its own.
   treeDeletion.passes = 0;
@@ -321,6 +342,50 @@ void DenyRegistryWrites(HKEY root, const wchar_t* path) {
 }
 
 void AllowRegistryWrites() { registryAccess.denialCount = 0; }
+
+DWORD GetRegData(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD* type, void* data,
+                 DWORD* bytes) {
+  wchar_t path[kRegPathSize];
+  if (StoreTakesKey(root, subkey) || !BuildRegPath(root, subkey, path, kRegPathSize))
+    return ERROR_FILE_NOT_FOUND;
+  ScopedKey key;
+  LONG error = OpenKey(root, path, kReadAccess | RegView, key);
+  if (error != ERROR_SUCCESS) return static_cast<DWORD>(error);
+  return static_cast<DWORD>(
+      RegQueryValueExW(key.get(), name, nullptr, type, static_cast<BYTE*>(data), bytes));
+}
+
+DWORD SetRegData(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD type,
+                 const void* data, DWORD bytes) {
+  if (StoreTakesKey(root, subkey)) return ERROR_SUCCESS;
+  return SetRegValue(root, subkey, name, type, data, bytes);
+}
+
+DWORD EnumRegValue(HKEY root, const wchar_t* subkey, DWORD index, wchar_t* name,
+                   unsigned nameSize, DWORD* type, void* data, DWORD* bytes) {
+  wchar_t path[kRegPathSize];
+  if (nameSize == 0 || StoreTakesKey(root, subkey) ||
+      !BuildRegPath(root, subkey, path, kRegPathSize))
+    return ERROR_NO_MORE_ITEMS;
+  ScopedKey key = OpenRegKeyRead(root, path, kReadAccess | RegView);
+  if (!key) return ERROR_NO_MORE_ITEMS;
+  DWORD length = nameSize;
+  LONG error = RegEnumValueW(key.get(), index, name, &length, nullptr, type,
+                             static_cast<BYTE*>(data), bytes);
+  name[length < nameSize ? length : nameSize - 1] = 0;
+  return static_cast<DWORD>(error);
+}
+
+bool CountRegKeyContents(HKEY root, const wchar_t* subkey, DWORD* subkeys, DWORD* values) {
+  wchar_t path[kRegPathSize];
+  if (StoreTakesKey(root, subkey) || !BuildRegPath(root, subkey, path, kRegPathSize))
+    return false;
+  ScopedKey key = OpenRegKeyRead(root, path, kReadAccess | RegView);
+  return key && RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, subkeys, nullptr, nullptr,
+                                 values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+void SetRegChangeLimit(unsigned changes) { regChangesLeft = changes; }
 
 RegKeyCounts GetRegKeyCounts() { return registryAccess.counts; }
 

@@ -72,6 +72,28 @@ struct RegKeyCounts {
 RegKeyCounts GetRegKeyCounts();
 void ResetRegKeyCounts();
 
+// Values of any type, for keys outside the program's own (the settings store never holds them):
+// what another program left is read and given back byte for byte. A request the settings store
+// drops (integration switched off) reads as missing and writes nothing.
+// ERROR_FILE_NOT_FOUND for a missing key or value, ERROR_MORE_DATA when the data does not fit.
+DWORD GetRegData(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD* type, void* data,
+                 DWORD* bytes);
+DWORD SetRegData(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD type,
+                 const void* data, DWORD bytes);
+// The value at index (in the registry's order): its name, cut and terminated, its type and data.
+// ERROR_NO_MORE_ITEMS past the last one.
+DWORD EnumRegValue(HKEY root, const wchar_t* subkey, DWORD index, wchar_t* name,
+                   unsigned nameSize, DWORD* type, void* data, DWORD* bytes);
+// How many subkeys and values the key has; false when it cannot be opened.
+bool CountRegKeyContents(HKEY root, const wchar_t* subkey, DWORD* subkeys, DWORD* values);
+
+// For tests of interrupted runs: after this many further changes (value writes, value and key
+// deletions, a tree deletion counting as one) every change is refused with ERROR_CANCELLED, as
+// if the process had ended there. kUnlimitedRegChanges (the start state) lifts the limit. Never
+// called by the program.
+constexpr unsigned kUnlimitedRegChanges = 0xFFFFFFFF;
+void SetRegChangeLimit(unsigned changes);
+
 // The same operations on HKEY_CURRENT_USER, for the program's own settings.
 DWORD GetSettingDword(const wchar_t* subkey, const wchar_t* name, DWORD defaultValue);
 bool GetSettingString(const wchar_t* subkey, const wchar_t* name, wchar_t* buffer,
