@@ -1,7 +1,9 @@
-// Other programs' file types through setup and uninstallation: random but realistic state of
+// The saved previous handlers, through setup and uninstallation: random but realistic state of
 // other programs on every key the product takes over, setups with random presets, the
-// uninstallation's removal, also interrupted at any change and run again, and the classes root
-// compared byte for byte with what it was before.
+// uninstallation's removal, also interrupted at random changes and run again, and the classes
+// root compared byte for byte with what it was before.
+#include "integration/handlerbackup.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
