@@ -100,4 +100,23 @@ TEST_F(StartupE2E, SilentSetupFromTheInstallerTakesOverThePresetFile) {
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Ombrix"));
 }
 
+// Windows reads the level from the program's own manifest resource, not from the source file.
+TEST(BuiltProgram, ManifestAsksForTheHighestAvailableExecutionLevel) {
+  HMODULE program = LoadLibraryExW(BuildFolderFile(L"uninstall.exe").c_str(), nullptr,
+                                   LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(program, nullptr);
+  HRSRC found = FindResourceW(program, CREATEPROCESS_MANIFEST_RESOURCE_ID, RT_MANIFEST);
+  ASSERT_NE(found, nullptr);
+  const char* data = static_cast<const char*>(LockResource(LoadResource(program, found)));
+  ASSERT_NE(data, nullptr);
+  std::string manifest(data, SizeofResource(program, found));
+  FreeLibrary(program);
+  size_t element = manifest.find("<requestedExecutionLevel ");
+  ASSERT_NE(element, std::string::npos);
+  std::string level = manifest.substr(element, manifest.find("/>", element) - element);
+  EXPECT_NE(level.find(" level=\"highestAvailable\""), std::string::npos) << level;
+  EXPECT_NE(level.find(" uiAccess=\"false\""), std::string::npos) << level;
+  EXPECT_EQ(manifest.find("<requestedExecutionLevel ", element + 1), std::string::npos);
+}
+
 }  // namespace
