@@ -126,6 +126,27 @@ TEST_F(ParseSwitchesTest, ModeFlagsNeedTheirComparedPrefix) {
   EXPECT_FALSE(uninstall);
 }
 
+// An MSI package takes the integration back with "/msi"; any other switch still rules it out.
+TEST_F(ParseSwitchesTest, MsiSwitchAloneOrSilentRequestsTheMsiUninstallation) {
+  struct Case {
+    const wchar_t* switches;
+    bool uninstall, setup, silent;
+  };
+  const Case cases[] = {
+      {L"/msi", true, false, false},        {L"/S /MSI", true, false, true},
+      {L"-msi -s", true, false, true},      {L"/setup /msi", false, true, false},
+      {L"/msi /setup /S", false, true, true}, {L"/msi /noex", false, false, false},
+      {L"/msi /unknown", false, false, false},
+  };
+  for (const Case& c : cases) {
+    ParseFresh(c.switches);
+    EXPECT_TRUE(runState.msiMode) << c.switches;
+    EXPECT_EQ(uninstall, c.uninstall) << c.switches;
+    EXPECT_EQ(setup, c.setup) << c.switches;
+    EXPECT_EQ(runState.silent, c.silent) << c.switches;
+  }
+}
+
 TEST_F(ParseSwitchesTest, InitKeepsTheRestOfTheArgumentCutTo39Characters) {
   ParseFresh(L"/initialize");
   EXPECT_STREQ(runState.initString, L"ialize");

@@ -483,3 +483,26 @@ TEST_F(KilledUninstallE2E, StoppedAnywhereAndRunAgainEndsAsASingleRunDoes) {
   // Most points were met while the program still ran.
   EXPECT_GE(stopped, std::size(kPoints) - 2);
 }
+
+// An MSI package takes back the integration; its record, App Paths and files stay its own.
+TEST_F(UninstallE2E, MsiSwitchTakesBackTheIntegrationAndLeavesRecordAndFiles) {
+  Install();
+  for (const wchar_t* switches : {L"/msi", L"/S /msi"}) {
+    RunSetup();
+    StartUninstall(switches);
+    if (std::wstring(switches) == L"/msi") Answer(5109, IDYES);
+    ExpectEndsWithSuccess();
+    ExpectIntegrationGone();
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey)) << switches;
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey)) << switches;
+    for (const wchar_t* file : kSampleFiles) EXPECT_TRUE(Exists(At(file))) << file;
+    EXPECT_TRUE(Exists(At(L"Docs\\Guide\\start.txt")));
+    EXPECT_TRUE(Exists(At(L"Uninstall.lst")));
+    EXPECT_FALSE(Exists(RemovalBatchFile()));
+  }
+  // The ordinary uninstallation takes the rest, so later tests start clean.
+  StartUninstall(L"/S");
+  ExpectEndsWithSuccess();
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+  EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
+}

@@ -62,7 +62,9 @@ bool IsSilentSwitch(const wchar_t* argument) {
   return ToUpperChar(argument[1]) == L'S' && !IsAsciiLetter(argument[2]);
 }
 
-void ApplySwitch(const wchar_t* argument, bool& setupRequested) {
+// True when the switch rules out uninstallation. "/msi" alone does not: an MSI package takes back
+// the integration with it, while the record and the files stay the package's.
+bool ApplySwitch(const wchar_t* argument, bool& setupRequested) {
   const wchar_t* name = argument + 1;
   for (const SwitchEntry& entry : kSwitches) {
     if (CompareNoCaseN(name, entry.keyword, entry.compared) != 0) continue;
@@ -72,7 +74,7 @@ void ApplySwitch(const wchar_t* argument, bool& setupRequested) {
         break;
       case SwitchAction::kMsi:
         runState.msiMode = true;
-        break;
+        return false;
       case SwitchAction::kInit:
         CopyText(runState.initString, name + 4, kInitStringSize);
         break;
@@ -86,8 +88,9 @@ void ApplySwitch(const wchar_t* argument, bool& setupRequested) {
         ShowRemovalWarning();
         break;
     }
-    return;
+    return true;
   }
+  return true;
 }
 
 // Cuts a value longer than the buffer instead of dropping it; the buffer is empty when the
@@ -175,8 +178,7 @@ void ParseSwitches(bool fromEnvironment, const wchar_t* text, bool& setupRequest
       runState.silent = true;
       continue;
     }
-    switchSeen = true;
-    if (!fromEnvironment) ApplySwitch(argument, setupRequested);
+    if (fromEnvironment || ApplySwitch(argument, setupRequested)) switchSeen = true;
   }
   uninstallRequested = !switchSeen && !fromEnvironment;
 }
