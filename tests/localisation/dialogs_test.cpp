@@ -186,7 +186,7 @@ TEST_F(DialogLocalisation, SizeKeyAsksForScalingOnlyWithTwoPositiveNumbersJoined
 TEST_F(DialogLocalisation, LanguageFileTextsAndCaptionReachEveryDialogAndOthersKeepTheTemplate) {
   ParseMessages(OBX_MARKER_LINE
                 L":DIALOG SETUPDLG\r\nCAPTION \"Einrichtung\"\r\nIDC_ASSOCWITH \"Verknüpfen mit\"\r\n"
-                L"IDC_SHELLEXT \"In die &Shell\"\r\nIDOK \"Weiter\"\r\n"
+                L"IDC_SHELLEXT \"In die &Shell\"\r\nIDOK \"Weiter\"\r\nIDCANCEL \"Abbrechen\"\r\n"
                 L":DIALOG DONEDLG\r\nIDC_THANKS \"Danke\"\r\nIDC_VIEWLICENSE \"\"\r\n"
                 L":DIALOG SETUPCONTEXTITEMS\r\nCAPTION \"Kontextmenü\"\r\nIDC_CONTEXTTEST \"Testen\"\r\n"
                 L"IDCANCEL \"Abbrechen\"\r\n");
@@ -198,8 +198,8 @@ TEST_F(DialogLocalisation, LanguageFileTextsAndCaptionReachEveryDialogAndOthersK
   EXPECT_EQ(ReadControlText(setup, IDC_ASSOCWITH), L"Verknüpfen mit");
   EXPECT_EQ(ReadControlText(setup, 5122), L"In die &Shell");
   EXPECT_EQ(ReadControlText(setup, IDOK), L"Weiter");
-  EXPECT_EQ(ReadControlText(setup, IDCANCEL), L"Cancel");  // no key for it
-  EXPECT_EQ(ReadControlText(setup, IDC_ASSOCZIP), L"ZIP");
+  EXPECT_EQ(ReadControlText(setup, IDCANCEL), L"Abbrechen");
+  EXPECT_EQ(ReadControlText(setup, IDC_ASSOCZIP), L"ZIP");  // no key for it
 
   HWND done = OpenResourceDialog(L"DONEDLG");
   WindowDestroyer doneOwner{done};
@@ -244,7 +244,7 @@ TEST_F(DialogLocalisation, EnglishLanguageFileMatchesEveryTemplateText) {
       compared++;
     }
   }
-  EXPECT_EQ(compared, 32u + 8u + 33u);  // every control row of the three dialogs
+  EXPECT_EQ(compared, 33u + 8u + 33u);  // every control row of the three dialogs
 }
 
 TEST_F(DialogLocalisation, SizeOf100By100ResizesNothingButTheCaptionStillApplies) {

@@ -275,6 +275,7 @@ TEST_F(LanguageFileTest, SampleLanguageFilesSetTheirDirection) {
   LoadLanguageFile(SampleLanguagePath(L"hebrew\\uninstall.lng").c_str());
   EXPECT_TRUE(languageFile.rightToLeft);
   EXPECT_EQ(EntryText("s:IDS_UNINSTALLOBX"), L"\x05D4\x05E1\x05E8\x05EA Ombrix");
+  EXPECT_EQ(EntryText("$SETUPDLG:IDCANCEL"), L"\x05D1\x05D9\x05D8\x05D5\x05DC");
   ASSERT_TRUE(GetProcessDefaultLayout(&layout));
   EXPECT_EQ(layout, static_cast<DWORD>(LAYOUT_RTL));
 }

@@ -72,6 +72,7 @@ const KeyTableRow KeyTable[] = {
     {"$SETUPDLG:IDC_SHELLLEGACYMENU", 5125},
     {"$SETUPDLG:IDC_SETCONTEXTMENU", 5128},
     {"$SETUPDLG:IDOK", 1},
+    {"$SETUPDLG:IDCANCEL", 2},
     {"$SETUPDLG:IDHELP", 9},
 
     {"$DONEDLG:SIZE", 0},
