@@ -28,8 +28,14 @@ struct ProcedureContext {
 };
 ProcedureContext procedureContext = {kTestDialog, nullptr};
 bool lastHelpHandled = false;
+// Where the next dialog is put before it is localised, as a user or an owner on another monitor
+// would have placed it; none when null.
+const POINT* initialPlace = nullptr;
 
 INT_PTR CALLBACK LocalizedProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG && initialPlace)
+    SetWindowPos(dialog, nullptr, initialPlace->x, initialPlace->y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   bool handled = CommonDialogMessage(dialog, message, wParam, lParam, procedureContext.name,
                                      procedureContext.topic);
   if (message == WM_HELP) lastHelpHandled = handled;
@@ -142,6 +148,8 @@ class DialogLocalisation : public ::testing::Test {
   }
   void TearDown() override {
     ResetLanguageState();
+    initialPlace = nullptr;
+    SetWorkAreaOverride(nullptr);
     SetHelpViewerOverride(nullptr);
     if (richEdit_) FreeLibrary(richEdit_);
   }
@@ -265,25 +273,18 @@ TEST_F(DialogLocalisation, SizeOf100By100ResizesNothingButTheCaptionStillApplies
     EXPECT_TRUE(EqualRect(&before.children[i], &after.children[i])) << i;
 }
 
-// The dialog is nearly as wide as the screen, so growing it around its centre would push its
-// left edge off the screen: it stops at 0.
+// Placed near the left edge, the centred dialog would grow past it: it stops at the edge.
 TEST_F(DialogLocalisation, WidthOf120PercentGrowsACentredDialogAroundItsCentreClampedAtTheLeftEdge) {
-  HWND probe = OpenTemplate(ScalingTemplate(200));
-  ASSERT_NE(probe, nullptr);
-  RECT probeRect;
-  GetWindowRect(probe, &probeRect);
-  DestroyWindow(probe);
-  int screen = GetSystemMetrics(SM_CXSCREEN);
-  short cx = static_cast<short>(200L * screen * 9 / 10 / (probeRect.right - probeRect.left));
-
-  HWND reference = OpenTemplate(ScalingTemplate(cx));
+  const POINT nearLeft = {20, 100};
+  initialPlace = &nearLeft;
+  HWND reference = OpenTemplate(ScalingTemplate(200));
   WindowDestroyer referenceOwner{reference};
   ASSERT_NE(reference, nullptr);
   Measured before = Measure(reference);
-  ASSERT_GT(before.window.left, 0);
+  ASSERT_EQ(before.window.left, nearLeft.x);
 
   ParseMessages(OBX_MARKER_LINE L":DIALOG TESTDLG\r\nSIZE \"120*100\"\r\n");
-  HWND dialog = OpenTemplate(ScalingTemplate(cx));
+  HWND dialog = OpenTemplate(ScalingTemplate(200));
   WindowDestroyer owner{dialog};
   ASSERT_NE(dialog, nullptr);
   Measured after = Measure(dialog);
@@ -315,6 +316,59 @@ TEST_F(DialogLocalisation, WidthOf120PercentGrowsACentredDialogAroundItsCentreCl
             before.children[0].bottom - before.children[0].top + 1);
   EXPECT_EQ(after.children[1].bottom - after.children[1].top,
             before.children[1].bottom - before.children[1].top + 1);
+}
+
+// Whatever the scale and wherever the dialog stands, the result lies whole within the work area
+// of the dialog's monitor, including monitors left of and above the primary one (taken from the
+// override, as the virtual screen has one monitor only).
+TEST_F(DialogLocalisation, ScaledDialogStaysWholeOnItsOwnMonitor) {
+  const RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  const RECT leftMonitor = {-1024, 0, 0, 768};
+  const RECT upperMonitor = {0, -768, 1024, 0};
+  struct Case {
+    const char* name;
+    const wchar_t* size;
+    POINT place;
+    const RECT* monitor;  // null: the real one
+    int expectedScaleX;   // 0: lowered to fit the monitor's width
+  };
+  const Case cases[] = {
+      {"near the right edge", L"130*100", {screen.right - 320, 100}, nullptr, 130},
+      {"near the bottom edge", L"100*150", {100, screen.bottom - 200}, nullptr, 100},
+      {"extreme width", L"5000000*100", {100, 100}, nullptr, 0},
+      {"extreme height", L"100*5000000", {100, 100}, nullptr, 100},
+      {"monitor left of the primary", L"140*100", {-1000, 200}, &leftMonitor, 140},
+      {"monitor above the primary", L"100*140", {200, -740}, &upperMonitor, 100},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetLanguageState();
+    SetWorkAreaOverride(c.monitor);
+    initialPlace = &c.place;
+    HWND reference = OpenTemplate(ScalingTemplate(200));
+    WindowDestroyer referenceOwner{reference};
+    ASSERT_NE(reference, nullptr);
+    Measured before = Measure(reference);
+
+    ParseMessages(std::wstring(OBX_MARKER_LINE L":DIALOG TESTDLG\r\nSIZE \"") + c.size + L"\"\r\n");
+    HWND dialog = OpenTemplate(ScalingTemplate(200));
+    WindowDestroyer owner{dialog};
+    ASSERT_NE(dialog, nullptr);
+    Measured after = Measure(dialog);
+    const RECT& area = c.monitor ? *c.monitor : screen;
+    EXPECT_GE(after.window.left, area.left);
+    EXPECT_GE(after.window.top, area.top);
+    EXPECT_LE(after.window.right, area.right);
+    EXPECT_LE(after.window.bottom, area.bottom);
+    if (c.expectedScaleX)
+      EXPECT_EQ(after.client.right, before.client.right * c.expectedScaleX / 100);
+    else
+      EXPECT_GE(after.window.right - after.window.left, (area.right - area.left) * 9 / 10);
+    // The controls grow by the scale the dialog was given, so the layout stays whole.
+    int scaleX = after.client.right * 100 / before.client.right;
+    int button = (before.children[1].right - before.children[1].left + 1) * scaleX / 100;
+    EXPECT_NEAR(after.children[1].right - after.children[1].left, button, 1 + button / 100);
+  }
 }
 
 TEST_F(DialogLocalisation, DropDownComboGetsItsListHeightWhileASimpleComboScalesLikeAnyControl) {
@@ -363,6 +417,57 @@ TEST_F(DialogLocalisation, RightToLeftLanguageMirrorsEveryDialogBeforeItsTextsAr
   HWND plain = OpenResourceDialog(L"SETUPDLG");
   WindowDestroyer plainOwner{plain};
   EXPECT_EQ(GetWindowLongW(plain, GWL_EXSTYLE) & WS_EX_LAYOUTRTL, 0);
+}
+
+namespace {
+
+// Each control's rectangle relative to the top-left corner of the client area as the screen
+// shows it, whatever the dialog's direction.
+std::vector<RECT> ClientPlaces(HWND dialog, int& clientWidth) {
+  WINDOWINFO info = {};
+  info.cbSize = sizeof info;
+  GetWindowInfo(dialog, &info);
+  clientWidth = info.rcClient.right - info.rcClient.left;
+  std::vector<RECT> places;
+  for (RECT r : Measure(dialog).children) {
+    OffsetRect(&r, -info.rcClient.left, -info.rcClient.top);
+    places.push_back(r);
+  }
+  return places;
+}
+
+}  // namespace
+
+// A scaled right-to-left dialog is the mirror image of the scaled left-to-right one: every
+// control as far from the right edge as it is from the left there, none cut off at an edge.
+TEST_F(DialogLocalisation, ScaledRightToLeftDialogMirrorsTheScaledLeftToRightOne) {
+  const wchar_t* const dialogs[] = {L"SETUPDLG", kTestDialog};
+  for (const wchar_t* name : dialogs) {
+    SCOPED_TRACE(testing::Message() << name);
+    std::wstring size = std::wstring(L":DIALOG ") + name + L"\r\nSIZE \"125*110\"\r\n";
+    std::vector<RECT> places[2];
+    int width[2] = {};
+    for (int rtl = 0; rtl < 2; rtl++) {
+      ResetLanguageState();
+      ParseMessages(std::wstring(OBX_MARKER_LINE) + (rtl ? L":DIRECTION RTL\r\n" : L"") + size);
+      HWND dialog = name == kTestDialog ? OpenTemplate(ScalingTemplate(200))
+                                        : OpenResourceDialog(name);
+      WindowDestroyer owner{dialog};
+      ASSERT_NE(dialog, nullptr);
+      places[rtl] = ClientPlaces(dialog, width[rtl]);
+    }
+    ASSERT_EQ(width[0], width[1]);
+    ASSERT_EQ(places[0].size(), places[1].size());
+    for (size_t i = 0; i < places[0].size(); i++) {
+      const RECT &ltr = places[0][i], &rtl = places[1][i];
+      EXPECT_EQ(rtl.left, width[0] - ltr.right) << i;
+      EXPECT_EQ(rtl.right, width[0] - ltr.left) << i;
+      EXPECT_EQ(rtl.top, ltr.top) << i;
+      EXPECT_EQ(rtl.bottom, ltr.bottom) << i;
+      EXPECT_GE(rtl.left, 0) << i;
+      EXPECT_LE(rtl.right, width[1]) << i;
+    }
+  }
 }
 
 TEST_F(DialogLocalisation, HelpKeyIsHandledWithOrWithoutATopicAndTheHelpButtonIsLeftToTheDialog) {

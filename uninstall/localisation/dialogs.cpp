@@ -1,6 +1,8 @@
 #include "localisation/dialogs.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "driver/help.h"
 #include "localisation/convert.h"
@@ -44,26 +46,91 @@ bool IsDropDownCombo(HWND control) {
   return (GetWindowLongW(control, GWL_STYLE) & 3) != CBS_SIMPLE;
 }
 
-// Positions are taken relative to the client area's top-left corner, which lies frameW / 2 in
-// from the window's left edge and top below its top edge.
-void ScaleControls(HWND dialog, const RECT& window, int frameW, int top, int x, int y) {
+// The test's answer in place of the monitor's work area.
+struct WorkAreaOverride {
+  bool set = false;
+  RECT area = {};
+};
+WorkAreaOverride workAreaOverride;
+
+// The work area of the monitor that holds most of the window, or the nearest one.
+RECT WindowWorkArea(HWND window) {
+  if (workAreaOverride.set) return workAreaOverride.area;
+  MONITORINFO info = {};
+  info.cbSize = sizeof info;
+  HMONITOR monitor = MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST);
+  if (monitor && GetMonitorInfoW(monitor, &info)) return info.rcWork;
+  RECT area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  return area;
+}
+
+// The percentage, lowered where the scaled client (size pixels) plus frame would not fit into
+// room pixels, though never below 100 on that account: a dialog too large for its monitor
+// already is not made larger, and not smaller than its template either.
+int FitPercent(int percent, int size, int frame, int room) {
+  if (size <= 0) return percent;
+  long long fitting = (static_cast<long long>(room) - frame) * 100 / size;
+  if (fitting < 100) fitting = 100;
+  return percent > fitting ? static_cast<int>(fitting) : percent;
+}
+
+// A start at or after low whose extent still ends at or before high, as near to start as that
+// allows; low when the extent is wider than the room.
+int KeepWithin(long long start, int extent, int low, int high) {
+  if (start + extent > high) start = static_cast<long long>(high) - extent;
+  if (start < low) start = low;
+  return static_cast<int>(start);
+}
+
+// A control's place and size in the dialog's client area before scaling. In a mirrored
+// (right-to-left) dialog x counts from the client area's right edge to the control's right
+// edge, as the dialog's own coordinates do, so the scaled layout mirrors the left-to-right one.
+struct ControlPlace {
+  HWND control;
+  int x, y, width, height, listHeight;
+};
+
+// Positions are taken relative to the client area, whose left edge lies frameW / 2 in from the
+// window's left edge (its right edge as far in from the right one) and whose top lies top below
+// the window's top edge. Read before the dialog changes size, which must not move them.
+unsigned MeasureControls(HWND dialog, const RECT& window, int frameW, int top,
+                         ControlPlace* places, unsigned capacity) {
+  bool mirrored = (GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
   HWND first = GetWindow(dialog, GW_CHILD);
   HWND child = first;
-  for (unsigned count = 0; child && count < kMaxScaledChildren; count++) {
+  unsigned count = 0;
+  for (; child && count < capacity; count++) {
     RECT r;
     GetWindowRect(child, &r);
-    int left = (r.left - frameW / 2 - window.left) * x / 100;
-    int upper = (r.top - top - window.top) * y / 100;
-    int width = (r.right - r.left + 1) * x / 100;
-    int height = (r.bottom - r.top + 1) * y / 100;
+    ControlPlace& place = places[count];
+    place.control = child;
+    place.x = mirrored ? window.right - frameW / 2 - r.right : r.left - frameW / 2 - window.left;
+    place.y = r.top - top - window.top;
+    place.width = r.right - r.left + 1;
+    place.height = r.bottom - r.top + 1;
+    place.listHeight = 0;
     if (IsDropDownCombo(child)) {
       RECT list = {};
       SendMessageW(child, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&list));
-      height += (list.bottom - list.top + 1) * y / 100;
+      place.listHeight = list.bottom - list.top + 1;
     }
-    SetWindowPos(child, nullptr, left, upper, width, height, SWP_NOZORDER | SWP_NOOWNERZORDER);
     child = GetWindow(child, GW_HWNDNEXT);
     if (child == first) break;
+  }
+  return count;
+}
+
+int Scale(int value, int percent) {
+  return static_cast<int>(static_cast<long long>(value) * percent / 100);
+}
+
+void ScaleControls(const ControlPlace* places, unsigned count, int x, int y) {
+  for (unsigned i = 0; i < count; i++) {
+    const ControlPlace& place = places[i];
+    int height = Scale(place.height, y);
+    if (place.listHeight) height += Scale(place.listHeight, y);
+    SetWindowPos(place.control, nullptr, Scale(place.x, x), Scale(place.y, y),
+                 Scale(place.width, x), height, SWP_NOZORDER | SWP_NOOWNERZORDER);
   }
 }
 
@@ -100,24 +167,46 @@ void LocalizeDialog(HWND dialog, const wchar_t* dialogName) {
   int frameW = fullW - client.right;
   int frameH = fullH - client.bottom;
 
+  std::unique_ptr<ControlPlace[]> places;
+  unsigned count = 0;
   if (scaled) {
-    int newW = client.right * x / 100 + frameW;
-    int newH = client.bottom * y / 100 + frameH;
-    int left = window.left + (fullW - newW) / 2;
-    int top = window.top + (fullH - newH) / 2;
-    if (left < 0) left = 0;
-    if (top < 0) top = 0;
+    places.reset(new (std::nothrow) ControlPlace[kMaxScaledChildren]);
+    if (!places) scaled = false;
+  }
+  if (scaled) {
+    count = MeasureControls(dialog, window, frameW, frameH - GetSystemMetrics(SM_CYDLGFRAME),
+                            places.get(), kMaxScaledChildren);
+    // The dialog stays on its own monitor, whole: a scale that would take it past the work
+    // area is lowered, and it is moved no further than into that area.
+    RECT area = WindowWorkArea(dialog);
+    x = FitPercent(x, client.right, frameW, area.right - area.left);
+    y = FitPercent(y, client.bottom, frameH, area.bottom - area.top);
+    int newW = Scale(client.right, x) + frameW;
+    int newH = Scale(client.bottom, y) + frameH;
+    bool centred = (GetWindowLongW(dialog, GWL_STYLE) & DS_CENTER) != 0;
+    // A centred dialog stays centred on its old centre; any other keeps its top-left corner.
+    long long left = window.left, top = window.top;
+    if (centred) {
+      left += (static_cast<long long>(fullW) - newW) / 2;
+      top += (static_cast<long long>(fullH) - newH) / 2;
+    }
+    int placedLeft = KeepWithin(left, newW, area.left, area.right);
+    int placedTop = KeepWithin(top, newH, area.top, area.bottom);
     UINT flags = SWP_NOZORDER | SWP_NOOWNERZORDER;
-    if (!(GetWindowLongW(dialog, GWL_STYLE) & DS_CENTER)) flags |= SWP_NOMOVE;
-    SetWindowPos(dialog, nullptr, left, top, newW, newH, flags);
-    GetWindowRect(dialog, &window);
+    if (placedLeft == window.left && placedTop == window.top) flags |= SWP_NOMOVE;
+    SetWindowPos(dialog, nullptr, placedLeft, placedTop, newW, newH, flags);
   }
 
   wchar_t caption[kDialogTextSize];
   if (GetDialogText(dialogName, kCaptionItem, caption, kDialogTextSize))
     SetWindowTextW(dialog, caption);
 
-  if (scaled) ScaleControls(dialog, window, frameW, frameH - GetSystemMetrics(SM_CYDLGFRAME), x, y);
+  if (scaled) ScaleControls(places.get(), count, x, y);
+}
+
+void SetWorkAreaOverride(const RECT* area) {
+  workAreaOverride.set = area != nullptr;
+  if (area) workAreaOverride.area = *area;
 }
 
 void ApplyRtlLayout(HWND window) {
