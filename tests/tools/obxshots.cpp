@@ -1,7 +1,8 @@
 // Takes pictures of the real setup windows for the README: starts uninstall.exe /setup in an
 // installation folder, walks through the setup dialog, the context menu items dialog and the
 // completion dialog, and saves each window as a 24-bit BMP in the output folder.
-// Usage: obxshots.exe <installation folder> <output folder> <name prefix>
+// Usage: obxshots.exe <installation folder> <output folder> <name prefix> [setup]
+// With "setup" only the setup dialog is taken, and then cancelled.
 #include <windows.h>
 
 #include <string>
@@ -92,12 +93,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!args || count < 4) return 2;
   std::wstring folder = args[1], out = args[2], prefix = args[3];
+  bool setupOnly = count > 4 && std::wstring(args[4]) == L"setup";
   LocalFree(args);
 
   TestProcess setup;
   if (!setup.Start(folder + L"\\uninstall.exe", L"/setup /noexplorer", {}, folder)) return 3;
   HWND dialog = WaitForDialogWith(setup, kProgramsBox, nullptr);
   if (!dialog || !Shoot(dialog, out, prefix, L"setup")) return 4;
+  if (setupOnly) {
+    PressButton(dialog, IDCANCEL);
+    return setup.WaitForExit(kDialogTimeoutMs) ? 0 : 7;
+  }
   // The top-level layout of the context menu items belongs to Windows 11, which Wine is not.
   if (!ShootContextItems(setup, dialog, out, prefix, L"contextitems")) return 5;
   PressButton(dialog, IDOK);

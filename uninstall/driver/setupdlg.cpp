@@ -54,7 +54,10 @@ void Confirm(HWND dialog) {
   IntegrationOptions& options = setupDialogState.options;
   ReadOptionsFromDialog(dialog, options);
   SaveIntegrationOptions(options);
-  ApplyIntegration(options, runState.programGroupFolder, kPathSize);
+  if (!ApplyIntegration(options, runState.programGroupFolder, kPathSize)) {
+    EndDialog(dialog, kSetupNotApplied);
+    return;
+  }
   if (!runState.msiMode) WriteUninstallRecord();
   AssociateExtension(kLeftoverExtension, false, false, false, false);
   EndDialog(dialog, 1);
@@ -74,7 +77,7 @@ void OnCommand(HWND dialog, int id) {
       Confirm(dialog);
       break;
     case IDCANCEL:
-      runState.exitCode = 1;
+      runState.exitCode = kExitCancelled;
       EndDialog(dialog, 0);
       break;
     case IDC_SHELLEXT:

@@ -6,8 +6,12 @@
 
 constexpr unsigned kSetupExplanationSize = 4096;
 
-// Shows "SETUPDLG" modally without owner: 1 when confirmed, 0 when cancelled, -1 when the
-// dialog could not be created.
+// The result of a confirmed dialog whose integration could not be applied for lack of rights:
+// nothing was applied and no record written.
+constexpr INT_PTR kSetupNotApplied = 2;
+
+// Shows "SETUPDLG" modally without owner: 1 when confirmed and applied, kSetupNotApplied, 0 when
+// cancelled, -1 when the dialog could not be created.
 INT_PTR ShowSetupDialog();
 INT_PTR CALLBACK SetupDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -32,6 +32,8 @@ constexpr wchar_t kPathsKey[] = L"Software\\Ombrix\\Paths";
 constexpr wchar_t kAppDataValue[] = L"AppData";
 
 constexpr unsigned kWarningSize = 512;
+constexpr unsigned kRightsErrorSize = 1024;
+constexpr unsigned kSystemTextSize = 256;
 constexpr DWORD kWaitMs = 2000;
 constexpr unsigned kRtlMessageFlags = MB_RTLREADING | MB_RIGHT;
 
@@ -127,9 +129,15 @@ bool ReadAppDataOverride(wchar_t* out, unsigned size) {
 }
 
 void RunSetupFlow() {
+  INT_PTR result = ShowSetupDialog();
+  if (result == kSetupNotApplied) {
+    ShowRightsError(IDS_SETUPNORIGHTS, IDS_UNINSTTITLE, ERROR_ACCESS_DENIED);
+    runState.exitCode = kExitNoRights;
+    return;
+  }
   // -1 means the dialog could not be shown: nothing was applied, so it must not end as success.
-  if (ShowSetupDialog() <= 0) {
-    runState.exitCode = 1;
+  if (result <= 0) {
+    runState.exitCode = kExitCancelled;
     return;
   }
   CopyPresetFile(kPresetFileName);
@@ -242,6 +250,24 @@ void ShowRemovalWarning() {
   SubstituteText(note, kWarningSize, GetMsg(IDS_UNINSTALLSHOULDDELETE), program);
   AppendText(text, note, kWarningSize);
   ShowMessage(nullptr, text, GetMsg(IDS_UNINSTALLOBX), MB_ICONINFORMATION | MB_SETFOREGROUND);
+}
+
+void ShowRightsError(unsigned textId, unsigned captionId, DWORD error) {
+  if (runState.silent) return;
+  wchar_t text[kRightsErrorSize];
+  CopyText(text, GetMsg(textId), kRightsErrorSize);
+  wchar_t system[kSystemTextSize];
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                error, 0, system, kSystemTextSize, nullptr);
+  // The system's text ends in a line break.
+  while (length > 0 && (system[length - 1] == L'\n' || system[length - 1] == L'\r'))
+    length--;
+  if (length > 0 && length < kSystemTextSize) {
+    system[length] = 0;
+    AppendText(text, L"\n\n", kRightsErrorSize);
+    AppendText(text, system, kRightsErrorSize);
+  }
+  ShowMessage(nullptr, text, GetMsg(captionId), MB_ICONERROR | MB_SETFOREGROUND);
 }
 
 void CopyPresetFile(const wchar_t* name) {

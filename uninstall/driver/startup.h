@@ -7,6 +7,14 @@
 #include "filesystem/path.h"
 
 constexpr unsigned kArgumentSize = 1024;
+
+// The process exit codes.
+constexpr int kExitSuccess = 0;
+// The setup dialog was cancelled or could not be shown; nothing was applied.
+constexpr int kExitCancelled = 1;
+// The run lacked the rights it needs (the system's ERROR_ACCESS_DENIED) and changed nothing on
+// the machine.
+constexpr int kExitNoRights = 5;
 constexpr unsigned kInitStringSize = 40;
 
 struct RunState {
@@ -14,7 +22,7 @@ struct RunState {
   bool msiMode = false;
   bool noExplorer = false;
   wchar_t initString[kInitStringSize] = {};
-  int exitCode = 0;
+  int exitCode = kExitSuccess;
   wchar_t programGroupFolder[kPathSize] = {};
   bool singleTopItemShown = false;
   HICON appIcon = nullptr;
@@ -36,6 +44,9 @@ int ScaleByDpi(int value);
 int ShowMessage(HWND owner, const wchar_t* text, const wchar_t* caption, unsigned flags);
 void ClearRtlReading(HWND window);
 void ShowRemovalWarning();
+// Tells the user, unless silent, that the run lacks the rights it needs: message textId, a blank
+// line and the system's own text for error.
+void ShowRightsError(unsigned textId, unsigned captionId, DWORD error);
 void CopyPresetFile(const wchar_t* name);
 void GetUserDataFolder(wchar_t* out, unsigned size);
 // The whole start-up, run and tear-down; returns the process exit code.

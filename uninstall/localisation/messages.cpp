@@ -38,6 +38,8 @@ const KeyTableRow KeyTable[] = {
     {"s:IDS_32BIT", 5141},
     {"s:IDS_64BIT", 5142},
     {"s:IDS_SINGLETOPITEM", 5150},
+    {"s:IDS_SETUPNORIGHTS", 5151},
+    {"s:IDS_UNINSTALLNORIGHTS", 5152},
 
     {"$SETUPDLG:SIZE", 0},
     {"$SETUPDLG:CAPTION", 0},

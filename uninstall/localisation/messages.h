@@ -32,6 +32,8 @@ enum MessageId : unsigned {
   IDS_32BIT = 5141,
   IDS_64BIT = 5142,
   IDS_SINGLETOPITEM = 5150,
+  IDS_SETUPNORIGHTS = 5151,
+  IDS_UNINSTALLNORIGHTS = 5152,
 };
 
 constexpr unsigned kMessageSize = 1024;
