@@ -176,3 +176,31 @@ TEST(CreateNewFile, NeitherCallWritesThroughWhatStandsAtTheName) {
     }
   }
 }
+
+// Under Wine every access is granted, so the denial comes from the override; a real failure
+// (a missing folder) is reported as what it is, not as missing rights.
+TEST(FileOps, FolderChangeAccessIsAskedWithoutChangingTheFolder) {
+  TempFolder temp;
+  std::wstring folder = temp / L"Ombrix";
+  std::wstring other = temp / L"Other";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(other.c_str(), nullptr));
+  WriteFileBytes(folder + L"\\file.txt", "x");
+  // The program's own current folder is the installation folder during uninstallation.
+  wchar_t previous[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str()));
+  EXPECT_EQ(CheckFolderChangeAccess(folder.c_str()), 0u);
+  unsigned long missing = CheckFolderChangeAccess((temp / L"missing").c_str());
+  EXPECT_TRUE(missing == ERROR_FILE_NOT_FOUND || missing == ERROR_PATH_NOT_FOUND) << missing;
+
+  SetFolderAccessDeniedOverride(folder.c_str());
+  std::wstring upper = folder;
+  CharUpperW(&upper[0]);
+  EXPECT_EQ(CheckFolderChangeAccess(upper.c_str()), static_cast<unsigned long>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(CheckFolderChangeAccess(other.c_str()), 0u);
+  SetFolderAccessDeniedOverride(nullptr);
+  EXPECT_EQ(CheckFolderChangeAccess(folder.c_str()), 0u);
+  SetCurrentDirectoryW(previous);
+  EXPECT_EQ(ReadFileBytes(folder + L"\\file.txt"), "x");
+}

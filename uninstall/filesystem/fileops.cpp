@@ -10,6 +10,21 @@ namespace {
 
 constexpr wchar_t kNewFileSuffix[] = L".tmp";
 
+constexpr DWORD kFolderChangeAccess = DELETE | FILE_ADD_FILE;
+
+// The folder CheckFolderChangeAccess reports as denied in tests; empty for none.
+struct FolderAccessOverride {
+  wchar_t deniedFolder[kPathSize] = {};
+};
+FolderAccessOverride folderAccessOverride;
+
+HANDLE OpenFolderForChange(const wchar_t* name) {
+  return CreateFileW(name, kFolderChangeAccess,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                     nullptr);
+}
+
 // Builds the "\\?\" form of name for the second attempt. When it cannot be built, the error of
 // the first attempt is left in place for the caller.
 bool LongFormForRetry(const wchar_t* name, wchar_t* out) {
@@ -109,4 +124,18 @@ bool WriteNewFile(const wchar_t* name, const void* data, unsigned size) {
   if (written && ReplaceEntry(temp, name)) return true;
   DelFile(temp);
   return false;
+}
+
+unsigned long CheckFolderChangeAccess(const wchar_t* name) {
+  const wchar_t* denied = folderAccessOverride.deniedFolder;
+  if (denied[0] && CompareStringOrdinal(name, -1, denied, -1, TRUE) == CSTR_EQUAL)
+    return ERROR_ACCESS_DENIED;
+  ScopedHandle folder(OpenFolderForChange(name));
+  wchar_t longName[kPathSize];
+  if (!folder && LongFormForRetry(name, longName)) folder.reset(OpenFolderForChange(longName));
+  return folder ? ERROR_SUCCESS : GetLastError();
+}
+
+void SetFolderAccessDeniedOverride(const wchar_t* name) {
+  CopyText(folderAccessOverride.deniedFolder, name ? name : L"", kPathSize);
 }

@@ -28,3 +28,13 @@ HANDLE CreateNewFile(const wchar_t* name, DWORD access, DWORD share,
 // reach the target under Wine); a folder, or a link to one, refuses the write. False, with
 // nothing left behind, on any failure.
 bool WriteNewFile(const wchar_t* name, const void* data, unsigned size);
+
+// Whether this process may delete the folder and add files to it: the folder (a link itself,
+// never its target) is opened with that access and closed again, so nothing changes. 0 when
+// granted, else the system's error; ERROR_ACCESS_DENIED means the rights are missing.
+unsigned long CheckFolderChangeAccess(const wchar_t* name);
+
+// For tests: CheckFolderChangeAccess answers ERROR_ACCESS_DENIED for this folder (the same text,
+// case aside), as Windows does for a standard user under Program Files; Wine grants every access.
+// Null asks the system again. Never set by the program.
+void SetFolderAccessDeniedOverride(const wchar_t* name);
