@@ -242,6 +242,18 @@ bool HoldsOnly(const wchar_t* folder, const wchar_t* name) {
   return true;
 }
 
+// Whether this run may take away what it removes: the product's class key, the installed-programs
+// record (both when they exist) and the installation folder, each opened with delete access
+// and closed again, so asking changes nothing. Under msiMode the record and the files stay the
+// package's. Only a denial counts; other failures are met later as before.
+bool HasUninstallRights(const wchar_t* installFolder) {
+  if (CheckRegWriteAccess(HKEY_CLASSES_ROOT, kProductClassKeys[0]) == ERROR_ACCESS_DENIED)
+    return false;
+  if (runState.msiMode) return true;
+  return CheckRegWriteAccess(HKEY_LOCAL_MACHINE, kUninstallRecordKey) != ERROR_ACCESS_DENIED &&
+         CheckFolderChangeAccess(installFolder) != ERROR_ACCESS_DENIED;
+}
+
 void StartBatch(const wchar_t* batchPath, bool leaveFolder) {
   wchar_t comspec[kPathSize];
   DWORD length = GetEnvironmentVariableW(kComspecVariable, comspec, kPathSize);
@@ -418,6 +430,13 @@ void RunUninstall() {
   program[programLength] = 0;
   wchar_t folder[kPathSize];
   if (!GetProgramFolder(program, folder, kPathSize)) return;
+  // Before anything is asked or changed: without the rights the run would remove only part of
+  // the installation and look successful.
+  if (!HasUninstallRights(folder)) {
+    ShowRightsError(IDS_UNINSTALLNORIGHTS, IDS_UNINSTALLOBX, ERROR_ACCESS_DENIED);
+    runState.exitCode = kExitNoRights;
+    return;
+  }
   bool entered = SetCurrentDirectoryW(folder) != 0;
   // What the batch file removes: the folder itself, not the current directory, which stays
   // elsewhere when the folder cannot be entered.

@@ -6,6 +6,9 @@
 
 #include "driver/filelist.h"
 
+// Ends with runState.exitCode kExitNoRights, having changed nothing, when the run lacks the
+// rights to delete the installed-programs record, the product's class key or the installation
+// folder.
 void RunUninstall();
 
 // Every piece of shell integration, the product's file types and settings and, unless msiMode,
