@@ -9,6 +9,7 @@
 
 #include "driver/record.h"
 #include "driver/startup.h"
+#include "filesystem/fileops.h"
 #include "filesystem/owners.h"
 #include "integration/apply.h"
 #include "integration/options.h"
@@ -486,7 +487,6 @@ TEST_F(RemoveIntegrationTest, MsiModeKeepsTheRecordAndAppPaths) {
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey));
 }
 
-// "/msi" counts as a switch, so only a caller inside the process reaches this mode.
 TEST_F(RemoveIntegrationTest, MsiModeRunTakesIntegrationButNoFileAndWritesNoBatch) {
   MachineStateLock lock;
   IntegrationOptions options = {};
@@ -518,4 +518,36 @@ TEST_F(RemoveIntegrationTest, MsiModeRunTakesIntegrationButNoFileAndWritesNoBatc
   EXPECT_FALSE(Exists(batch));
   DeleteFileW(probe.c_str());
   DeleteFileW(list.c_str());
+}
+
+// Each denial on its own stops the uninstallation, except those of what an MSI package keeps;
+// asking leaves everything as it was.
+TEST_F(RemoveIntegrationTest, RightsAreAskedForTheRecordTheClassKeyAndTheFolder) {
+  MachineStateLock lock;
+  IntegrationOptions options = {};
+  options.associate[kObxRow] = true;
+  wchar_t group[kPathSize] = {};
+  ASSERT_TRUE(ApplyIntegration(options, group, kPathSize));
+  WriteUninstallRecord((temp_ / L"uninstall.exe").c_str());
+  std::wstring folder = temp_ / L"Ombrix";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  struct Case {
+    const char* denied;
+    bool folder, msi, granted;
+  };
+  const Case cases[] = {
+      {"nothing", false, false, true},
+      {"the folder", true, false, false},
+      {"the folder, MSI package", true, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.denied);
+    runState.msiMode = c.msi;
+    SetFolderAccessDeniedOverride(c.folder ? folder.c_str() : nullptr);
+    EXPECT_EQ(HasUninstallRights(folder.c_str()), c.granted);
+  }
+  SetFolderAccessDeniedOverride(nullptr);
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+  EXPECT_TRUE(Exists(folder));
 }

@@ -206,15 +206,43 @@ TEST_F(SetupE2E, SilentMsiSetupWritesNoInstalledProgramsRecord) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
 }
 
-TEST_F(SetupE2E, TestBuildWithoutMachineRightsWritesNoMachineOrClassesKey) {
-  // The program with HKLM and HKCR writes refused, as for a user without administrator rights.
+// The program with HKLM and HKCR writes refused, as for a user without administrator rights:
+// nothing integrated and no record; under /S no window at all, otherwise the message with the
+// system's text instead of the completion dialog; exit code 5 either way.
+TEST_F(SetupE2E, TestBuildWithoutMachineRightsWritesNoMachineOrClassesKeyAndEndsWithFive) {
   ASSERT_TRUE(CopyFileW(BuildFolderFile(L"obxdenied.exe").c_str(), program_.c_str(), FALSE));
   environment_.set.push_back({L"OBXDENY", L"HKLM;HKCR"});
+  auto expectNothingIntegrated = [this] {
+    EXPECT_NE(ReadString(HKEY_CLASSES_ROOT, L".7z"), L"Ombrix");
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L".obx"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey));
+    EXPECT_FALSE(DesktopShortcutExists());
+  };
   Start(L"/setup /S");
-  EXPECT_TRUE(setup_.WaitForExit(kExitTimeoutMs));
-  EXPECT_NE(ReadString(HKEY_CLASSES_ROOT, L".7z"), L"Ombrix");
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey));
-  environment_.set.clear();  // the uninstallation in TearDown runs with every right
+  EXPECT_EQ(setup_.WaitForDialog(3000), nullptr);
+  EXPECT_EQ(ExitCode(), 5u);
+  expectNothingIntegrated();
+
+  Start(L"/setup");
+  HWND dialog = WaitForDialogWith(kProgramsBox);
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_TRUE(PressButton(dialog, IDOK));
+  HWND box = WaitForDialogWith(kMessageBoxTextId, dialog);
+  ASSERT_NE(box, nullptr);
+  wchar_t caption[256] = {}, own[1024] = {};
+  LoadStringW(GetModuleHandleW(nullptr), 5101, caption, 256);
+  LoadStringW(GetModuleHandleW(nullptr), 5151, own, 1024);
+  EXPECT_EQ(ReadWindowText(box), caption);
+  std::wstring text = ReadControlText(box, kMessageBoxTextId);
+  EXPECT_EQ(text.find(std::wstring(own) + L"\n\n"), 0u) << text;
+  EXPECT_GT(text.size(), wcslen(own) + 2) << "the system's text follows";
+  ASSERT_TRUE(PressButton(box, IDOK));
+  EXPECT_EQ(WaitForDialogWith(kDoneHelpButton, box), nullptr);
+  EXPECT_EQ(ExitCode(), 5u);
+  expectNothingIntegrated();
+  // The real program, with every right, takes back the saved choices in TearDown.
+  environment_.set.pop_back();
+  ASSERT_TRUE(CopyFileW(BuildFolderFile(L"uninstall.exe").c_str(), program_.c_str(), FALSE));
 }

@@ -506,3 +506,55 @@ TEST_F(UninstallE2E, MsiSwitchTakesBackTheIntegrationAndLeavesRecordAndFiles) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
   EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
 }
+
+// With the rights of a standard user, each denied on its own through the platform overrides (the
+// record's root, the classes, the installation folder): the message comes before any question,
+// nothing changes, and the run ends with 5; under /S without the message.
+TEST_F(UninstallE2E, WithoutRightsItSaysSoFirstChangesNothingAndEndsWithFive) {
+  Install();
+  RunSetup();
+  ASSERT_TRUE(CopyFileW(BuildFolderFile(L"obxdenied.exe").c_str(), program_.c_str(), FALSE));
+  for (const wchar_t* deny : {L"HKLM", L"HKCR", L"FOLDER"}) {
+    SCOPED_TRACE(testing::Message() << deny);
+    environment_.set = {{L"OBXDENY", deny}};
+    StartUninstall();
+    HWND box = uninstaller_.WaitForDialog(kExitTimeoutMs);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(ReadWindowText(box), ResourceText(5106));
+    std::wstring text = ReadControlText(box, kMessageBoxTextId);
+    EXPECT_EQ(text.find(ResourceText(5152) + L"\n\n"), 0u) << text;
+    ASSERT_TRUE(PressButton(box, IDOK));
+    ASSERT_TRUE(uninstaller_.WaitForExit(kExitTimeoutMs));
+    EXPECT_EQ(uninstaller_.exitCode(), 5u);
+
+    StartUninstall(L"/S");
+    EXPECT_EQ(uninstaller_.WaitForDialog(3000), nullptr);
+    ASSERT_TRUE(uninstaller_.WaitForExit(kExitTimeoutMs));
+    EXPECT_EQ(uninstaller_.exitCode(), 5u);
+
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".zip", nullptr), L"Ombrix.ZIP");
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Ombrix"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey));
+    EXPECT_TRUE(DesktopShortcutExists());
+    for (const wchar_t* file : kSampleFiles) EXPECT_TRUE(Exists(At(file))) << file;
+    EXPECT_TRUE(Exists(At(L"Docs\\Guide\\start.txt")));
+    EXPECT_TRUE(Exists(At(L"Uninstall.lst")));
+    EXPECT_FALSE(Exists(RemovalBatchFile()));
+  }
+  // An MSI package's uninstallation needs the class key too.
+  environment_.set = {{L"OBXDENY", L"HKCR"}};
+  StartUninstall(L"/S /msi");
+  ASSERT_TRUE(uninstaller_.WaitForExit(kExitTimeoutMs));
+  EXPECT_EQ(uninstaller_.exitCode(), 5u);
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
+
+  // With the rights, the real program takes everything, so later tests start clean.
+  environment_.set.clear();
+  ASSERT_TRUE(CopyFileW(BuildFolderFile(L"uninstall.exe").c_str(), program_.c_str(), FALSE));
+  StartUninstall(L"/S");
+  ExpectEndsWithSuccess();
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+  EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
+}

@@ -2,10 +2,13 @@
 // (Wine enforces no registry security). End-to-end tests copy it into an installation folder in
 // place of uninstall.exe. The variable OBXDENY names the refused keys: entries separated by ';',
 // each a root ("HKLM", "HKCU" or "HKCR") optionally followed by a backslash and a full path below
-// it, for example "HKLM;HKCR" or "HKCU\Software\Ombrix".
+// it, for example "HKLM;HKCR" or "HKCU\Software\Ombrix"; the entry "FOLDER" refuses changes to
+// the program's own folder (deleting it, adding files), which Wine never refuses either.
 #include <windows.h>
 
 #include "driver/startup.h"
+#include "filesystem/fileops.h"
+#include "filesystem/path.h"
 #include "localisation/convert.h"
 #include "settings/registry.h"
 
@@ -22,7 +25,18 @@ const RootName kRoots[] = {{L"HKLM", HKEY_LOCAL_MACHINE},
                                {L"HKCU", HKEY_CURRENT_USER},
                                {L"HKCR", HKEY_CLASSES_ROOT}};
 
+constexpr wchar_t kFolderEntry[] = L"FOLDER";
+
+void DenyOwnFolder() {
+  wchar_t folder[kPathSize];
+  DWORD length = GetModuleFileNameW(nullptr, folder, kPathSize);
+  if (length == 0 || length >= kPathSize) return;
+  RemoveNameFromPath(folder);  // the form the uninstallation asks about
+  SetFolderAccessDeniedOverride(folder);
+}
+
 void DenyEntry(wchar_t* entry) {
+  if (CompareNoCase(entry, kFolderEntry) == 0) return DenyOwnFolder();
   wchar_t* path = entry;
   while (*path && *path != L'\\') path++;
   if (*path) *path++ = 0;

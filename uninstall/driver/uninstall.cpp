@@ -242,18 +242,6 @@ bool HoldsOnly(const wchar_t* folder, const wchar_t* name) {
   return true;
 }
 
-// Whether this run may take away what it removes: the product's class key, the installed-programs
-// record (both when they exist) and the installation folder, each opened with delete access
-// and closed again, so asking changes nothing. Under msiMode the record and the files stay the
-// package's. Only a denial counts; other failures are met later as before.
-bool HasUninstallRights(const wchar_t* installFolder) {
-  if (CheckRegWriteAccess(HKEY_CLASSES_ROOT, kProductClassKeys[0]) == ERROR_ACCESS_DENIED)
-    return false;
-  if (runState.msiMode) return true;
-  return CheckRegWriteAccess(HKEY_LOCAL_MACHINE, kUninstallRecordKey) != ERROR_ACCESS_DENIED &&
-         CheckFolderChangeAccess(installFolder) != ERROR_ACCESS_DENIED;
-}
-
 void StartBatch(const wchar_t* batchPath, bool leaveFolder) {
   wchar_t comspec[kPathSize];
   DWORD length = GetEnvironmentVariableW(kComspecVariable, comspec, kPathSize);
@@ -421,6 +409,14 @@ void RemoveIntegration() {
   SelectRegView(true);
   DeleteRegKey(HKEY_LOCAL_MACHINE, kAppPathsKey);
   SetRegView(0);
+}
+
+bool HasUninstallRights(const wchar_t* installFolder) {
+  if (CheckRegWriteAccess(HKEY_CLASSES_ROOT, kProductClassKeys[0]) == ERROR_ACCESS_DENIED)
+    return false;
+  if (runState.msiMode) return true;
+  return CheckRegWriteAccess(HKEY_LOCAL_MACHINE, kUninstallRecordKey) != ERROR_ACCESS_DENIED &&
+         CheckFolderChangeAccess(installFolder) != ERROR_ACCESS_DENIED;
 }
 
 void RunUninstall() {

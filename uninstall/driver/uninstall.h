@@ -11,6 +11,13 @@
 // folder.
 void RunUninstall();
 
+// Whether this run may take away what it removes: the product's class key and the
+// installed-programs record (each when it exists) and the installation folder, each opened with
+// delete access and closed again, so asking changes nothing. Under msiMode the record and the
+// files stay the package's and are not asked about. Only a denial (ERROR_ACCESS_DENIED) counts;
+// other failures are met later as before.
+bool HasUninstallRights(const wchar_t* installFolder);
+
 // Every piece of shell integration, the product's file types and settings and, unless msiMode,
 // the installed-programs record and App Paths entry of the process's registry view.
 void RemoveIntegration();
