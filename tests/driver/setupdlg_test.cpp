@@ -17,6 +17,7 @@
 #include "integrationenv.h"
 #include "langtest.h"
 #include "localisation/messages.h"
+#include "settings/registry.h"
 #include "uiauto.h"
 
 namespace {
@@ -319,4 +320,26 @@ TEST_F(SetupDialogTest, SilentRunConfirmsTheStoredChoicesWithThePresetUnseen) {
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE,
                         L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver"));
   EXPECT_EQ(runState.programGroupFolder[0], 0);
+}
+
+// Without the rights for machine-wide keys (refused through the registry layer's override, as
+// for a standard user) the confirmed dialog reports that nothing was applied: no association,
+// no record, the leftover ".ace" association left alone.
+TEST_F(SetupDialogTest, WithoutMachineRightsTheConfirmedDialogAppliesNothing) {
+  UseWindows(kWindows10);
+  TemplateFilesLock templates;
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CLASSES_ROOT, L".ace", nullptr, REG_SZ, L"Ombrix",
+                            sizeof L"Ombrix"),
+            ERROR_SUCCESS);
+  DenyRegistryWrites(HKEY_LOCAL_MACHINE, L"");
+  DenyRegistryWrites(HKEY_CLASSES_ROOT, L"");
+  runState.silent = true;
+  INT_PTR result = ShowSetupDialog();
+  AllowRegistryWrites();
+  EXPECT_EQ(result, kSetupNotApplied);
+  EXPECT_NE(ReadString(HKEY_CLASSES_ROOT, L".7z"), L"Ombrix");
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".ace"), L"Ombrix");
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE,
+                         L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver"));
 }

@@ -533,18 +533,25 @@ TEST_F(RemoveIntegrationTest, RightsAreAskedForTheRecordTheClassKeyAndTheFolder)
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
   struct Case {
     const char* denied;
+    HKEY root;  // whose writes are refused; null for none
     bool folder, msi, granted;
   };
   const Case cases[] = {
-      {"nothing", false, false, true},
-      {"the folder", true, false, false},
-      {"the folder, MSI package", true, true, true},
+      {"nothing", nullptr, false, false, true},
+      {"the record's root", HKEY_LOCAL_MACHINE, false, false, false},
+      {"the classes", HKEY_CLASSES_ROOT, false, false, false},
+      {"the folder", nullptr, true, false, false},
+      {"the record's root, MSI package", HKEY_LOCAL_MACHINE, false, true, true},
+      {"the classes, MSI package", HKEY_CLASSES_ROOT, false, true, false},
+      {"the folder, MSI package", nullptr, true, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.denied);
     runState.msiMode = c.msi;
+    if (c.root) DenyRegistryWrites(c.root, L"");
     SetFolderAccessDeniedOverride(c.folder ? folder.c_str() : nullptr);
     EXPECT_EQ(HasUninstallRights(folder.c_str()), c.granted);
+    AllowRegistryWrites();
   }
   SetFolderAccessDeniedOverride(nullptr);
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
