@@ -61,10 +61,12 @@ TEST_F(HostileCommandLineE2E, GiantArgumentsEndNormallyWithoutADialog) {
 }
 
 TEST_F(HostileCommandLineE2E, UnbalancedAndDoubledQuotesEndNormally) {
-  EXPECT_EQ(RunDeclining(L"/msi \"unbalanced /S -setup"), 0u);
+  // "/msi" starts the MSI-mode uninstallation; the quoted rest is no silent switch, so it asks.
+  EXPECT_EQ(RunDeclining(L"/msi \"unbalanced /S -setup"), 1u);
   EXPECT_EQ(RunDeclining(L"\"\"\"\" \"\" \"/x\"\"\" \"\"\"\"\"\"\"\"\"/noex"), 0u);
   // The quote swallows the rest into one silent switch: a silent uninstallation, which finds no
-  // list here and says so.
+  // list here and says so. A folder holding only the program would be finished off instead.
+  WriteFileBytes(install_ / L"readme.txt", "not the program's");
   EXPECT_EQ(RunDeclining(L"\"/S /setup /msi"), 1u);
   // A quoted switch is still a switch: the setup dialog, cancelled.
   EXPECT_EQ(RunDeclining(L"\"/setup\"\"\"\"\" \"x"), 1u);
