@@ -15,6 +15,7 @@
 #include "filesystem/owners.h"
 #include "filesystem/path.h"
 #include "integration/associations.h"
+#include "integration/handlerbackup.h"
 #include "integration/options.h"
 #include "integration/shellext.h"
 #include "integration/shortcuts.h"
@@ -36,7 +37,6 @@ constexpr wchar_t kPathsKey[] = L"Paths";
 constexpr wchar_t kTempFolderValue[] = L"TempFolder";
 constexpr wchar_t kFallbackTempFolder[] = L"\\obxtemp";
 constexpr wchar_t kComspecVariable[] = L"COMSPEC";
-constexpr const wchar_t* kProductClassKeys[] = {L"Ombrix", L"Ombrix.ZIP", L"Ombrix.REV"};
 constexpr wchar_t kAppPathsKey[] =
     L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
 
@@ -400,7 +400,7 @@ void RemoveIntegration() {
   SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
   RegisterShellExtensions(true, options);
   UpdateShortcuts(options, nullptr, 0, nullptr);
-  for (const wchar_t* key : kProductClassKeys) DeleteRegTree(HKEY_CLASSES_ROOT, key);
+  for (const wchar_t* key : kProductTypes) DeleteRegTree(HKEY_CLASSES_ROOT, key);
   DeleteRegTree(HKEY_CURRENT_USER, L"");
   if (runState.msiMode) return;  // the MSI package owns the record and App Paths
   DeleteRegKey(HKEY_LOCAL_MACHINE, kUninstallRecordKey);
@@ -412,7 +412,7 @@ void RemoveIntegration() {
 }
 
 bool HasUninstallRights(const wchar_t* installFolder) {
-  if (CheckRegWriteAccess(HKEY_CLASSES_ROOT, kProductClassKeys[0]) == ERROR_ACCESS_DENIED)
+  if (CheckRegWriteAccess(HKEY_CLASSES_ROOT, kProductTypes[0]) == ERROR_ACCESS_DENIED)
     return false;
   if (runState.msiMode) return true;
   return CheckRegWriteAccess(HKEY_LOCAL_MACHINE, kUninstallRecordKey) != ERROR_ACCESS_DENIED &&

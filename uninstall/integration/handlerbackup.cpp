@@ -29,8 +29,6 @@ constexpr wchar_t kShellNewItemFormat[] = L"ShellNew%u";
 constexpr wchar_t kFileNameValue[] = L"FileName";
 constexpr wchar_t kNullFileValue[] = L"NullFile";
 constexpr wchar_t kNullFileMark[] = L"*";
-// Never handed back: the product's own types go with the uninstallation.
-constexpr const wchar_t* kProductTypes[] = {L"Ombrix", L"Ombrix.ZIP", L"Ombrix.REV"};
 
 constexpr unsigned kBackupKeySize = 64;
 constexpr unsigned kTypeSize = 512;

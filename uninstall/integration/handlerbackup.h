@@ -5,6 +5,9 @@
 // interruption and ends in the same state.
 #pragma once
 
+// The product's own file types: never handed back to anyone, removed with the uninstallation.
+inline constexpr const wchar_t* kProductTypes[] = {L"Ombrix", L"Ombrix.ZIP", L"Ombrix.REV"};
+
 // Saves the default value of HKEY_CLASSES_ROOT <key> and whether the key exists. False when the
 // backup could not be written completely: the key must not be taken over then.
 bool SaveKeyHandler(const wchar_t* key);
