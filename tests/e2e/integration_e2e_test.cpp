@@ -51,7 +51,7 @@ class IntegrationE2E : public ::testing::Test {
     RemoveTree(SpecialFolder(CSIDL_COMMON_PROGRAMS) + L"\\Ombrix");
     // Left running, the batch file would meet the next test's installation, and the command
     // interpreter outliving this process holds the test runner's output open.
-    for (int waited = 0; waited < 200 && PathExists(RemovalBatchFile()); waited++) Sleep(100);
+    WaitUntilGone(RemovalBatchFile(), 20000);
     CoUninitialize();
   }
 

@@ -556,5 +556,30 @@ TEST_F(UninstallE2E, WithoutRightsItSaysSoFirstChangesNothingAndEndsWithFive) {
   StartUninstall(L"/S");
   ExpectEndsWithSuccess();
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+
+// A second copy started while one runs changes nothing: an interactive one ends at once with
+// 1618 (ERROR_INSTALL_ALREADY_RUNNING), a silent one waits until the first has ended, then works.
+TEST_F(UninstallE2E, SecondCopyEndsOrWaitsWhileTheFirstRuns) {
+  Install();
+  RunSetup();
+  StartUninstall();
+  HWND question = uninstaller_.WaitForDialog(kExitTimeoutMs);
+  ASSERT_NE(question, nullptr);
+
+  TestProcess interactive;
+  ASSERT_TRUE(interactive.Start(program_, L"", environment_, root_.path()));
+  ASSERT_TRUE(interactive.WaitForExit(kExitTimeoutMs));
+  EXPECT_EQ(interactive.exitCode(), 1618u);
+  TestProcess silent;
+  ASSERT_TRUE(silent.Start(program_, L"/S", environment_, root_.path()));
+  EXPECT_FALSE(silent.WaitForExit(2000));
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
+  EXPECT_TRUE(Exists(At(L"Ombrix.exe")));
+
+  ASSERT_TRUE(PressButton(question, IDNO));
+  ExpectEndsWithSuccess();
+  ASSERT_TRUE(silent.WaitForExit(kExitTimeoutMs));
+  EXPECT_EQ(silent.exitCode(), 0u);
+  ExpectIntegrationGone();
   EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
 }

@@ -107,7 +107,13 @@ HKEY ScratchRegistry::Real(HKEY root) const {
 }
 
 bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  if (path.find(L'*') == std::wstring::npos)
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(path.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  FindClose(find);
+  return true;
 }
 
 bool KeyExists(HKEY root, const std::wstring& subkey) {
@@ -127,7 +133,7 @@ bool WaitUntilGone(const std::wstring& path, DWORD timeoutMs) {
 }
 
 std::wstring RemovalBatchFile() {
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  return std::wstring(temp) + L"Uninstall_Obx.Bat";
+  wchar_t windows[MAX_PATH] = {};
+  GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  return std::wstring(windows) + L"\\Temp\\Uninstall_Obx_*.Bat";
 }

@@ -43,12 +43,14 @@ class ScratchRegistry {
   HKEY hkcu_ = nullptr, hklm_ = nullptr, hkcr_ = nullptr;
 };
 
-// Whether a file or folder exists; whether a registry key can be opened for reading.
+// Whether a file or folder exists, or with "*" in its name whether anything matches; whether a
+// registry key can be opened for reading.
 bool Exists(const std::wstring& path);
 bool KeyExists(HKEY root, const std::wstring& subkey);
 // Polls until path no longer exists; false when it is still there after timeoutMs.
 bool WaitUntilGone(const std::wstring& path, DWORD timeoutMs);
-// The self-removal batch file an uninstallation writes into this user's temp folder.
+// What matches the self-removal batch of an uninstallation: under Wine every process is elevated,
+// so the batch lies in the system's temp folder.
 std::wstring RemovalBatchFile();
 
 // A unique name for this process and call, for scratch keys and files.

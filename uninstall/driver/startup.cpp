@@ -35,6 +35,13 @@ constexpr unsigned kWarningSize = 512;
 constexpr unsigned kRightsErrorSize = 1024;
 constexpr unsigned kSystemTextSize = 256;
 constexpr DWORD kWaitMs = 2000;
+// Held by the running setup or uninstallation until its process ends; global, so that a copy
+// in another session counts as well.
+constexpr wchar_t kRunningMutexName[] = L"Global\\Ombrix.SetupOrUninstall";
+// How long a silent copy waits for the running one to end (an installer may start the next step
+// at once), and how long "/wait" waits for the uninstallation that started the batch.
+constexpr DWORD kSilentCopyWaitMs = 60000;
+constexpr DWORD kRemovalWaitMs = 30000;
 constexpr unsigned kRtlMessageFlags = MB_RTLREADING | MB_RIGHT;
 
 // The screen's vertical dpi, asked once it can be had.
@@ -42,6 +49,27 @@ struct DisplayMetrics {
   int dpiY = 0;
 };
 DisplayMetrics displayMetrics;
+
+// Owned by this process from the moment it may change anything until it ends.
+ScopedHandle runningMutex;
+
+// Waits for the running setup or uninstallation, if any, to end: the batch file deletes the
+// program's file only after that.
+void WaitForRunningCopy() {
+  ScopedHandle running(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kRunningMutexName));
+  if (!running) return;
+  DWORD result = WaitForSingleObject(running.get(), kRemovalWaitMs);
+  if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) ReleaseMutex(running.get());
+}
+
+// True once no other setup or uninstallation runs; a silent copy waits a bounded time for one
+// to end, an interactive one does not (its user sees the other one's window).
+bool BecomeOnlyRunningCopy() {
+  runningMutex.reset(CreateMutexW(nullptr, FALSE, kRunningMutexName));
+  if (!runningMutex) return false;  // another's object that this process may not use
+  DWORD result = WaitForSingleObject(runningMutex.get(), runState.silent ? kSilentCopyWaitMs : 0);
+  return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+}
 
 enum class SwitchAction { kSetup, kMsi, kInit, kWait, kNoExplorer, kWarning };
 
@@ -82,6 +110,7 @@ bool ApplySwitch(const wchar_t* argument, bool& setupRequested) {
         break;
       case SwitchAction::kWait:
         Sleep(kWaitMs);
+        WaitForRunningCopy();
         break;
       case SwitchAction::kNoExplorer:
         runState.noExplorer = true;
@@ -308,8 +337,12 @@ int RunProgram(HINSTANCE instance) {
   bool setupRequested = false;
   bool uninstallRequested = false;
   ParseSwitches(false, GetCommandLineW(), setupRequested, uninstallRequested);
-  if (setupRequested) RunSetupFlow();
-  if (uninstallRequested) RunUninstall();
+  if ((setupRequested || uninstallRequested) && !BecomeOnlyRunningCopy()) {
+    runState.exitCode = kAnotherCopyRunsExitCode;
+  } else {
+    if (setupRequested) RunSetupFlow();
+    if (uninstallRequested) RunUninstall();
+  }
 
   richEdit.reset();
   if (SUCCEEDED(ole)) OleUninitialize();

@@ -49,5 +49,8 @@ void ShowRemovalWarning();
 void ShowRightsError(unsigned textId, unsigned captionId, DWORD error);
 void CopyPresetFile(const wchar_t* name);
 void GetUserDataFolder(wchar_t* out, unsigned size);
+// The exit code of a setup or uninstallation that ended without changing anything because
+// another one was running (ERROR_INSTALL_ALREADY_RUNNING, which installers know).
+constexpr int kAnotherCopyRunsExitCode = 1618;
 // The whole start-up, run and tear-down; returns the process exit code.
 int RunProgram(HINSTANCE instance);

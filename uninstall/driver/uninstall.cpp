@@ -14,6 +14,7 @@
 #include "filesystem/fileops.h"
 #include "filesystem/owners.h"
 #include "filesystem/path.h"
+#include "filesystem/secure.h"
 #include "integration/associations.h"
 #include "integration/handlerbackup.h"
 #include "integration/options.h"
@@ -29,14 +30,16 @@
 
 namespace {
 
-constexpr wchar_t kBatchFileName[] = L"Uninstall_Obx.Bat";
+constexpr wchar_t kBatchNamePrefix[] = L"Uninstall_Obx_";
+constexpr wchar_t kBatchExtension[] = L".Bat";
+constexpr wchar_t kSystemTempName[] = L"Temp";
+constexpr wchar_t kInterpreterName[] = L"cmd.exe";
 constexpr const wchar_t* kHelpIndexFiles[] = {L"ombrix.gid", L"ombrix.fts"};
 constexpr wchar_t kWebViewFolderName[] = L"Ombrix.exe.WebView2";
 constexpr wchar_t kInstallFolderName[] = L"Ombrix";
 constexpr wchar_t kPathsKey[] = L"Paths";
 constexpr wchar_t kTempFolderValue[] = L"TempFolder";
 constexpr wchar_t kFallbackTempFolder[] = L"\\obxtemp";
-constexpr wchar_t kComspecVariable[] = L"COMSPEC";
 constexpr wchar_t kAppPathsKey[] =
     L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
 
@@ -49,19 +52,25 @@ constexpr wchar_t kBatchRemoveTry[] =
 constexpr wchar_t kBatchDone[] = L":done\r\n";
 constexpr wchar_t kBatchWarning[] = L"if exist \"%s\" \"%s\" /warning\r\n";
 constexpr wchar_t kBatchDeleteSelf[] = L"del \"%s\"\r\n";
-// Quoted, so that a blank in the interpreter's path cannot start another program.
-constexpr wchar_t kBatchCommand[] = L"\"%s\" /c \"%s\"";
+// The batch by its bare name in the current folder: the name holds only letters, digits and "_",
+// and ".\" keeps the interpreter from searching the path for it.
+constexpr wchar_t kBatchCommand[] = L"cmd.exe /d /v:off /c .\\%s";
+// Names already taken are passed over; a few random names cannot all be.
+constexpr unsigned kBatchNameTries = 8;
 constexpr unsigned kRemoveTries = 5;
 
 constexpr unsigned kNoteSize = 256;
 constexpr unsigned kListErrorSize = 200;
 // A batch line holds up to three full paths, well within the interpreter's 8191 characters.
 constexpr unsigned kBatchLineSize = 3 * kPathSize + 64;
-constexpr unsigned kCommandLineSize = 2 * kPathSize + 16;
+constexpr unsigned kCommandLineSize = kPathSize + 64;
 
 constexpr UINT kQuestionFlags = MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND;
 constexpr UINT kErrorFlags = MB_ICONERROR | MB_SETFOREGROUND;
 constexpr UINT kNoteFlags = MB_ICONINFORMATION | MB_SETFOREGROUND;
+
+// Held from its creation until the process ends.
+RemovalBatch removalBatch;
 
 // Each call first with the name as given, then once with its "\\?\" form.
 bool ClearAttributes(const wchar_t* path) {
@@ -206,18 +215,68 @@ bool WriteFormattedLine(HANDLE file, const wchar_t* format, ...) {
   return written >= 0 && WriteBatchLine(file, line);
 }
 
-bool WriteBatchLines(HANDLE file, const wchar_t* batchPath, const wchar_t* program,
-                     const wchar_t* folder, bool silent) {
+bool WriteBatchLines(const RemovalBatch& batch, const wchar_t* program, const wchar_t* folder,
+                     bool silent) {
   wchar_t p[kPathSize], d[kPathSize], b[kPathSize];
   if (!MakeBatchPath(program, p, kPathSize) || !MakeBatchPath(folder, d, kPathSize) ||
-      !MakeBatchPath(batchPath, b, kPathSize))
+      !MakeBatchPath(batch.path, b, kPathSize))
     return false;
+  HANDLE file = batch.file.get();
   if (!WriteFormattedLine(file, kBatchStartWait, p)) return false;
   for (unsigned i = 0; i < kRemoveTries; i++)
     if (!WriteFormattedLine(file, kBatchRemoveTry, p, d, p)) return false;
   if (!WriteFormattedLine(file, kBatchDone)) return false;
   if (!silent && !WriteFormattedLine(file, kBatchWarning, p, p)) return false;
   return WriteFormattedLine(file, kBatchDeleteSelf, b);
+}
+
+// Once closed, only an administrator can have replaced the batch of an elevated run; in the
+// user's temp folder only the user, who gains nothing by it.
+void DiscardRemovalBatch(RemovalBatch& batch) {
+  if (batch.file) {
+    batch.file.reset();
+    DelFile(batch.path);
+  }
+  batch.path[0] = 0;
+}
+
+// folder + "Uninstall_Obx_" + random digits; false when it does not fit or no randomness is had.
+bool MakeRandomBatchName(const wchar_t* folder, wchar_t* out) {
+  CopyText(out, folder, kPathSize);
+  AddEndSlash(out, kPathSize);
+  unsigned length = TextLength(out);
+  AppendText(out, kBatchNamePrefix, kPathSize);
+  return TextLength(out) == length + TextLength(kBatchNamePrefix) &&
+         AppendRandomDigits(out, kPathSize);
+}
+
+// A new batch file directly in folder, under a fresh random name.
+bool CreateBatchFileIn(const wchar_t* folder, SECURITY_ATTRIBUTES* security,
+                       RemovalBatch& batch) {
+  for (unsigned i = 0; i < kBatchNameTries; i++) {
+    if (!MakeRandomBatchName(folder, batch.path) ||
+        TextLength(batch.path) + TextLength(kBatchExtension) >= kPathSize)
+      return false;
+    AppendText(batch.path, kBatchExtension, kPathSize);
+    batch.file.reset(CreateNewFile(batch.path, GENERIC_WRITE, FILE_SHARE_READ, security));
+    if (batch.file) return true;
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
+  }
+  return false;
+}
+
+bool GetSystemTempFolder(wchar_t* out) {
+  wchar_t windows[kPathSize];
+  UINT length = GetSystemWindowsDirectoryW(windows, kPathSize);
+  if (length == 0 || length >= kPathSize) return false;
+  MakeName(windows, kSystemTempName, out, kPathSize);
+  return IsDir(GetFileAttr(out));
+}
+
+bool GetUserTempFolder(wchar_t* out) {
+  DWORD length = GetTempPathW(kPathSize, out);
+  return length > 0 && length < kPathSize;
 }
 
 void ShowListError() {
@@ -240,26 +299,6 @@ bool HoldsOnly(const wchar_t* folder, const wchar_t* name) {
     if (!dots && CompareNoCase(found, name) != 0) return false;
   } while (FindNextFileW(find.get(), &data));
   return true;
-}
-
-void StartBatch(const wchar_t* batchPath, bool leaveFolder) {
-  wchar_t comspec[kPathSize];
-  DWORD length = GetEnvironmentVariableW(kComspecVariable, comspec, kPathSize);
-  if (length == 0 || length >= kPathSize) comspec[0] = 0;
-  wchar_t command[kCommandLineSize];
-  if (FormatText(command, kCommandLineSize, kBatchCommand, comspec, batchPath) < 0) return;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  // Out of the folder, so that neither this process nor the child holds it.
-  if (leaveFolder) SetCurrentDirectoryW(L"..");
-  PROCESS_INFORMATION process = {};
-  if (CreateProcessW(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                     &process)) {
-    ScopedHandle thread(process.hThread);
-    ScopedHandle child(process.hProcess);
-  }
 }
 
 }  // namespace
@@ -357,18 +396,51 @@ bool WriteBatchLine(HANDLE file, const wchar_t* text) {
          written == static_cast<DWORD>(bytes);
 }
 
-bool WriteRemovalBatch(const wchar_t* batchPath, const wchar_t* program, const wchar_t* folder,
+bool CreateRemovalBatch(RemovalBatch& batch) {
+  DiscardRemovalBatch(batch);
+  wchar_t folder[kPathSize];
+  if (!IsProcessElevated())
+    return GetUserTempFolder(folder) && CreateBatchFileIn(folder, nullptr, batch);
+  // Not the user's temp folder, where the user may delete and replace any file once this process
+  // no longer holds it, while the interpreter still reads it line by line.
+  AdminOnlySecurity security;
+  return security.get() && GetSystemTempFolder(folder) &&
+         CreateBatchFileIn(folder, security.get(), batch);
+}
+
+bool WriteRemovalBatch(RemovalBatch& batch, const wchar_t* program, const wchar_t* folder,
                        bool silent) {
-  bool written;
-  {
-    ScopedHandle file(CreateFileW(batchPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    // The file must exist before its own short name can be asked for.
-    written = WriteBatchLines(file.get(), batchPath, program, folder, silent);
+  if (batch.file && WriteBatchLines(batch, program, folder, silent)) return true;
+  DiscardRemovalBatch(batch);
+  return false;
+}
+
+bool StartRemovalBatch(const RemovalBatch& batch) {
+  wchar_t system[kPathSize], interpreter[kPathSize];
+  UINT length = GetSystemDirectoryW(system, kPathSize);
+  if (length == 0 || length >= kPathSize) return false;
+  MakeName(system, kInterpreterName, interpreter, kPathSize);
+  wchar_t folder[kPathSize];
+  GetFilePath(batch.path, folder, kPathSize);
+  const wchar_t* name = PointToName(batch.path);
+  for (const wchar_t* c = name; *c; c++) {
+    bool plain = (*c >= L'a' && *c <= L'z') || (*c >= L'A' && *c <= L'Z') ||
+                 (*c >= L'0' && *c <= L'9') || *c == L'_' || *c == L'.';
+    if (!plain) return false;
   }
-  if (!written) DeleteFileW(batchPath);
-  return written;
+  wchar_t command[kCommandLineSize];
+  if (FormatText(command, kCommandLineSize, kBatchCommand, name) < 0) return false;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(interpreter, command, nullptr, nullptr, TRUE, 0, nullptr, folder, &startup,
+                      &process))
+    return false;
+  ScopedHandle thread(process.hThread);
+  ScopedHandle child(process.hProcess);
+  return true;
 }
 
 void GetTempFolder(wchar_t* out, unsigned size) {
@@ -506,11 +578,10 @@ void RunUninstall() {
   list.reset();
   DelFile(listPath);
 
-  wchar_t batch[kPathSize];
-  DWORD tempLength = GetTempPathW(kPathSize, batch);
-  if (tempLength == 0 || tempLength >= kPathSize) return;
-  if (tempLength + TextLength(kBatchFileName) >= kPathSize) return;
-  AppendText(batch, kBatchFileName, kPathSize);
-  if (!WriteRemovalBatch(batch, program, installFolder, runState.silent)) return;
-  StartBatch(batch, entered);
+  if (!CreateRemovalBatch(removalBatch) ||
+      !WriteRemovalBatch(removalBatch, program, installFolder, runState.silent))
+    return;
+  // Out of the folder, so that this process does not hold it.
+  if (entered) SetCurrentDirectoryW(L"..");
+  if (!StartRemovalBatch(removalBatch)) DiscardRemovalBatch(removalBatch);
 }

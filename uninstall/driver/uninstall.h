@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include "filesystem/owners.h"
+#include "filesystem/path.h"
+
 #include "driver/filelist.h"
 
 // Ends with runState.exitCode kExitNoRights, having changed nothing, when the run lacks the
@@ -63,8 +66,28 @@ bool MakeBatchPath(const wchar_t* path, wchar_t* out, unsigned size);
 // False, with nothing written, when a character has no exact form there or the write fails.
 bool WriteBatchLine(HANDLE file, const wchar_t* text);
 
-// Writes the self-removal batch file at batchPath for program and folder (the folder without a
-// trailing backslash unless it is a drive root). False, and no file left, when any line could not
-// be written so that it names exactly the file meant.
-bool WriteRemovalBatch(const wchar_t* batchPath, const wchar_t* program, const wchar_t* folder,
+// The self-removal batch file, held open from its creation until this process ends.
+struct RemovalBatch {
+  wchar_t path[kPathSize] = {};
+  // Open for writing, shared for reading only: nobody else can rewrite, replace or delete the
+  // file while this process holds it, and the interpreter, which shares writing, can read it.
+  ScopedHandle file;
+};
+
+// Creates the batch file under a name nobody can guess ("Uninstall_Obx_" + random digits +
+// ".Bat"), never through a link. Elevated, in the system's temp folder, where others may create
+// files but not delete or rename them, with security that lets only administrators and SYSTEM
+// change it; no unelevated process can then replace or rewrite it before or while it runs. Not
+// elevated, in the user's temp folder.
+bool CreateRemovalBatch(RemovalBatch& batch);
+
+// Writes the self-removal lines into the created batch for program and folder (the folder without
+// a trailing backslash unless it is a drive root); the last line deletes the batch. False, with
+// the batch gone, when any line could not be written so that it names exactly the file meant.
+bool WriteRemovalBatch(RemovalBatch& batch, const wchar_t* program, const wchar_t* folder,
                        bool silent);
+
+// Starts the written batch hidden through cmd.exe of the system folder (not the one the
+// environment names), with AutoRun commands (/d) and "!" expansion (/v:off) off, in the batch's
+// folder and by its bare name: no path reaches the interpreter's command line to be parsed.
+bool StartRemovalBatch(const RemovalBatch& batch);
