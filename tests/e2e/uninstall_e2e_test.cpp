@@ -556,6 +556,8 @@ TEST_F(UninstallE2E, WithoutRightsItSaysSoFirstChangesNothingAndEndsWithFive) {
   StartUninstall(L"/S");
   ExpectEndsWithSuccess();
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+  EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
+}
 
 // A second copy started while one runs changes nothing: an interactive one ends at once with
 // 1618 (ERROR_INSTALL_ALREADY_RUNNING), a silent one waits until the first has ended, then works.
