@@ -35,10 +35,12 @@ struct SettingsStore {
   // buckets, each chaining the first entry of every key that hashes there (the one that answers).
   IniEntry** buckets = nullptr;
   unsigned bucketCount = 0;
-  // The "Global" switches read from the file.
-  uint32_t appData = 1;
-  uint32_t integration = 1;
-  uint32_t saveSettings = 1;
+  // The "Global" switches read from the file; 1 until the file says otherwise, set by the
+  // constructor: a non-zero initialiser here would put the whole object, path buffer and all,
+  // into the program file instead of zeroed memory (4 KiB of the program's size).
+  uint32_t appData;
+  uint32_t integration;
+  uint32_t saveSettings;
   // The entries in memory do not stand for the whole file (a read failed part-way, some bytes
   // could not be decoded, or memory ran out while loading): saving would lose the rest, so the
   // file is never written back in this run.
@@ -46,7 +48,7 @@ struct SettingsStore {
   // Entries a load may create before it counts as out of memory; 0 for no limit. For tests.
   unsigned entryLimit = 0;
 
-  SettingsStore() = default;
+  SettingsStore() { appData = integration = saveSettings = 1; }
   SettingsStore(const SettingsStore&) = delete;
   SettingsStore& operator=(const SettingsStore&) = delete;
   // Normal process end: SaveIni, then FreeIni.
