@@ -5,6 +5,7 @@
 #include "driver/startup.h"
 #include "filesystem/owners.h"
 #include "filesystem/path.h"
+#include "filesystem/product.h"
 #include "localisation/convert.h"
 #include "localisation/langmodule.h"
 #include "localisation/text.h"
@@ -13,7 +14,6 @@ namespace {
 
 constexpr wchar_t kViewerModule[] = L"hhctrl.ocx";
 constexpr char kViewerEntry[] = "HtmlHelpW";
-constexpr wchar_t kHelpFileName[] = L"ombrix.chm";
 constexpr wchar_t kTopicFormat[] = L"%s::/html/%s.htm";
 constexpr unsigned kTopicRequestSize = 2098;
 constexpr UINT kDisplayToc = 0x0001;    // HH_DISPLAY_TOC

@@ -5,6 +5,7 @@
 #include "driver/filelist.h"
 #include "filesystem/fileops.h"
 #include "filesystem/path.h"
+#include "filesystem/product.h"
 #include "localisation/messages.h"
 #include "localisation/text.h"
 #include "settings/registry.h"
@@ -26,8 +27,6 @@ constexpr wchar_t kLanguageValue[] = L"Language";
 constexpr wchar_t kPublisherValue[] = L"Publisher";
 constexpr wchar_t kEstimatedSizeValue[] = L"EstimatedSize";
 
-constexpr wchar_t kProductName[] = L"Ombrix";
-constexpr wchar_t kMainProgramName[] = L"Ombrix.exe";
 constexpr wchar_t kPublisher[] = L"Felsor GmbH";
 constexpr wchar_t kQuietSwitch[] = L" /S";
 

@@ -9,6 +9,7 @@
 #include "driver/uninstall.h"
 #include "filesystem/fileops.h"
 #include "filesystem/owners.h"
+#include "filesystem/product.h"
 #include "integration/winver.h"
 #include "localisation/convert.h"
 #include "localisation/langfile.h"
@@ -28,7 +29,7 @@ constexpr wchar_t kBoldFontFace[] = L"MS Shell Dlg";
 constexpr wchar_t kInstallerSwitchesVariable[] = L"sfxcmd";
 constexpr wchar_t kInstallerPathVariable[] = L"sfxname";
 constexpr wchar_t kPresetFileName[] = L"ombrix.ini";
-constexpr wchar_t kPathsKey[] = L"Software\\Ombrix\\Paths";
+constexpr wchar_t kPathsKey[] = OBX_PROGRAM_KEY L"\\Paths";
 constexpr wchar_t kAppDataValue[] = L"AppData";
 
 constexpr unsigned kWarningSize = 512;

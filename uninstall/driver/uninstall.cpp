@@ -14,6 +14,7 @@
 #include "filesystem/fileops.h"
 #include "filesystem/owners.h"
 #include "filesystem/path.h"
+#include "filesystem/product.h"
 #include "filesystem/secure.h"
 #include "integration/associations.h"
 #include "integration/handlerbackup.h"
@@ -35,13 +36,11 @@ constexpr wchar_t kBatchExtension[] = L".Bat";
 constexpr wchar_t kSystemTempName[] = L"Temp";
 constexpr wchar_t kInterpreterName[] = L"cmd.exe";
 constexpr const wchar_t* kHelpIndexFiles[] = {L"ombrix.gid", L"ombrix.fts"};
-constexpr wchar_t kWebViewFolderName[] = L"Ombrix.exe.WebView2";
-constexpr wchar_t kInstallFolderName[] = L"Ombrix";
+// The main program's browser control leaves its data there.
+constexpr wchar_t kWebViewFolderName[] = OBX_PRODUCT_NAME L".exe.WebView2";
 constexpr wchar_t kPathsKey[] = L"Paths";
 constexpr wchar_t kTempFolderValue[] = L"TempFolder";
 constexpr wchar_t kFallbackTempFolder[] = L"\\obxtemp";
-constexpr wchar_t kAppPathsKey[] =
-    L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
 
 constexpr wchar_t kTempNameFormat[] = L"%s.%u.tmp";
 constexpr unsigned kLastTempNumber = 999;
@@ -565,7 +564,7 @@ void RunUninstall() {
 
   if (!runState.silent && result.scheduled) {
     ShowMessage(nullptr, rebootNote, caption, kNoteFlags);
-    if (CompareNoCase(PointToName(installFolder), kInstallFolderName) == 0)
+    if (CompareNoCase(PointToName(installFolder), kProductName) == 0)
       ScheduleDeletion(installFolder);
   }
   // Nothing promises these a restart: the user is told to delete them.

@@ -7,6 +7,7 @@
 
 #include "filesystem/fileops.h"
 #include "filesystem/owners.h"
+#include "filesystem/product.h"
 #include "localisation/text.h"
 
 namespace {
@@ -14,7 +15,6 @@ namespace {
 constexpr wchar_t kLongPrefix[] = L"\\\\?\\";
 constexpr wchar_t kLongUncPrefix[] = L"\\\\?\\UNC";
 constexpr wchar_t kDevicePrefix[] = L"\\\\.\\";
-constexpr wchar_t kAppDataName[] = L"Ombrix";
 
 bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
   for (; *prefix; text++, prefix++)
@@ -175,7 +175,7 @@ bool GetAppDataFolder(wchar_t* out, unsigned size) {
     if (!found || folder[0] == 0) return false;
   }
   AddEndSlash(folder, kPathSize);
-  AppendText(folder, kAppDataName, kPathSize);
+  AppendText(folder, kProductName, kPathSize);
   CopyText(out, folder, size);
   return FileExist(folder);
 }

@@ -4,6 +4,7 @@
 
 #include "filesystem/fileops.h"
 #include "filesystem/path.h"
+#include "filesystem/product.h"
 #include "integration/associations.h"
 #include "integration/shellext.h"
 #include "integration/shortcuts.h"
@@ -12,8 +13,6 @@
 
 namespace {
 
-constexpr wchar_t kAppPathsKey[] =
-    L"\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
 constexpr wchar_t kAppPathsFolder[] = L"Path";
 // In the machine-wide program key "Software\Ombrix".
 constexpr wchar_t kProgramKey[] = L"";

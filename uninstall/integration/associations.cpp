@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "filesystem/path.h"
+#include "filesystem/product.h"
 #include "integration/handlerbackup.h"
 #include "integration/templates.h"
 #include "integration/winver.h"
@@ -13,10 +14,6 @@
 
 namespace {
 
-constexpr wchar_t kMainProgramName[] = L"Ombrix.exe";
-constexpr wchar_t kObxProgId[] = L"Ombrix";
-constexpr wchar_t kZipProgId[] = L"Ombrix.ZIP";
-constexpr wchar_t kRevProgId[] = L"Ombrix.REV";
 constexpr wchar_t kRevExtension[] = L".rev";
 constexpr wchar_t kOpenCommandFormat[] = L"\"%s\" \"%%1\"";
 constexpr wchar_t kOpenCommandKeyFormat[] = L"%s\\shell\\open\\command";
@@ -24,11 +21,9 @@ constexpr wchar_t kDefaultIconKeyFormat[] = L"%s\\DefaultIcon";
 constexpr wchar_t kIconFormat[] = L"%s,%u";
 constexpr wchar_t kVolumeFormat[] = L".o%02u";
 constexpr wchar_t kRegisteredAppsKey[] = L"\\Software\\RegisteredApplications";
-constexpr wchar_t kRegisteredAppName[] = L"Ombrix";
-constexpr wchar_t kCapabilitiesPath[] = L"Software\\Ombrix\\Capabilities";
+constexpr wchar_t kCapabilitiesPath[] = OBX_PROGRAM_KEY L"\\Capabilities";
 constexpr wchar_t kCapabilitiesKey[] = L"Capabilities";
 constexpr wchar_t kAppDescriptionValue[] = L"ApplicationDescription";
-constexpr wchar_t kAppDescription[] = L"Ombrix";
 constexpr wchar_t kFileAssociationsKey[] = L"Capabilities\\FileAssociations";
 
 constexpr unsigned kOwnedTypeSize = 80;
@@ -37,10 +32,9 @@ constexpr unsigned kVolumeSize = 8;
 constexpr unsigned kVolumesTaken = 30;
 constexpr unsigned kVolumesReleased = 100;
 constexpr unsigned kKeySize = 1024;
-constexpr unsigned kVista = 0x0600;
 
 bool IsProductType(const wchar_t* type) {
-  return CompareNoCase(type, kObxProgId) == 0 || CompareNoCase(type, kZipProgId) == 0;
+  return CompareNoCase(type, kObxType) == 0 || CompareNoCase(type, kZipType) == 0;
 }
 
 void VolumeName(unsigned n, wchar_t* out) { FormatText(out, kVolumeSize, kVolumeFormat, n); }
@@ -48,7 +42,7 @@ void VolumeName(unsigned n, wchar_t* out) { FormatText(out, kVolumeSize, kVolume
 bool IsRecoveryExtensionOwned() {
   wchar_t type[kOwnedTypeSize];
   GetRegString(HKEY_CLASSES_ROOT, kRevExtension, L"", type, L"", kOwnedTypeSize);
-  return CompareNoCase(type, kRevProgId) == 0;
+  return CompareNoCase(type, kRevType) == 0;
 }
 
 // Points a key at a product type, having saved what it held unless the product owns it already.
@@ -60,13 +54,13 @@ void TakeOverKey(const wchar_t* key, const wchar_t* type, bool owned) {
 
 void TakeOver(const wchar_t* ext, bool newFileWanted, bool isObxRow, bool isZipRow) {
   bool owned = IsOwnedExtension(ext);
-  TakeOverKey(ext, isZipRow ? kZipProgId : kObxProgId, owned);
+  TakeOverKey(ext, isZipRow ? kZipType : kObxType, owned);
   if (!IsOwnedExtension(ext)) return;
   if (isObxRow) {
     for (unsigned n = 0; n < kVolumesTaken; n++) {
       wchar_t volume[kVolumeSize];
       VolumeName(n, volume);
-      TakeOverKey(volume, kObxProgId, IsOwnedExtension(volume));
+      TakeOverKey(volume, kObxType, IsOwnedExtension(volume));
     }
   }
   if (!isObxRow && !isZipRow) return;
@@ -161,20 +155,19 @@ bool RegisterProgIds() {
   GetMainProgramPath(program, kPathSize);
   FormatText(command, kPathSize, kOpenCommandFormat, program);
 
-  if (SetRegString(HKEY_CLASSES_ROOT, kObxProgId, L"", GetMsg(IDS_OMBRIXARC)) ==
-      ERROR_ACCESS_DENIED)
+  if (SetRegString(HKEY_CLASSES_ROOT, kObxType, L"", GetMsg(IDS_OMBRIXARC)) == ERROR_ACCESS_DENIED)
     return false;
-  WriteOpenCommand(kObxProgId, command);
-  WriteDefaultIcon(kObxProgId, program, 0);
+  WriteOpenCommand(kObxType, command);
+  WriteDefaultIcon(kObxType, program, 0);
 
-  SetRegString(HKEY_CLASSES_ROOT, kZipProgId, L"", GetMsg(IDS_OMBRIXZIPARC));
-  WriteOpenCommand(kZipProgId, command);
-  WriteDefaultIcon(kZipProgId, program, 0);
+  SetRegString(HKEY_CLASSES_ROOT, kZipType, L"", GetMsg(IDS_OMBRIXZIPARC));
+  WriteOpenCommand(kZipType, command);
+  WriteDefaultIcon(kZipType, program, 0);
 
-  TakeOverKey(kRevExtension, kRevProgId, IsRecoveryExtensionOwned());
-  SetRegString(HKEY_CLASSES_ROOT, kRevProgId, L"", GetMsg(IDS_OBXRECVOL));
-  WriteOpenCommand(kRevProgId, command);
-  WriteDefaultIcon(kRevProgId, program, 1);
+  TakeOverKey(kRevExtension, kRevType, IsRecoveryExtensionOwned());
+  SetRegString(HKEY_CLASSES_ROOT, kRevType, L"", GetMsg(IDS_OBXRECVOL));
+  WriteOpenCommand(kRevType, command);
+  WriteDefaultIcon(kRevType, program, 1);
 
   SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
   return true;
@@ -186,17 +179,17 @@ void ReleaseRecoveryExtension() {
 }
 
 void RegisterDefaultPrograms(bool remove) {
-  bool vistaOrLater = GetWindowsVersion() >= kVista;
+  bool vistaOrLater = GetWindowsVersion() >= kWindowsVista;
   if (remove) {
-    if (vistaOrLater) DeleteRegValue(HKEY_LOCAL_MACHINE, kRegisteredAppsKey, kRegisteredAppName);
+    if (vistaOrLater) DeleteRegValue(HKEY_LOCAL_MACHINE, kRegisteredAppsKey, kProductName);
     DeleteRegTree(HKEY_LOCAL_MACHINE, L"");
     return;
   }
   if (!vistaOrLater) return;
-  SetRegString(HKEY_LOCAL_MACHINE, kRegisteredAppsKey, kRegisteredAppName, kCapabilitiesPath);
-  SetRegString(HKEY_LOCAL_MACHINE, kCapabilitiesKey, kAppDescriptionValue, kAppDescription);
+  SetRegString(HKEY_LOCAL_MACHINE, kRegisteredAppsKey, kProductName, kCapabilitiesPath);
+  SetRegString(HKEY_LOCAL_MACHINE, kCapabilitiesKey, kAppDescriptionValue, kProductName);
   ForEachAlias([](const wchar_t* ext, unsigned row) {
     SetRegString(HKEY_LOCAL_MACHINE, kFileAssociationsKey, ext,
-                 row == kZipRow ? kZipProgId : kObxProgId);
+                 row == kZipRow ? kZipType : kObxType);
   });
 }

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "driver/startup.h"
+#include "filesystem/product.h"
 #include "integration/winver.h"
 #include "localisation/array.h"
 #include "localisation/dialogs.h"
@@ -15,7 +16,6 @@ namespace {
 
 constexpr wchar_t kDialogName[] = L"SETUPCONTEXTITEMS";
 constexpr wchar_t kHelpTopic[] = L"HELPContextItems";
-constexpr wchar_t kMenuItemsKey[] = L"Setup\\MenuItems";
 constexpr wchar_t kTopMenuItemsKey[] = L"Setup\\TopMenuItems";
 constexpr wchar_t kAlwaysArcValue[] = L"AlwaysArc";
 constexpr wchar_t kAlwaysArcDefault[] = L"*.iso";
@@ -33,12 +33,12 @@ struct ContextMenuItem {
 };
 
 const ContextMenuItem kMenuItems[] = {
-    {L"ExtrTo", 101, 1, true},     {L"ExtrHere", 102, 1, true},  {L"Extr", 103, 1, true},
-    {L"ExtrSep", 104, 1, true},    {L"OpenSFX", 105, 1, true},   {L"OpenArc", 106, 1, true},
-    {L"AddTo", 107, 1, true},      {L"AddArc", 108, 1, true},    {L"EmailArc", 109, 1, true},
-    {L"EmailOpt", 110, 1, true},   {L"Test", 111, 0, true},      {L"Convert", 112, 0, true},
-    {L"NewOBX", 120, 1, false},    {L"NewZIP", 121, 1, false},   {L"SFXLocal", 124, 1, false},
-    {L"SFXNetwork", 125, 1, false}, {L"SFXOther", 126, 1, false}, {L"DragAdd", 122, 1, false},
+    {L"ExtrTo", 101, 1, true},      {L"ExtrHere", 102, 1, true},   {L"Extr", 103, 1, true},
+    {L"ExtrSep", 104, 1, true},     {L"OpenSFX", 105, 1, true},    {L"OpenArc", 106, 1, true},
+    {L"AddTo", 107, 1, true},       {L"AddArc", 108, 1, true},     {L"EmailArc", 109, 1, true},
+    {L"EmailOpt", 110, 1, true},    {L"Test", 111, 0, true},       {L"Convert", 112, 0, true},
+    {kNewObxValue, 120, 1, false},  {kNewZipValue, 121, 1, false}, {L"SFXLocal", 124, 1, false},
+    {L"SFXNetwork", 125, 1, false}, {L"SFXOther", 126, 1, false},  {L"DragAdd", 122, 1, false},
     {L"DragExtr", 123, 1, false},
 };
 

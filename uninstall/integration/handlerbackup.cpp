@@ -5,14 +5,13 @@
 #include <cwchar>
 
 #include "filesystem/path.h"
+#include "filesystem/product.h"
 #include "localisation/convert.h"
 #include "localisation/text.h"
 #include "settings/registry.h"
 
 namespace {
 
-constexpr wchar_t kBackupKeyFormat[] = L"Setup\\%s";
-constexpr wchar_t kShellNewKeyFormat[] = L"%s\\ShellNew";
 // Written since the first version; still written so that an older uninstaller finds them.
 constexpr wchar_t kExistValue[] = L"Exist";
 constexpr wchar_t kTypeValue[] = L"Type";
@@ -26,7 +25,6 @@ constexpr wchar_t kShellNewHeldValue[] = L"ShellNewHeld";
 constexpr wchar_t kShellNewKeyValue[] = L"ShellNewKey";
 constexpr wchar_t kShellNewCountValue[] = L"ShellNewCount";
 constexpr wchar_t kShellNewItemFormat[] = L"ShellNew%u";
-constexpr wchar_t kFileNameValue[] = L"FileName";
 constexpr wchar_t kNullFileValue[] = L"NullFile";
 constexpr wchar_t kNullFileMark[] = L"*";
 
@@ -49,7 +47,7 @@ struct SavedValue {
 };
 
 void BackupKey(const wchar_t* key, wchar_t* out) {
-  FormatText(out, kBackupKeySize, kBackupKeyFormat, key);
+  FormatText(out, kBackupKeySize, kExtensionSetupKeyFormat, key);
 }
 
 void ShellNewKey(const wchar_t* ext, wchar_t* out) {
@@ -224,7 +222,8 @@ bool IsShellNewHeld(const wchar_t* ext, const wchar_t* templatePath) {
   // An earlier version's backup: the template held the entry where its file is named.
   wchar_t shellNewKey[kRegPathSize], fileName[kPathSize];
   ShellNewKey(ext, shellNewKey);
-  return GetRegString(HKEY_CLASSES_ROOT, shellNewKey, kFileNameValue, fileName, L"", kPathSize) &&
+  return GetRegString(HKEY_CLASSES_ROOT, shellNewKey, kShellNewFileNameValue, fileName, L"",
+                      kPathSize) &&
          CompareNoCase(fileName, templatePath) == 0;
 }
 
@@ -235,7 +234,7 @@ bool SaveShellNew(const wchar_t* ext) {
   bool keyExists = RegKeyExists(HKEY_CLASSES_ROOT, shellNewKey);
   // What an earlier version recorded, for an older uninstaller: a file name, or "*" for NullFile.
   wchar_t fileName[kPathSize];
-  GetRegString(HKEY_CLASSES_ROOT, shellNewKey, kFileNameValue, fileName, L"", kPathSize);
+  GetRegString(HKEY_CLASSES_ROOT, shellNewKey, kShellNewFileNameValue, fileName, L"", kPathSize);
   DWORD type, bytes = 0;
   if (!fileName[0] && GetRegData(HKEY_CLASSES_ROOT, shellNewKey, kNullFileValue, &type, nullptr,
                                  &bytes) == ERROR_SUCCESS)
@@ -279,7 +278,8 @@ void RestoreShellNew(const wchar_t* ext, const wchar_t* templatePath) {
     if (keyExisted) {
       SavedValue value;
       bool nullFile = std::wcscmp(saved, kNullFileMark) == 0;
-      SetStringValue(value, nullFile ? kNullFileValue : kFileNameValue, nullFile ? L"" : saved);
+      SetStringValue(value, nullFile ? kNullFileValue : kShellNewFileNameValue,
+                     nullFile ? L"" : saved);
       SetRegData(HKEY_CLASSES_ROOT, shellNewKey, value.name, value.type, value.data, value.bytes);
       fileNameSaved = !nullFile;
     }
@@ -292,12 +292,12 @@ void RestoreShellNew(const wchar_t* ext, const wchar_t* templatePath) {
       SavedValue value;
       if (!DecodeValue(encoded, true, value)) continue;
       SetRegData(HKEY_CLASSES_ROOT, shellNewKey, value.name, value.type, value.data, value.bytes);
-      if (CompareNoCase(value.name, kFileNameValue) == 0) fileNameSaved = true;
+      if (CompareNoCase(value.name, kShellNewFileNameValue) == 0) fileNameSaved = true;
     }
   }
-  if (!keyExisted && HoldsOnly(shellNewKey, kFileNameValue))
+  if (!keyExisted && HoldsOnly(shellNewKey, kShellNewFileNameValue))
     DeleteRegKey(HKEY_CLASSES_ROOT, shellNewKey);
   else if (!fileNameSaved)
-    DeleteRegValue(HKEY_CLASSES_ROOT, shellNewKey, kFileNameValue);
+    DeleteRegValue(HKEY_CLASSES_ROOT, shellNewKey, kShellNewFileNameValue);
   WriteNumber(backup, kShellNewHeldValue, 0u);
 }

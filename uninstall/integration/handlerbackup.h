@@ -5,8 +5,10 @@
 // interruption and ends in the same state.
 #pragma once
 
+#include "filesystem/product.h"
+
 // The product's own file types: never handed back to anyone, removed with the uninstallation.
-inline constexpr const wchar_t* kProductTypes[] = {L"Ombrix", L"Ombrix.ZIP", L"Ombrix.REV"};
+inline constexpr const wchar_t* kProductTypes[] = {kObxType, kZipType, kRevType};
 
 // Saves the default value of HKEY_CLASSES_ROOT <key> and whether the key exists. False when the
 // backup could not be written completely: the key must not be taken over then.

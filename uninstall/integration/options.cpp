@@ -1,5 +1,6 @@
 #include "integration/options.h"
 
+#include "filesystem/product.h"
 #include "integration/associations.h"
 #include "integration/winver.h"
 #include "localisation/convert.h"
@@ -8,7 +9,6 @@
 
 namespace {
 
-constexpr wchar_t kRowKeyFormat[] = L"Setup\\%s";
 constexpr wchar_t kSetValue[] = L"Set";
 constexpr wchar_t kLinksKey[] = L"Setup\\Links";
 constexpr wchar_t kDesktopValue[] = L"Desktop";
@@ -40,7 +40,7 @@ void PrimaryExtension(unsigned row, wchar_t* out, unsigned size) {
 void RowKey(unsigned row, wchar_t* out, unsigned size) {
   wchar_t primary[kExtensionSize];
   PrimaryExtension(row, primary, kExtensionSize);
-  FormatText(out, size, kRowKeyFormat, primary);
+  FormatText(out, size, kExtensionSetupKeyFormat, primary);
 }
 
 bool ReadFlag(const wchar_t* subkey, const wchar_t* name, DWORD defaultValue) {

@@ -5,6 +5,7 @@
 
 #include "filesystem/fileops.h"
 #include "filesystem/path.h"
+#include "filesystem/product.h"
 #include "integration/associations.h"
 #include "integration/winver.h"
 #include "localisation/text.h"
@@ -17,17 +18,17 @@ constexpr wchar_t kModule64[] = L"obxext64.dll";
 constexpr wchar_t kClassId32[] = L"{7C3E5A10-2B4D-11D2-8F1A-3A5C6E7D8F90}";
 constexpr wchar_t kClassId64[] = L"{7C3E5A10-1B4D-11D2-8F1A-3A5C6E7D8F90}";
 // The 32-bit module gives way to the 64-bit one on 64-bit Windows.
-constexpr wchar_t kHandlerName[] = L"Ombrix";
-constexpr wchar_t kHandlerName32[] = L"Ombrix32";
+constexpr wchar_t kHandlerName[] = OBX_PRODUCT_NAME;
+constexpr wchar_t kHandlerName32[] = OBX_PRODUCT_NAME L"32";
 
 constexpr wchar_t kClassKey[] = L"CLSID\\%s";
 constexpr wchar_t kServerKey[] = L"CLSID\\%s\\InProcServer32";
-constexpr wchar_t kClassName[] = L"Ombrix";
+constexpr wchar_t kClassName[] = OBX_PRODUCT_NAME;
 constexpr wchar_t kThreadingModel[] = L"ThreadingModel";
 constexpr wchar_t kApartment[] = L"Apartment";
 constexpr wchar_t kApprovedKey[] =
     L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
-constexpr wchar_t kApprovedName[] = L"Ombrix shell extension";
+constexpr wchar_t kApprovedName[] = OBX_PRODUCT_NAME L" shell extension";
 
 constexpr REGSAM kView64 = 0x0100;  // KEY_WOW64_64KEY
 constexpr unsigned kKeySize = 1024;
@@ -44,19 +45,19 @@ struct HandlerKey {
 
 // Written whenever the extension is wanted, in this order.
 constexpr HandlerKey kHandlerKeys[] = {
-    {L"Ombrix\\shellex\\PropertySheetHandlers\\%s", KeyName::kClassId, KeyData::kEmpty},
-    {L"Ombrix.ZIP\\shellex\\PropertySheetHandlers\\%s", KeyName::kClassId, KeyData::kEmpty},
+    {OBX_OBX_TYPE L"\\shellex\\PropertySheetHandlers\\%s", KeyName::kClassId, KeyData::kEmpty},
+    {OBX_ZIP_TYPE L"\\shellex\\PropertySheetHandlers\\%s", KeyName::kClassId, KeyData::kEmpty},
     {L"exefile\\shellex\\PropertySheetHandlers\\%s", KeyName::kClassId, KeyData::kEmpty},
-    {L"Ombrix\\shellex\\DropHandler", KeyName::kClassId, KeyData::kClassId},
-    {L"Ombrix.ZIP\\shellex\\DropHandler", KeyName::kClassId, KeyData::kClassId},
+    {OBX_OBX_TYPE L"\\shellex\\DropHandler", KeyName::kClassId, KeyData::kClassId},
+    {OBX_ZIP_TYPE L"\\shellex\\DropHandler", KeyName::kClassId, KeyData::kClassId},
     {L"Folder\\shellex\\DragDropHandlers\\%s", KeyName::kHandler, KeyData::kClassId},
     {L"Drive\\shellex\\DragDropHandlers\\%s", KeyName::kHandler, KeyData::kClassId},
 };
 
 // The classic context menu; Windows 11 shows it only on request.
 constexpr HandlerKey kMenuKeys[] = {
-    {L"Ombrix\\shellex\\ContextMenuHandlers\\%s", KeyName::kClassId, KeyData::kEmpty},
-    {L"Ombrix.ZIP\\shellex\\ContextMenuHandlers\\%s", KeyName::kClassId, KeyData::kEmpty},
+    {OBX_OBX_TYPE L"\\shellex\\ContextMenuHandlers\\%s", KeyName::kClassId, KeyData::kEmpty},
+    {OBX_ZIP_TYPE L"\\shellex\\ContextMenuHandlers\\%s", KeyName::kClassId, KeyData::kEmpty},
     {L"*\\shellex\\ContextMenuHandlers\\%s", KeyName::kHandler, KeyData::kClassId},
     {L"Folder\\shellex\\ContextMenuHandlers\\%s", KeyName::kHandler, KeyData::kClassId},
     {L"lnkfile\\shellex\\ContextMenuHandlers\\%s", KeyName::kHandler, KeyData::kClassId},

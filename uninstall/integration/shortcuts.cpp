@@ -10,6 +10,7 @@
 #include "filesystem/findfile.h"
 #include "filesystem/owners.h"
 #include "filesystem/path.h"
+#include "filesystem/product.h"
 #include "integration/winver.h"
 #include "localisation/messages.h"
 #include "localisation/text.h"
@@ -17,17 +18,13 @@
 
 namespace {
 
-constexpr wchar_t kLinkFileName[] = L"Ombrix.lnk";
+constexpr wchar_t kLinkFileName[] = OBX_PRODUCT_NAME L".lnk";
 constexpr wchar_t kLinkExtension[] = L".lnk";
-constexpr wchar_t kGroupName[] = L"Ombrix";
 constexpr wchar_t kUnknownFolder[] = L"unknown_folder";
 constexpr wchar_t kAllFilesMask[] = L"*";
 
-constexpr wchar_t kMainProgram[] = L"Ombrix.exe";
-constexpr wchar_t kHelpFile[] = L"Ombrix.chm";
 constexpr wchar_t kManualFile[] = L"Obx.txt";
 
-constexpr unsigned kVista = 0x0600;
 // SHGetFolderPathW writes up to MAX_PATH characters.
 constexpr unsigned kMinFolderSize = 260;
 constexpr DWORD kDeleteFlags = FOF_SILENT | FOF_NOCONFIRMATION;
@@ -62,11 +59,11 @@ void LoadGroupEntries(GroupEntry (&entries)[kGroupEntries]) {
   static const unsigned kNameIds[kGroupEntries] = {0, IDS_OMBRIXHELP, IDS_OBXHELP, IDS_WHATSNEW};
   wchar_t whatsNew[kMessageSize];
   LoadMsg(IDS_WHATSNEWNAME, whatsNew, kMessageSize);
-  const wchar_t* targets[kGroupEntries] = {kMainProgram, kHelpFile, kManualFile,
+  const wchar_t* targets[kGroupEntries] = {kMainProgramName, kHelpLinkTarget, kManualFile,
                                            PointToName(whatsNew)};
   for (unsigned i = 0; i < kGroupEntries; i++) {
     if (i == 0)
-      CopyText(entries[i].linkName, kGroupName, kMessageSize);
+      CopyText(entries[i].linkName, kProductName, kMessageSize);
     else
       LoadMsg(kNameIds[i], entries[i].linkName, kMessageSize);
     MakeSafeFileName(entries[i].linkName);
@@ -113,7 +110,7 @@ void CreateGroupShortcuts(const wchar_t* group, const GroupEntry (&entries)[kGro
 bool GroupFolder(int csidl, wchar_t* out) {
   if (!GetSpecialFolder(out, kPathSize, csidl)) return false;
   AddEndSlash(out, kPathSize);
-  AppendText(out, kGroupName, kPathSize);
+  AppendText(out, kProductName, kPathSize);
   return true;
 }
 
@@ -239,8 +236,8 @@ void UpdateShortcuts(const IntegrationOptions& options, wchar_t* programGroupOut
                      unsigned programGroupSize, const wchar_t* iconPath) {
   if (!IntegrationAllowed()) return;
   wchar_t program[kPathSize];
-  ProgramFolderFile(kMainProgram, program);
-  bool vista = GetWindowsVersion() >= kVista;
+  ProgramFolderFile(kMainProgramName, program);
+  bool vista = GetWindowsVersion() >= kWindowsVista;
   wchar_t description[kMessageSize];
   LoadMsg(IDS_OMBRIXDESC, description, kMessageSize);
 

@@ -5,6 +5,7 @@
 #include "filesystem/fileops.h"
 #include "filesystem/findfile.h"
 #include "filesystem/path.h"
+#include "filesystem/product.h"
 #include "integration/handlerbackup.h"
 #include "localisation/text.h"
 #include "settings/registry.h"
@@ -14,11 +15,6 @@ namespace {
 
 constexpr wchar_t kObxTemplateName[] = L"obxnew.dat";
 constexpr wchar_t kZipTemplateName[] = L"zipnew.dat";
-constexpr wchar_t kShellNewKeyFormat[] = L"%s\\ShellNew";
-constexpr wchar_t kFileNameValue[] = L"FileName";
-constexpr wchar_t kMenuItemsKey[] = L"Setup\\MenuItems";
-constexpr wchar_t kNewObxValue[] = L"NewOBX";
-constexpr wchar_t kNewZipValue[] = L"NewZIP";
 
 constexpr unsigned kValueNameSize = 256;
 // Deleting a value shifts the others down; a value that cannot be deleted ends the clearing.
@@ -91,7 +87,7 @@ void InstallNewFileTemplate(const wchar_t* ext, bool isObxRow) {
   if (!intact && IntegrationAllowed()) {
     WriteNewFile(path, bytes, size);
   }
-  SetRegString(HKEY_CLASSES_ROOT, shellNewKey, kFileNameValue, path);
+  SetRegString(HKEY_CLASSES_ROOT, shellNewKey, kShellNewFileNameValue, path);
 }
 
 void RestoreNewFileHandler(const wchar_t* ext, bool isObxRow) {

@@ -8,7 +8,8 @@ bool IsWow64();
 // The Windows 11 shell: a version above 10, or 10 with build 22000 or later that WMI does not
 // name "Windows 10" (some Windows 10 systems report such builds).
 bool IsWindows11();
-// (major << 8) + minor on NT systems, 0x0501 otherwise; callers compare with 0x0600 (Vista).
+// (major << 8) + minor on NT systems, 0x0501 otherwise; callers compare with kWindowsVista
+// (filesystem/product.h).
 unsigned GetWindowsVersion();
 // Whether WMI names the operating system "Windows 10". Needs COM; false on any failure.
 bool WmiReportsWindows10();

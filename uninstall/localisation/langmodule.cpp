@@ -2,13 +2,14 @@
 
 #include "filesystem/fileops.h"
 #include "filesystem/path.h"
+#include "filesystem/product.h"
 #include "localisation/text.h"
 #include "settings/registry.h"
 
 namespace {
 
 constexpr wchar_t kLanguageDll[] = L"obxlng.dll";
-constexpr wchar_t kGeneralKey[] = L"Software\\Ombrix\\General";
+constexpr wchar_t kGeneralKey[] = OBX_PROGRAM_KEY L"\\General";
 constexpr wchar_t kLanguageFolderValue[] = L"LanguageFolder";
 
 // Patched to "LngFolder1" in builds with language folders. Volatile so that the text stays in

@@ -1,13 +1,14 @@
 #include "settings/registry.h"
 
 #include "filesystem/owners.h"
+#include "filesystem/product.h"
 #include "localisation/convert.h"
 #include "localisation/text.h"
 #include "settings/store.h"
 
 namespace {
 
-constexpr wchar_t kProgramKeyFormat[] = L"Software\\Ombrix%s%s";
+constexpr wchar_t kProgramKeyFormat[] = OBX_PROGRAM_KEY L"%s%s";
 // Reads open with KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS.
 constexpr REGSAM kReadAccess = 0x0009;
 // Registry key names are at most 255 characters.
