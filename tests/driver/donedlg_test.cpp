@@ -14,17 +14,13 @@
 #include "filesystem/owners.h"
 #include "langtest.h"
 #include "localisation/messages.h"
+#include "resources/resource.h"
 #include "shelltest.h"
 #include "testenv.h"
 #include "uiauto.h"
 
 namespace {
 
-constexpr int kFolderId = 5102;
-constexpr int kViewHelpId = 5105;
-constexpr int kViewLicenseId = 5106;
-constexpr int kHomePageId = 5108;
-constexpr int kThanksId = 5109;
 constexpr DWORD kStartTimeoutMs = 10000;
 constexpr DWORD kNoStartMs = 1500;
 
@@ -111,8 +107,8 @@ TEST_F(DoneDialogTest, ShowsTheInstallationFolderTheBoldHeadlineAndTheIcon) {
   HFONT headline = nullptr;
   HICON icon = nullptr;
   DialogScript script([&](HWND d) {
-    folder = ReadControlText(d, kFolderId);
-    headline = reinterpret_cast<HFONT>(SendMessageW(GetDlgItem(d, kThanksId), WM_GETFONT, 0, 0));
+    folder = ReadControlText(d, IDC_INSTFOLDER);
+    headline = reinterpret_cast<HFONT>(SendMessageW(GetDlgItem(d, IDC_THANKS), WM_GETFONT, 0, 0));
     icon = reinterpret_cast<HICON>(SendMessageW(d, WM_GETICON, ICON_BIG, 0));
     PressKey(d, VK_ESCAPE);  // Escape closes it as Done does
   });
@@ -134,7 +130,7 @@ TEST_F(DoneDialogTest, SilentRunClosesDuringInitialisation) {
 
 TEST_F(DoneDialogTest, LicenseButtonOpensTheLicenseInTheInstallationFolder) {
   WriteFileBytes(install_ / L"license.txt", "licence");
-  ClickAndClose(kViewLicenseId);
+  ClickAndClose(IDC_VIEWLICENSE);
   ASSERT_TRUE(WaitForStart(tools_.path(), L"license.txt", kStartTimeoutMs));
   std::wstring line = StartedLines(tools_.path()).front();
   EXPECT_NE(line.find(L"\"" + (install_ / L"license.txt") + L"\""), std::wstring::npos) << line;
@@ -143,7 +139,7 @@ TEST_F(DoneDialogTest, LicenseButtonOpensTheLicenseInTheInstallationFolder) {
 TEST_F(DoneDialogTest, MissingLicenseOpensNothingAndSaysNothing) {
   HWND message = nullptr;
   DialogScript script([&](HWND d) {
-    PressButton(d, kViewLicenseId);
+    PressButton(d, IDC_VIEWLICENSE);
     message = WaitForOtherDialog(d, kNoStartMs);
     if (message) PressButton(message, IDOK);
     PressButton(d, IDOK);
@@ -155,7 +151,7 @@ TEST_F(DoneDialogTest, MissingLicenseOpensNothingAndSaysNothing) {
 }
 
 TEST_F(DoneDialogTest, HomePageButtonOpensTheAddressOfMessage5114) {
-  ClickAndClose(kHomePageId);
+  ClickAndClose(IDC_HOMEPAGE);
   ASSERT_TRUE(WaitForStart(tools_.path(), L"https://www.ombrix.example/", kStartTimeoutMs));
 }
 
@@ -167,7 +163,7 @@ TEST_F(DoneDialogTest, HomePageThatIsNoWebAddressIsNotHandedToTheShell) {
   for (wchar_t ch : program) escaped += ch == L'\\' ? std::wstring(L"\\\\") : std::wstring(1, ch);
   ParseMessages(OBX_MARKER_LINE L"IDS_HOMEURL \"" + escaped + L"\"\r\n");
   ASSERT_EQ(GetMsg(IDS_HOMEURL), program);
-  ClickAndClose(kHomePageId);
+  ClickAndClose(IDC_HOMEPAGE);
   Sleep(kNoStartMs);
   EXPECT_TRUE(StartedLines(install_.path()).empty());
 }
@@ -180,7 +176,7 @@ TEST_F(DoneDialogTest, HelpButtonOpensTheContentsAndTheHelpKeyNothing) {
   DialogScript script([&](HWND d) {
     PressKey(d, VK_F1);
     afterKey = helpRequests.size();
-    PressButton(d, kViewHelpId);
+    PressButton(d, IDC_VIEWHELP);
     PressButton(d, IDOK);
   });
   ShowDoneDialog();

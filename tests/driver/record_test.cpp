@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "resources/resource.h"
 #include "settings/store.h"
 #include "testenv.h"
 
@@ -104,7 +105,7 @@ TEST_F(RecordTest, FirstSetupWritesEveryValueWithItsType) {
   WriteFileBytes(folder_ + L"\\Uninstall.lst", "uninstall.exe\r\n");
   WriteUninstallRecord(program_.c_str());
 
-  ExpectString(L"DisplayName", L"Ombrix 6.22 (" + ResourceText(5141) + L")");
+  ExpectString(L"DisplayName", L"Ombrix 6.22 (" + ResourceText(IDS_32BIT) + L")");
   ExpectString(L"DisplayVersion", L"6.22.0");
   ExpectNumber(L"VersionMajor", 6);
   ExpectNumber(L"VersionMinor", 22);
@@ -170,7 +171,7 @@ TEST_F(RecordTest, EstimatedSizeCountsOnlyTheListedFilesOnce) {
 }
 
 TEST(AppendVersionLabel, AddsBlankOnlyAfterTextAndCutsWithinCapacity) {
-  std::wstring label = L"6.22 (" + ResourceText(5141) + L")";
+  std::wstring label = L"6.22 (" + ResourceText(IDS_32BIT) + L")";
   wchar_t text[64] = L"";
   AppendVersionLabel(text, 64);
   EXPECT_EQ(std::wstring(text), label);

@@ -17,14 +17,12 @@
 #include "integrationenv.h"
 #include "langtest.h"
 #include "localisation/messages.h"
+#include "resources/resource.h"
 #include "settings/registry.h"
 #include "uiauto.h"
 
 namespace {
 
-constexpr int kFirstAssocId = 5101;
-constexpr int kLastAssocId = 5118;
-constexpr int kContextItemsId = 5128;
 constexpr DWORD kNoWindowMs = 1000;
 
 std::wstring ResourceText(unsigned id) {
@@ -62,7 +60,7 @@ DWORD ReadDword(HKEY root, const wchar_t* subkey, const wchar_t* name) {
 
 std::vector<bool> AssociationBoxes(HWND dialog) {
   std::vector<bool> checked;
-  for (int id = kFirstAssocId; id <= kLastAssocId; id++) checked.push_back(IsChecked(dialog, id));
+  for (int id = IDC_ASSOCOBX; id <= IDC_ASSOC001; id++) checked.push_back(IsChecked(dialog, id));
   return checked;
 }
 
@@ -98,8 +96,8 @@ TEST(SetupExplanation, JoinsTheSixHelpMessagesWithTheirBlanksAndLineBreak) {
   wchar_t text[kSetupExplanationSize];
   BuildSetupExplanation(text, kSetupExplanationSize);
   std::wstring expected = L"   ";
-  for (unsigned id = 5120; id <= 5124; id++) expected += L" " + ResourceText(id);
-  expected += L"\r\n    " + ResourceText(5125);
+  for (unsigned id = IDS_INSTHELP1; id <= IDS_INSTHELP5; id++) expected += L" " + ResourceText(id);
+  expected += L"\r\n    " + ResourceText(IDS_INSTHELP6);
   EXPECT_EQ(text, expected);
 
   wchar_t cut[12];
@@ -160,7 +158,7 @@ TEST_F(SetupDialogTest, ToggleAllChecksEveryTypeUnlessAllAreCheckedAndLeavesTheR
   ASSERT_TRUE(script.Finish());
   ASSERT_EQ(before.size(), 18u);
   // Fresh settings: every type but ".jar", which stays off until the product owns it.
-  EXPECT_FALSE(before[5111 - kFirstAssocId]);
+  EXPECT_FALSE(before[IDC_ASSOCJAR - IDC_ASSOCOBX]);
   EXPECT_EQ(first, std::vector<bool>(18, true));
   EXPECT_EQ(second, std::vector<bool>(18, false));
   EXPECT_EQ(desktopBefore, desktopAfter);
@@ -193,8 +191,8 @@ TEST_F(SetupDialogTest, Windows11NoteOnUncheckingTheSubmenuAppearsOnceAndTheBoxS
   EXPECT_EQ(ShowSetupDialog(), 0);
   ASSERT_TRUE(script.Finish());
   EXPECT_TRUE(cascadedBefore);  // Windows 11 keeps the commands in a submenu by default
-  EXPECT_EQ(noteText, ResourceText(5150));
-  EXPECT_EQ(noteCaption, ResourceText(5101));
+  EXPECT_EQ(noteText, ResourceText(IDS_SINGLETOPITEM));
+  EXPECT_EQ(noteCaption, ResourceText(IDS_UNINSTTITLE));
   EXPECT_EQ(noteOwner, dialog);
   EXPECT_FALSE(cascadedAfterNote);
   EXPECT_EQ(secondNote, nullptr);
@@ -273,7 +271,7 @@ TEST_F(SetupDialogTest, ContextItemsButtonOpensItsDialogOwnedBySetup) {
   HWND dialog = nullptr, items = nullptr, owner = nullptr;
   DialogScript script([&](HWND d) {
     dialog = d;
-    PostClick(d, kContextItemsId);
+    PostClick(d, IDC_SETCONTEXTMENU);
     items = WaitForOtherDialog(d, 5000);
     if (!items) return;
     owner = GetWindow(items, GW_OWNER);

@@ -9,6 +9,7 @@
 
 #include "filesystem/owners.h"
 #include "localisation/langfile.h"
+#include "resources/resource.h"
 #include "testenv.h"
 #include "uiauto.h"
 
@@ -412,12 +413,12 @@ TEST(ShowRightsError, JoinsTheMessageWithTheSystemsTextAndStaysQuietWhenSilent) 
   while (!systemText.empty() && (systemText.back() == L'\n' || systemText.back() == L'\r'))
     systemText.pop_back();
   wchar_t own[1024] = {}, caption[256] = {};
-  LoadStringW(GetModuleHandleW(nullptr), 5152, own, 1024);
-  LoadStringW(GetModuleHandleW(nullptr), 5106, caption, 256);
+  LoadStringW(GetModuleHandleW(nullptr), IDS_UNINSTALLNORIGHTS, own, 1024);
+  LoadStringW(GetModuleHandleW(nullptr), IDS_UNINSTALLOBX, caption, 256);
   ASSERT_NE(own[0], 0);
   {
     DialogAnswerer answerer(IDOK);
-    ShowRightsError(5152, 5106, ERROR_ACCESS_DENIED);
+    ShowRightsError(IDS_UNINSTALLNORIGHTS, IDS_UNINSTALLOBX, ERROR_ACCESS_DENIED);
     const DialogSnapshot& box = answerer.Wait();
     ASSERT_TRUE(box.found);
     EXPECT_EQ(box.caption, caption);
@@ -426,7 +427,7 @@ TEST(ShowRightsError, JoinsTheMessageWithTheSystemsTextAndStaysQuietWhenSilent) 
   }
   runState.silent = true;
   DialogAnswerer answerer(IDOK, 1500);
-  ShowRightsError(5152, 5106, ERROR_ACCESS_DENIED);
+  ShowRightsError(IDS_UNINSTALLNORIGHTS, IDS_UNINSTALLOBX, ERROR_ACCESS_DENIED);
   EXPECT_FALSE(answerer.Wait().found);
   runState = RunState{};
 }

@@ -12,6 +12,7 @@
 #include "integration/winver.h"
 #include "langtest.h"
 #include "localisation/langfile.h"
+#include "resources/resource.h"
 #include "settings/registry.h"
 #include "settings/store.h"
 #include "testenv.h"
@@ -24,11 +25,18 @@ constexpr PlatformOverride kWindows11Platform = {VER_PLATFORM_WIN32_NT, 10, 0, 2
 
 constexpr wchar_t kMenuItems[] = L"Setup\\MenuItems";
 constexpr wchar_t kTopMenuItems[] = L"Setup\\TopMenuItems";
-constexpr int kAlwaysArcEdit = 127;
+constexpr int kAlwaysArcEdit = IDC_CONTEXTALWAYSARC;
 
-const int kClassicOnlyBoxes[] = {101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 111, 112};
-const int kAlwaysShownBoxes[] = {120, 121, 122, 123, 124, 125, 126};
-const int kTopBoxes[] = {113, 114, 115, 116, 117, 118};
+const int kClassicOnlyBoxes[] = {
+    IDC_CONTEXTEXTRACTTO, IDC_CONTEXTEXTRACTHERE, IDC_CONTEXTEXTRACT, IDC_CONTEXTEXTRACTSEPARATE,
+    IDC_CONTEXTOPENSFX,   IDC_CONTEXTOPENARC,     IDC_CONTEXTADD,     IDC_CONTEXTADDARC,
+    IDC_CONTEXTEMAILARC,  IDC_CONTEXTEMAILARCOPT, IDC_CONTEXTTEST,    IDC_CONTEXTCONVERT};
+const int kAlwaysShownBoxes[] = {IDC_CONTEXTNEWOBX,      IDC_CONTEXTNEWZIP,   IDC_CONTEXTDRAGADD,
+                                 IDC_CONTEXTDRAGEXTRACT, IDC_CONTEXTSFXLOCAL, IDC_CONTEXTSFXNETWORK,
+                                 IDC_CONTEXTSFXOTHER};
+const int kTopBoxes[] = {IDC_CONTEXTTOPEXTRACT,     IDC_CONTEXTTOPEXTRACTTO,
+                         IDC_CONTEXTTOPEXTRACTHERE, IDC_CONTEXTTOPEXTRACTSEPARATE,
+                         IDC_CONTEXTTOPADDARC,      IDC_CONTEXTTOPADD};
 
 bool Checked(HWND dialog, int id) {
   return SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -115,11 +123,12 @@ TEST_F(ContextItems, Windows10ShowsTheClassicLayoutAndNeverWritesTopLevelItems) 
     for (int id : kClassicOnlyBoxes) EXPECT_TRUE(Visible(dialog, id)) << id;
     for (int id : kAlwaysShownBoxes) EXPECT_TRUE(Visible(dialog, id)) << id;
     // Defaults: everything on but "Test" and "Convert".
-    for (int id : kClassicOnlyBoxes) EXPECT_EQ(Checked(dialog, id), id != 111 && id != 112) << id;
+    for (int id : kClassicOnlyBoxes)
+      EXPECT_EQ(Checked(dialog, id), id != IDC_CONTEXTTEST && id != IDC_CONTEXTCONVERT) << id;
     for (int id : kAlwaysShownBoxes) EXPECT_TRUE(Checked(dialog, id)) << id;
     EXPECT_EQ(ReadControlText(dialog, kAlwaysArcEdit), L"*.iso");
-    PressButton(dialog, 111);  // Test on
-    PressButton(dialog, 121);  // New ZIP off
+    PressButton(dialog, IDC_CONTEXTTEST);    // Test on
+    PressButton(dialog, IDC_CONTEXTNEWZIP);  // New ZIP off
     PressButton(dialog, IDOK);
   });
   EXPECT_EQ(Stored(kMenuItems, L"Test"), 1u);
@@ -133,8 +142,8 @@ TEST_F(ContextItems, Windows10ShowsTheClassicLayoutAndNeverWritesTopLevelItems) 
   // The setup dialog's cascaded box makes no difference here.
   Run(kWindows10Platform, true, [](HWND dialog) {
     for (int id : kTopBoxes) EXPECT_FALSE(Visible(dialog, id)) << id;
-    EXPECT_TRUE(Checked(dialog, 111));
-    EXPECT_FALSE(Checked(dialog, 121));
+    EXPECT_TRUE(Checked(dialog, IDC_CONTEXTTEST));
+    EXPECT_FALSE(Checked(dialog, IDC_CONTEXTNEWZIP));
     PressButton(dialog, IDOK);
   });
   EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kTopMenuItems));
@@ -158,13 +167,15 @@ TEST_F(ContextItems, Windows11TopLevelLayoutShowsDefaultsAndKeepsHiddenItemsAsSt
     for (int id : kTopBoxes) EXPECT_TRUE(Visible(dialog, id)) << id;
     for (int id : kClassicOnlyBoxes) EXPECT_FALSE(Visible(dialog, id)) << id;
     for (int id : kAlwaysShownBoxes) EXPECT_TRUE(Visible(dialog, id)) << id;
-    EXPECT_TRUE(Checked(dialog, 113));
-    EXPECT_FALSE(Checked(dialog, 114));
-    EXPECT_FALSE(Checked(dialog, 115));
-    EXPECT_TRUE(Checked(dialog, 116));
-    EXPECT_TRUE(Checked(dialog, 117));
-    EXPECT_FALSE(Checked(dialog, 118));
-    PressButton(dialog, 118);  // "Add to archive..." on too: the dialog does not enforce groups
+    EXPECT_TRUE(Checked(dialog, IDC_CONTEXTTOPEXTRACT));
+    EXPECT_FALSE(Checked(dialog, IDC_CONTEXTTOPEXTRACTTO));
+    EXPECT_FALSE(Checked(dialog, IDC_CONTEXTTOPEXTRACTHERE));
+    EXPECT_TRUE(Checked(dialog, IDC_CONTEXTTOPEXTRACTSEPARATE));
+    EXPECT_TRUE(Checked(dialog, IDC_CONTEXTTOPADDARC));
+    EXPECT_FALSE(Checked(dialog, IDC_CONTEXTTOPADD));
+    PressButton(
+        dialog,
+        IDC_CONTEXTTOPADD);  // "Add to archive..." on too: the dialog does not enforce groups
     PressButton(dialog, IDOK);
   });
   EXPECT_EQ(Stored(kTopMenuItems, L"Extr"), 1u);
@@ -185,11 +196,11 @@ TEST_F(ContextItems, OnlyTheFirstStoredItemOfAGroupShowsCheckedAndConfirmingStor
   ASSERT_EQ(SetSettingDword(kTopMenuItems, L"AddArc", 0), 0u);
   ASSERT_EQ(SetSettingDword(kTopMenuItems, L"AddTo", 1), 0u);
   Run(kWindows11Platform, false, [](HWND dialog) {
-    EXPECT_FALSE(Checked(dialog, 113));
-    EXPECT_TRUE(Checked(dialog, 114));
-    EXPECT_FALSE(Checked(dialog, 115));
-    EXPECT_FALSE(Checked(dialog, 117));
-    EXPECT_TRUE(Checked(dialog, 118));
+    EXPECT_FALSE(Checked(dialog, IDC_CONTEXTTOPEXTRACT));
+    EXPECT_TRUE(Checked(dialog, IDC_CONTEXTTOPEXTRACTTO));
+    EXPECT_FALSE(Checked(dialog, IDC_CONTEXTTOPEXTRACTHERE));
+    EXPECT_FALSE(Checked(dialog, IDC_CONTEXTTOPADDARC));
+    EXPECT_TRUE(Checked(dialog, IDC_CONTEXTTOPADD));
     PressButton(dialog, IDOK);
   });
   EXPECT_EQ(Stored(kTopMenuItems, L"ExtrTo"), 1u);
@@ -241,13 +252,13 @@ TEST_F(ContextItems, MasksAreCutAt1023CharactersOnlyWhenEdited) {
 
 TEST_F(ContextItems, EscapeAndCancelStoreNothing) {
   Run(kWindows11Platform, false, [](HWND dialog) {
-    PressButton(dialog, 111);
-    PressButton(dialog, 113);
+    PressButton(dialog, IDC_CONTEXTTEST);
+    PressButton(dialog, IDC_CONTEXTTOPEXTRACT);
     SetDlgItemTextW(dialog, kAlwaysArcEdit, L"*.img");
     PressKey(GetDlgItem(dialog, kAlwaysArcEdit), VK_ESCAPE);
   });
   Run(kWindows10Platform, false, [](HWND dialog) {
-    PressButton(dialog, 111);
+    PressButton(dialog, IDC_CONTEXTTEST);
     PressButton(dialog, IDCANCEL);
   });
   EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kMenuItems));
@@ -259,7 +270,7 @@ TEST_F(ContextItems, ConfirmingWritesTheIniFileAtOnce) {
   FreeIni();
   WriteFileBytes(temp_ / L"Ombrix.ini", "[Global]\r\n");
   Run(kWindows10Platform, false, [](HWND dialog) {
-    PressButton(dialog, 112);
+    PressButton(dialog, IDC_CONTEXTCONVERT);
     PressButton(dialog, IDOK);
   });
   std::string bytes = ReadFileBytes(temp_ / L"Ombrix.ini");
@@ -298,7 +309,7 @@ TEST_F(ContextItems, RightToLeftLanguageMirrorsTheDialogButNotTheMasks) {
   ASSERT_TRUE(languageFile.rightToLeft);
   Run(kWindows10Platform, false, [](HWND dialog) {
     EXPECT_NE(GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_LAYOUTRTL, 0);
-    EXPECT_EQ(ReadControlText(dialog, 111), L"בדיקה");
+    EXPECT_EQ(ReadControlText(dialog, IDC_CONTEXTTEST), L"בדיקה");
     EXPECT_EQ(GetWindowLongW(GetDlgItem(dialog, kAlwaysArcEdit), GWL_EXSTYLE) & WS_EX_RTLREADING,
               0);
     PressButton(dialog, IDCANCEL);

@@ -11,6 +11,7 @@
 
 #include "integrationenv.h"
 #include "regsnapshot.h"
+#include "resources/resource.h"
 #include "settings/registry.h"
 
 namespace {
@@ -28,7 +29,7 @@ DWORD Setting(const wchar_t* subkey, const wchar_t* name) {
 
 std::vector<unsigned> AllOptionControls() {
   std::vector<unsigned> ids;
-  for (unsigned id = 5101; id <= 5126; id++) ids.push_back(id);
+  for (unsigned id = IDC_ASSOCOBX; id <= IDC_ASSOCALL; id++) ids.push_back(id);
   return ids;
 }
 
@@ -251,9 +252,9 @@ TEST(ShowOptionsInDialog, EachFieldHasItsOwnCheckBoxBothWays) {
   shown.associate[2] = shown.associate[4] = shown.associate[13] = true;
   shown.linkStartMenu = shown.menuIcons = shown.legacyMenu = true;
   ShowOptionsInDialog(dialog.get(), shown);
-  for (unsigned id = 5101; id <= 5125; id++) {
-    bool expected = id == 5103 || id == 5115 || id == 5114 || id == IDC_LINKSTARTMENU ||
-                    id == IDC_SHELLICONS || id == IDC_SHELLLEGACYMENU;
+  for (unsigned id = IDC_ASSOCOBX; id <= IDC_SHELLLEGACYMENU; id++) {
+    bool expected = id == IDC_ASSOCCAB || id == IDC_ASSOCLZ || id == IDC_ASSOCZ ||
+                    id == IDC_LINKSTARTMENU || id == IDC_SHELLICONS || id == IDC_SHELLLEGACYMENU;
     EXPECT_EQ(dialog.Checked(id), expected) << id;
   }
 
@@ -265,8 +266,8 @@ TEST(ShowOptionsInDialog, EachFieldHasItsOwnCheckBoxBothWays) {
   EXPECT_FALSE(read.linkDesktop || read.linkPrograms || read.shellExt || read.cascadedMenu);
   EXPECT_TRUE(read.linkStartMenu && read.menuIcons && read.legacyMenu);
 
-  dialog.SetChecked(5115, false);  // ".lz"
-  dialog.SetChecked(5113, true);   // ".xz"
+  dialog.SetChecked(IDC_ASSOCLZ, false);  // ".lz"
+  dialog.SetChecked(IDC_ASSOCXZ, true);   // ".xz"
   ReadOptionsFromDialog(dialog.get(), read);
   EXPECT_FALSE(read.associate[4]);
   EXPECT_TRUE(read.associate[14]);
@@ -300,20 +301,21 @@ TEST(ShowOptionsInDialog, EnablingFollowsTheRecordAndWindows11) {
 
 TEST(ToggleAllAssociations, ChecksAllWhenAnyIsClearOtherwiseClearsAll) {
   CheckBoxDialog dialog(AllOptionControls());
-  for (unsigned id = 5101; id <= 5118; id++) dialog.SetChecked(id, id != 5110);
+  for (unsigned id = IDC_ASSOCOBX; id <= IDC_ASSOC001; id++)
+    dialog.SetChecked(id, id != IDC_ASSOCBZ2);
   dialog.SetChecked(IDC_LINKDESKTOP, false);
   ToggleAllAssociations(dialog.get());
-  for (unsigned id = 5101; id <= 5118; id++) EXPECT_TRUE(dialog.Checked(id)) << id;
+  for (unsigned id = IDC_ASSOCOBX; id <= IDC_ASSOC001; id++) EXPECT_TRUE(dialog.Checked(id)) << id;
   EXPECT_FALSE(dialog.Checked(IDC_LINKDESKTOP));  // only the association boxes
 
   ToggleAllAssociations(dialog.get());
-  for (unsigned id = 5101; id <= 5118; id++) EXPECT_FALSE(dialog.Checked(id)) << id;
+  for (unsigned id = IDC_ASSOCOBX; id <= IDC_ASSOC001; id++) EXPECT_FALSE(dialog.Checked(id)) << id;
 }
 
 TEST(ToggleAllAssociations, ControlsMissingFromTheDialogDoNotCount) {
   std::vector<unsigned> ids;
-  for (unsigned id = 5101; id <= 5118; id++)
-    if (id != 5103 && id != 5118) ids.push_back(id);
+  for (unsigned id = IDC_ASSOCOBX; id <= IDC_ASSOC001; id++)
+    if (id != IDC_ASSOCCAB && id != IDC_ASSOC001) ids.push_back(id);
   CheckBoxDialog dialog(ids);
   for (unsigned id : ids) dialog.SetChecked(id, true);
   ToggleAllAssociations(dialog.get());

@@ -11,18 +11,13 @@
 #include "localisation/langmodule.h"
 #include "localisation/messages.h"
 #include "localisation/text.h"
+#include "resources/resource.h"
 
 namespace {
 
 constexpr wchar_t kDialogName[] = L"DONEDLG";
 constexpr wchar_t kLicenseName[] = L"license.txt";
 constexpr const wchar_t* kWebSchemes[] = {L"http://", L"https://"};
-
-constexpr int kFolderId = 5102;
-constexpr int kViewHelpId = 5105;
-constexpr int kViewLicenseId = 5106;
-constexpr int kHomePageId = 5108;
-constexpr int kThanksId = 5109;
 
 // The installation folder during setup; false when it does not fit, since a cut path names
 // another folder.
@@ -56,11 +51,11 @@ void OpenHomePage() {
 
 void OnInitDialog(HWND dialog) {
   SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(runState.appIcon));
-  SendDlgItemMessageW(dialog, kThanksId, WM_SETFONT, reinterpret_cast<WPARAM>(runState.boldFont),
+  SendDlgItemMessageW(dialog, IDC_THANKS, WM_SETFONT, reinterpret_cast<WPARAM>(runState.boldFont),
                       FALSE);
   wchar_t folder[kPathSize];
   GetInstallFolder(folder, kPathSize);
-  SetDlgItemTextW(dialog, kFolderId, folder);
+  SetDlgItemTextW(dialog, IDC_INSTFOLDER, folder);
   if (runState.silent) SendMessageW(dialog, WM_COMMAND, IDOK, 0);
 }
 
@@ -70,13 +65,13 @@ void OnCommand(HWND dialog, int id) {
     case IDCANCEL:
       EndDialog(dialog, 1);
       break;
-    case kViewHelpId:
+    case IDC_VIEWHELP:
       ShowHelp(nullptr);
       break;
-    case kViewLicenseId:
+    case IDC_VIEWLICENSE:
       OpenLicense();
       break;
-    case kHomePageId:
+    case IDC_HOMEPAGE:
       OpenHomePage();
       break;
     default:

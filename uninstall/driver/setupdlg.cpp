@@ -13,6 +13,7 @@
 #include "localisation/dialogs.h"
 #include "localisation/messages.h"
 #include "localisation/text.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -20,9 +21,6 @@ constexpr wchar_t kDialogName[] = L"SETUPDLG";
 constexpr wchar_t kHelpTopic[] = L"HELPIntegrationSettings";
 // No check box of its own, so an association the product still holds is always given back.
 constexpr wchar_t kLeftoverExtension[] = L".ace";
-
-constexpr int kExplanationId = 5127;
-constexpr int kContextItemsId = 5128;
 
 // The choices between messages; the check boxes hold the state, this record the preset's extra
 // rows that have no box.
@@ -36,7 +34,7 @@ bool IsChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == B
 void OnInitDialog(HWND dialog) {
   wchar_t explanation[kSetupExplanationSize];
   BuildSetupExplanation(explanation, kSetupExplanationSize);
-  SetDlgItemTextW(dialog, kExplanationId, explanation);
+  SetDlgItemTextW(dialog, IDC_SETUPHELPTEXT, explanation);
 
   IntegrationOptions& options = setupDialogState.options;
   options = IntegrationOptions{};
@@ -46,7 +44,7 @@ void OnInitDialog(HWND dialog) {
 
   SetForegroundWindow(dialog);
   SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(runState.appIcon));
-  SendDlgItemMessageW(dialog, kExplanationId, EM_SETBKGNDCOLOR, 0, GetSysColor(COLOR_BTNFACE));
+  SendDlgItemMessageW(dialog, IDC_SETUPHELPTEXT, EM_SETBKGNDCOLOR, 0, GetSysColor(COLOR_BTNFACE));
   if (runState.silent) SendMessageW(dialog, WM_COMMAND, IDOK, 0);
 }
 
@@ -90,7 +88,7 @@ void OnCommand(HWND dialog, int id) {
     case IDC_ASSOCALL:
       ToggleAllAssociations(dialog);
       break;
-    case kContextItemsId:
+    case IDC_SETCONTEXTMENU:
       ShowContextItemsDialog(dialog, IsChecked(dialog, IDC_SHELLCASCADED));
       break;
     default:

@@ -9,6 +9,7 @@
 #include "localisation/dialogs.h"
 #include "localisation/langmodule.h"
 #include "localisation/text.h"
+#include "resources/resource.h"
 #include "settings/registry.h"
 #include "settings/store.h"
 
@@ -20,7 +21,6 @@ constexpr wchar_t kTopMenuItemsKey[] = L"Setup\\TopMenuItems";
 constexpr wchar_t kAlwaysArcValue[] = L"AlwaysArc";
 constexpr wchar_t kAlwaysArcDefault[] = L"*.iso";
 
-constexpr int kAlwaysArcControl = 127;
 constexpr unsigned kAlwaysArcSize = 1024;
 // Stored masks are read up to this many characters; longer ones count as missing.
 constexpr unsigned kLongestMasks = 65536;
@@ -33,13 +33,25 @@ struct ContextMenuItem {
 };
 
 const ContextMenuItem kMenuItems[] = {
-    {L"ExtrTo", 101, 1, true},      {L"ExtrHere", 102, 1, true},   {L"Extr", 103, 1, true},
-    {L"ExtrSep", 104, 1, true},     {L"OpenSFX", 105, 1, true},    {L"OpenArc", 106, 1, true},
-    {L"AddTo", 107, 1, true},       {L"AddArc", 108, 1, true},     {L"EmailArc", 109, 1, true},
-    {L"EmailOpt", 110, 1, true},    {L"Test", 111, 0, true},       {L"Convert", 112, 0, true},
-    {kNewObxValue, 120, 1, false},  {kNewZipValue, 121, 1, false}, {L"SFXLocal", 124, 1, false},
-    {L"SFXNetwork", 125, 1, false}, {L"SFXOther", 126, 1, false},  {L"DragAdd", 122, 1, false},
-    {L"DragExtr", 123, 1, false},
+    {L"ExtrTo", IDC_CONTEXTEXTRACTTO, 1, true},
+    {L"ExtrHere", IDC_CONTEXTEXTRACTHERE, 1, true},
+    {L"Extr", IDC_CONTEXTEXTRACT, 1, true},
+    {L"ExtrSep", IDC_CONTEXTEXTRACTSEPARATE, 1, true},
+    {L"OpenSFX", IDC_CONTEXTOPENSFX, 1, true},
+    {L"OpenArc", IDC_CONTEXTOPENARC, 1, true},
+    {L"AddTo", IDC_CONTEXTADD, 1, true},
+    {L"AddArc", IDC_CONTEXTADDARC, 1, true},
+    {L"EmailArc", IDC_CONTEXTEMAILARC, 1, true},
+    {L"EmailOpt", IDC_CONTEXTEMAILARCOPT, 1, true},
+    {L"Test", IDC_CONTEXTTEST, 0, true},
+    {L"Convert", IDC_CONTEXTCONVERT, 0, true},
+    {kNewObxValue, IDC_CONTEXTNEWOBX, 1, false},
+    {kNewZipValue, IDC_CONTEXTNEWZIP, 1, false},
+    {L"SFXLocal", IDC_CONTEXTSFXLOCAL, 1, false},
+    {L"SFXNetwork", IDC_CONTEXTSFXNETWORK, 1, false},
+    {L"SFXOther", IDC_CONTEXTSFXOTHER, 1, false},
+    {L"DragAdd", IDC_CONTEXTDRAGADD, 1, false},
+    {L"DragExtr", IDC_CONTEXTDRAGEXTRACT, 1, false},
 };
 
 struct TopMenuItem {
@@ -50,8 +62,12 @@ struct TopMenuItem {
 };
 
 const TopMenuItem kTopItems[] = {
-    {L"Extr", 113, 1, 0},    {L"ExtrTo", 114, 0, 0}, {L"ExtrHere", 115, 0, 0},
-    {L"ExtrSep", 116, 1, 1}, {L"AddArc", 117, 1, 2}, {L"AddTo", 118, 0, 2},
+    {L"Extr", IDC_CONTEXTTOPEXTRACT, 1, 0},
+    {L"ExtrTo", IDC_CONTEXTTOPEXTRACTTO, 0, 0},
+    {L"ExtrHere", IDC_CONTEXTTOPEXTRACTHERE, 0, 0},
+    {L"ExtrSep", IDC_CONTEXTTOPEXTRACTSEPARATE, 1, 1},
+    {L"AddArc", IDC_CONTEXTTOPADDARC, 1, 2},
+    {L"AddTo", IDC_CONTEXTTOPADD, 0, 2},
 };
 
 // Set when the dialog opens; the dialog is modal and shown once at a time.
@@ -113,7 +129,7 @@ void OnInitDialog(HWND dialog, bool cascaded) {
           GetSettingDword(kMenuItemsKey, item.value, item.defaultValue) != 0);
 
   LoadMasks();
-  HWND edit = GetDlgItem(dialog, kAlwaysArcControl);
+  HWND edit = GetDlgItem(dialog, IDC_CONTEXTALWAYSARC);
   SendMessageW(edit, EM_LIMITTEXT, kAlwaysArcSize - 1, 0);
   SetWindowTextW(edit, contextItemsState.shownMasks);
   // File masks read left to right in every language.
@@ -128,7 +144,7 @@ void OnConfirm(HWND dialog) {
       SetSettingDword(kTopMenuItemsKey, item.value, IsChecked(dialog, item.controlId) ? 1 : 0);
   }
   wchar_t masks[kAlwaysArcSize] = {};
-  GetDlgItemTextW(dialog, kAlwaysArcControl, masks, kAlwaysArcSize);
+  GetDlgItemTextW(dialog, IDC_CONTEXTALWAYSARC, masks, kAlwaysArcSize);
   // Masks longer than the box stay as stored unless the user changed what the box showed.
   bool unedited =
       contextItemsState.masksCut && std::wcscmp(masks, contextItemsState.shownMasks) == 0;

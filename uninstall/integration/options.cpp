@@ -5,6 +5,7 @@
 #include "integration/winver.h"
 #include "localisation/convert.h"
 #include "localisation/text.h"
+#include "resources/resource.h"
 #include "settings/registry.h"
 
 namespace {
@@ -26,8 +27,6 @@ constexpr unsigned kExtensionSize = 50;
 constexpr unsigned kForeignTypeSize = 80;
 constexpr unsigned kJarRow = 11;
 constexpr unsigned kIsoRow = 12;
-constexpr unsigned kFirstAssocControl = 5101;
-constexpr unsigned kLastAssocControl = 5118;
 
 // The row's first extension, without the aliases that follow it.
 void PrimaryExtension(unsigned row, wchar_t* out, unsigned size) {
@@ -105,25 +104,28 @@ bool* PresetField(wchar_t letter, IntegrationOptions& options) {
 
 }  // namespace
 
+// ToggleAllAssociations walks the boxes by id: one box per archive type, without a gap.
+static_assert(IDC_ASSOC001 - IDC_ASSOCOBX + 1 == kArchiveTypeCount);
+
 const ArchiveType ArchiveTypeTable[kArchiveTypeCount] = {
-    {L".obx", 5101},
-    {L".zip", 5102},
-    {L".cab", 5103},
-    {L".arj", 5104},
-    {L".lz.tlz", 5115},
-    {L".lzh.lha", 5105},
-    {L".7z", 5106},
-    {L".tar", 5107},
-    {L".gz.tgz", 5108},
-    {L".uue.xxe.uu", 5109},
-    {L".bz2.tbz2.bz.tbz", 5110},
-    {L".jar", 5111},
-    {L".iso", 5112},
-    {L".z.taz", 5114},
-    {L".xz.txz", 5113},
-    {L".zipx", 5116},
-    {L".zst.tzst", 5117},
-    {L".001", 5118},
+    {L".obx", IDC_ASSOCOBX},
+    {L".zip", IDC_ASSOCZIP},
+    {L".cab", IDC_ASSOCCAB},
+    {L".arj", IDC_ASSOCARJ},
+    {L".lz.tlz", IDC_ASSOCLZ},
+    {L".lzh.lha", IDC_ASSOCLZH},
+    {L".7z", IDC_ASSOC7Z},
+    {L".tar", IDC_ASSOCTAR},
+    {L".gz.tgz", IDC_ASSOCGZ},
+    {L".uue.xxe.uu", IDC_ASSOCUUE},
+    {L".bz2.tbz2.bz.tbz", IDC_ASSOCBZ2},
+    {L".jar", IDC_ASSOCJAR},
+    {L".iso", IDC_ASSOCISO},
+    {L".z.taz", IDC_ASSOCZ},
+    {L".xz.txz", IDC_ASSOCXZ},
+    {L".zipx", IDC_ASSOCZIPX},
+    {L".zst.tzst", IDC_ASSOCZST},
+    {L".001", IDC_ASSOC001},
 };
 
 void LoadIntegrationOptions(IntegrationOptions& options) {
@@ -195,8 +197,7 @@ void ReadOptionsFromDialog(HWND dialog, IntegrationOptions& options) {
 
 void ToggleAllAssociations(HWND dialog) {
   bool anyUnchecked = false;
-  for (unsigned id = kFirstAssocControl; id <= kLastAssocControl && !anyUnchecked; id++)
+  for (unsigned id = IDC_ASSOCOBX; id <= IDC_ASSOC001 && !anyUnchecked; id++)
     anyUnchecked = GetDlgItem(dialog, static_cast<int>(id)) && !IsChecked(dialog, id);
-  for (unsigned id = kFirstAssocControl; id <= kLastAssocControl; id++)
-    Check(dialog, id, anyUnchecked);
+  for (unsigned id = IDC_ASSOCOBX; id <= IDC_ASSOC001; id++) Check(dialog, id, anyUnchecked);
 }

@@ -27,18 +27,6 @@ struct ArchiveType {
 
 extern const ArchiveType ArchiveTypeTable[kArchiveTypeCount];
 
-// Setup dialog controls of the options.
-enum IntegrationControl : unsigned {
-  IDC_LINKDESKTOP = 5119,
-  IDC_LINKSTARTMENU = 5120,
-  IDC_LINKPROGRAMS = 5121,
-  IDC_SHELLEXT = 5122,
-  IDC_SHELLCASCADED = 5123,
-  IDC_SHELLICONS = 5124,
-  IDC_SHELLLEGACYMENU = 5125,
-  IDC_ASSOCALL = 5126,
-};
-
 void LoadIntegrationOptions(IntegrationOptions& options);
 void SaveIntegrationOptions(const IntegrationOptions& options);
 void ApplyInitString(const wchar_t* initString, IntegrationOptions& options);

@@ -1,4 +1,6 @@
-// Resource ids shared by the resource script and the code.
+// Every id that the resource scripts and the code share: dialog controls and messages. The one
+// definition of each; the scripts, the program, its key table for language files and the tests all
+// take them from here. Plain #defines only, as the resource compiler reads this file too.
 #pragma once
 
 #ifndef IDC_STATIC
@@ -7,8 +9,8 @@
 
 #define IDI_OBXICON_NAME "OBXICON"
 
-// Setup dialog "SETUPDLG". The option boxes 5119 to 5126 are declared for code in
-// integration/options.h; the resource compiler cannot read that enum, so it gets them here.
+// Setup dialog "SETUPDLG". The association boxes run without a gap from IDC_ASSOCOBX to
+// IDC_ASSOC001, one per archive type (integration/options.cpp relies on it).
 #define IDC_ASSOCOBX 5101
 #define IDC_ASSOCZIP 5102
 #define IDC_ASSOCCAB 5103
@@ -27,7 +29,6 @@
 #define IDC_ASSOCZIPX 5116
 #define IDC_ASSOCZST 5117
 #define IDC_ASSOC001 5118
-#ifdef RC_INVOKED
 #define IDC_LINKDESKTOP 5119
 #define IDC_LINKSTARTMENU 5120
 #define IDC_LINKPROGRAMS 5121
@@ -36,7 +37,6 @@
 #define IDC_SHELLICONS 5124
 #define IDC_SHELLLEGACYMENU 5125
 #define IDC_ASSOCALL 5126
-#endif
 #define IDC_SETUPHELPTEXT 5127
 #define IDC_SETCONTEXTMENU 5128
 #define IDC_ASSOCWITH 5129
@@ -85,3 +85,36 @@
 #define IDC_CONTEXTDROPMENU 129
 #define IDC_CONTEXTSFXARCHIVES 130
 #define IDC_CONTEXTALWAYSARCTITLE 131
+
+// Messages in the string table (strings.rc). A language file names each by its IDS_ name; a
+// language DLL, built apart from this program, by its number, so the numbers never change.
+#define IDS_UNINSTTITLE 5101
+#define IDS_OMBRIXHELP 5102
+#define IDS_OBXHELP 5103
+#define IDS_WHATSNEW 5104
+#define IDS_WHATSNEWNAME 5105
+#define IDS_UNINSTALLOBX 5106
+#define IDS_UNINSTALLCOMPLETED 5107
+#define IDS_UNINSTALLSHOULDDELETE 5108
+#define IDS_CONTINUEUNINSTALL 5109
+#define IDS_CANNOTOPENLIST 5110
+#define IDS_OMBRIXARC 5111
+#define IDS_OMBRIXZIPARC 5112
+#define IDS_OBXRECVOL 5113
+#define IDS_HOMEURL 5114
+#define IDS_OMBRIXDESC 5115
+#define IDS_REBOOTREQUIRED 5116
+#define IDS_INSTHELP1 5120
+#define IDS_INSTHELP2 5121
+#define IDS_INSTHELP3 5122
+#define IDS_INSTHELP4 5123
+#define IDS_INSTHELP5 5124
+#define IDS_INSTHELP6 5125
+#define IDS_WARN32BIT 5130
+#define IDS_INSTREBOOTREQUIRED 5135
+#define IDS_BETA 5140
+#define IDS_32BIT 5141
+#define IDS_64BIT 5142
+#define IDS_SINGLETOPITEM 5150
+#define IDS_SETUPNORIGHTS 5151
+#define IDS_UNINSTALLNORIGHTS 5152
