@@ -13,9 +13,11 @@
 #include "driver/help.h"
 #include "driver/startup.h"
 #include "filesystem/owners.h"
+#include "integration/apply.h"
 #include "integration/options.h"
 #include "integrationenv.h"
 #include "langtest.h"
+#include "regsnapshot.h"
 #include "localisation/messages.h"
 #include "resources/resource.h"
 #include "settings/registry.h"
@@ -341,3 +343,29 @@ TEST_F(SetupDialogTest, WithoutMachineRightsTheConfirmedDialogAppliesNothing) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE,
                          L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver"));
 }
+
+// A silent setup with the default choices opens or creates each key about once (keys it writes
+// are counted as the keys that hold values afterwards; the scratch roots start empty) and tells
+// the shell once, at the end, that associations changed.
+TEST_F(SetupDialogTest, SilentSetupOpensEachKeyAboutOnceAndNotifiesTheShellOnce) {
+  UseWindows(kWindows10);
+  TemplateFilesLock templates;
+  runState.silent = true;
+  wcscpy(runState.initString, L"D0M0P0");  // no shortcuts in the real shell folders
+  ResetRegKeyCounts();
+  unsigned notifications = AssociationNotificationCount();
+
+  EXPECT_EQ(ShowSetupDialog(), 1);
+  RegKeyCounts counts = GetRegKeyCounts();
+  EXPECT_EQ(AssociationNotificationCount() - notifications, 1u);
+
+  unsigned written = 0;
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT})
+    for (const auto& key : TakeRegSnapshot(env_->registry.Real(root), L""))
+      if (!key.second.empty()) written++;
+  printf("silent setup: %u keys written, %u key creations, %u key opens\n", written,
+         counts.creations, counts.opens);
+  EXPECT_GT(written, 100u);
+  EXPECT_LE((counts.creations + counts.opens) * 10, written * 13);
+}
+

@@ -695,7 +695,9 @@ TEST_F(RemoveIntegrationTest, TakesBackTypesSettingsRecordAndAppPaths) {
   ASSERT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
   ASSERT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey));
 
+  unsigned notifications = AssociationNotificationCount();
   RemoveIntegration();
+  EXPECT_EQ(AssociationNotificationCount() - notifications, 1u);
   for (const wchar_t* key : {L"Ombrix", L"Ombrix.ZIP", L"Ombrix.REV", L".rev"})
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
   EXPECT_NE(DefaultValue(HKEY_CLASSES_ROOT, L".zip"), L"Ombrix.ZIP");
@@ -714,7 +716,9 @@ TEST_F(RemoveIntegrationTest, MsiModeKeepsTheRecordAndAppPaths) {
   SetSettingString(L"Paths", L"TempFolder", L"C:\\");
   runState.msiMode = true;
 
+  unsigned notifications = AssociationNotificationCount();
   RemoveIntegration();
+  EXPECT_EQ(AssociationNotificationCount() - notifications, 1u);
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Ombrix\\Paths"));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));

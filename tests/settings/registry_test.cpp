@@ -204,6 +204,57 @@ TEST_F(RegistryTest, DeniedKeysRefuseEveryChangeAndStayAsTheyWere) {
   EXPECT_EQ(DeleteRegValue(HKEY_CLASSES_ROOT, L".obx", L""), 0u);
 }
 
+// Inside a batch every key is opened once, and what the batch infers without asking the
+// registry (a key below a missing one, or below one it created, is missing) matches the registry.
+TEST_F(RegistryTest, BatchOpensEachKeyOnceAndAnswersAsTheRegistryDoes) {
+  const HKEY user = HKEY_CURRENT_USER;
+  ASSERT_EQ(SetSettingDword(L"Old", L"V", 1), 0u);
+  ResetRegKeyCounts();
+  {
+    RegBatch batch;
+    for (int i = 0; i < 3; i++) EXPECT_EQ(GetSettingDword(L"Old", L"V", 0), 1u);
+    EXPECT_EQ(SetSettingDword(L"Old", L"W", 2), 0u);
+    EXPECT_TRUE(RegKeyExists(user, L"Old"));
+    RegKeyCounts counts = GetRegKeyCounts();
+    EXPECT_EQ(counts.opens + counts.creations, 1u);
+
+    EXPECT_FALSE(RegKeyExists(user, L"New\\A"));
+    EXPECT_FALSE(RegKeyExists(user, L"New\\B"));
+    EXPECT_EQ(GetSettingDword(L"New\\B\\C", L"V", 7), 7u);
+    EXPECT_EQ(SetSettingDword(L"New\\A\\Deep", L"V", 3), 0u);
+    EXPECT_TRUE(RegKeyExists(user, L"New"));
+    EXPECT_TRUE(RegKeyExists(user, L"New\\A"));
+    EXPECT_FALSE(RegKeyExists(user, L"New\\B"));
+    EXPECT_EQ(GetSettingDword(L"New\\A\\Deep", L"V", 0), 3u);
+
+    DeleteRegTree(user, L"New\\A");
+    EXPECT_FALSE(RegKeyExists(user, L"New\\A\\Deep"));
+    EXPECT_TRUE(RegKeyExists(user, L"New"));
+    EXPECT_EQ(SetSettingDword(L"New\\A\\Deep", L"V", 4), 0u);
+    EXPECT_EQ(GetSettingDword(L"New\\A\\Deep", L"V", 0), 4u);
+
+    // A key made on the way to a deeper one outlives the deeper one's deletion.
+    EXPECT_EQ(SetSettingDword(L"Fresh", L"V", 1), 0u);
+    EXPECT_EQ(SetSettingDword(L"Fresh\\Mid\\Leaf", L"V", 1), 0u);
+    EXPECT_EQ(DeleteRegKey(user, L"Fresh\\Mid\\Leaf"), 0u);
+    EXPECT_TRUE(RegKeyExists(user, L"Fresh\\Mid"));
+    EXPECT_FALSE(RegKeyExists(user, L"Fresh\\Other"));
+
+    DeleteSettingValue(L"Old", L"W");
+    EXPECT_EQ(GetSettingDword(L"Old", L"W", 0), 0u);
+    EXPECT_EQ(DeleteRegKey(user, L"New\\B\\C"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  }
+  std::string data;
+  const std::wstring base = L"Software\\Ombrix\\";
+  EXPECT_EQ(RealValue(user, base + L"Old", L"V", data), static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(RealValue(user, base + L"Old", L"W", data), static_cast<DWORD>(REG_NONE));
+  EXPECT_EQ(RealValue(user, base + L"New\\A\\Deep", L"V", data), static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(data, std::string("\4\0\0\0", 4));
+  EXPECT_FALSE(RealKeyExists(user, base + L"New\\B"));
+  EXPECT_TRUE(RealKeyExists(user, base + L"Fresh\\Mid"));
+  EXPECT_FALSE(RealKeyExists(user, base + L"Fresh\\Mid\\Leaf"));
+}
+
 TEST_F(RegistryTest, TreeDeletionRemovesEveryLevelInFewPasses) {
   for (int a = 0; a < 4; a++)
     for (int b = 0; b < 5; b++)

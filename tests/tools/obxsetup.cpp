@@ -9,6 +9,7 @@
 #include "integration/apply.h"
 #include "integration/options.h"
 #include "localisation/langmodule.h"
+#include "settings/registry.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
   languageModule.Load(instance);
@@ -17,6 +18,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
   for (bool& associate : options.associate) associate = true;
   options.linkDesktop = options.linkStartMenu = options.linkPrograms = true;
   options.shellExt = true;
+  RegBatch batch;
   SaveIntegrationOptions(options);
   wchar_t group[kPathSize] = {};
   bool applied = ApplyIntegration(options, group, kPathSize);
@@ -26,6 +28,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
   if (length == 0 || length >= kPathSize) return 3;
   SetName(program, L"uninstall.exe", kPathSize);
   WriteUninstallRecord(program);
+  NotifyAssociationsChanged();
   if (SUCCEEDED(ole)) OleUninitialize();
   return applied ? 0 : 2;
 }

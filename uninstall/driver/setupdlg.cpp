@@ -14,6 +14,7 @@
 #include "localisation/messages.h"
 #include "localisation/text.h"
 #include "resources/resource.h"
+#include "settings/registry.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ SetupDialogState setupDialogState;
 bool IsChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
 
 void OnInitDialog(HWND dialog) {
+  RegBatch batch;  // a silent run confirms from here: one batch for its reads and writes
   wchar_t explanation[kSetupExplanationSize];
   BuildSetupExplanation(explanation, kSetupExplanationSize);
   SetDlgItemTextW(dialog, IDC_SETUPHELPTEXT, explanation);
@@ -51,6 +53,7 @@ void OnInitDialog(HWND dialog) {
 void Confirm(HWND dialog) {
   IntegrationOptions& options = setupDialogState.options;
   ReadOptionsFromDialog(dialog, options);
+  RegBatch batch;  // every key below opened once for all its writes
   SaveIntegrationOptions(options);
   if (!ApplyIntegration(options, runState.programGroupFolder, kPathSize)) {
     EndDialog(dialog, kSetupNotApplied);
@@ -58,6 +61,7 @@ void Confirm(HWND dialog) {
   }
   if (!runState.msiMode) WriteUninstallRecord();
   AssociateExtension(kLeftoverExtension, false, false, false, false);
+  NotifyAssociationsChanged();
   EndDialog(dialog, 1);
 }
 

@@ -16,6 +16,7 @@
 #include "filesystem/path.h"
 #include "filesystem/product.h"
 #include "filesystem/secure.h"
+#include "integration/apply.h"
 #include "integration/associations.h"
 #include "integration/handlerbackup.h"
 #include "integration/options.h"
@@ -464,22 +465,25 @@ void RemoveWebViewData(const wchar_t* tempFolder) {
 }
 
 void RemoveIntegration() {
+  RegBatch batch;  // every key opened once for all its changes
   IntegrationOptions options = {};  // every choice off: each step takes back what it wrote
   AssociateAll(options);
   // ".rev" goes back to its previous handler like every extension, before the backups go.
   ReleaseRecoveryExtension();
-  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
   RegisterShellExtensions(true, options);
   UpdateShortcuts(options, nullptr, 0, nullptr);
   for (const wchar_t* key : kProductTypes) DeleteRegTree(HKEY_CLASSES_ROOT, key);
   DeleteRegTree(HKEY_CURRENT_USER, L"");
-  if (runState.msiMode) return;  // the MSI package owns the record and App Paths
-  DeleteRegKey(HKEY_LOCAL_MACHINE, kUninstallRecordKey);
-  DeleteRegKey(HKEY_LOCAL_MACHINE, kAppPathsKey);
-  // Setup registers the main program in the 64-bit view too on 64-bit Windows.
-  SelectRegView(true);
-  DeleteRegKey(HKEY_LOCAL_MACHINE, kAppPathsKey);
-  SetRegView(0);
+  // The MSI package owns the record and App Paths.
+  if (!runState.msiMode) {
+    DeleteRegKey(HKEY_LOCAL_MACHINE, kUninstallRecordKey);
+    DeleteRegKey(HKEY_LOCAL_MACHINE, kAppPathsKey);
+    // Setup registers the main program in the 64-bit view too on 64-bit Windows.
+    SelectRegView(true);
+    DeleteRegKey(HKEY_LOCAL_MACHINE, kAppPathsKey);
+    SetRegView(0);
+  }
+  NotifyAssociationsChanged();
 }
 
 bool HasUninstallRights(const wchar_t* installFolder) {

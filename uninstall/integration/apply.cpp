@@ -1,6 +1,7 @@
 #include "integration/apply.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include "filesystem/fileops.h"
 #include "filesystem/path.h"
@@ -19,6 +20,11 @@ constexpr wchar_t kProgramKey[] = L"";
 constexpr wchar_t kProgramPathName[] = L"exe32";
 constexpr wchar_t kThemesKey[] = L"Interface\\Themes";
 constexpr wchar_t kThemeIconName[] = L"ShellExtIcon";
+
+struct ShellNotifications {
+  unsigned associationChanges = 0;
+};
+ShellNotifications shellNotifications;
 
 void WriteAppPaths(const wchar_t* program, const wchar_t* folder) {
   SetRegString(HKEY_LOCAL_MACHINE, kAppPathsKey, nullptr, program);
@@ -57,3 +63,10 @@ bool ApplyIntegration(const IntegrationOptions& options, wchar_t* programGroupOu
   UpdateShortcuts(options, programGroupOut, programGroupSize, haveIcon ? icon : nullptr);
   return true;
 }
+
+void NotifyAssociationsChanged() {
+  shellNotifications.associationChanges++;
+  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST | SHCNF_FLUSH, nullptr, nullptr);
+}
+
+unsigned AssociationNotificationCount() { return shellNotifications.associationChanges; }

@@ -168,8 +168,6 @@ bool RegisterProgIds() {
   SetRegString(HKEY_CLASSES_ROOT, kRevType, L"", GetMsg(IDS_OBXRECVOL));
   WriteOpenCommand(kRevType, command);
   WriteDefaultIcon(kRevType, program, 1);
-
-  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
   return true;
 }
 

@@ -153,5 +153,4 @@ void RegisterShellExtensions(bool remove, const IntegrationOptions& options) {
                          false);
   if (wow64) RegisterShellExtension(options, kModule64, kClassId64, kHandlerName, true);
   RegisterDefaultPrograms(remove);
-  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }

@@ -63,6 +63,19 @@ void DenyRegistryWrites(HKEY root, const wchar_t* path);
 // Takes every denial back.
 void AllowRegistryWrites();
 
+// While an object of this class lives (nested objects share one batch), the keys that requests
+// open stay open, so that a run of reads and writes opens or creates each key once. A key deleted
+// through the layer is forgotten with everything below it. Nothing outside the layer may create
+// or delete a key meanwhile, and a key is always reached through the same root (HKCR, not the
+// "Software\Classes" keys behind it). Value deletions and the raw reads open their keys alone.
+class RegBatch {
+ public:
+  RegBatch();
+  ~RegBatch();
+  RegBatch(const RegBatch&) = delete;
+  RegBatch& operator=(const RegBatch&) = delete;
+};
+
 // Key creations and opens this layer made since the counts were last reset (every registry key
 // the program opens goes through this layer).
 struct RegKeyCounts {
