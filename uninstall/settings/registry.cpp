@@ -593,10 +593,11 @@ DWORD EnumRegValue(HKEY root, const wchar_t* subkey, DWORD index, wchar_t* name,
   if (nameSize == 0 || StoreTakesKey(root, subkey) ||
       !BuildRegPath(root, subkey, path, kRegPathSize))
     return ERROR_NO_MORE_ITEMS;
-  ScopedKey key = OpenRegKeyRead(root, path, kReadAccess | RegView);
-  if (!key) return ERROR_NO_MORE_ITEMS;
+  KeyUse use;
+  if (UseKeyToRead(root, path, RegView, kReadAccess, use) != ERROR_SUCCESS)
+    return ERROR_NO_MORE_ITEMS;
   DWORD length = nameSize;
-  LONG error = RegEnumValueW(key.get(), index, name, &length, nullptr, type,
+  LONG error = RegEnumValueW(use.key, index, name, &length, nullptr, type,
                              static_cast<BYTE*>(data), bytes);
   name[length < nameSize ? length : nameSize - 1] = 0;
   return static_cast<DWORD>(error);
@@ -606,9 +607,10 @@ bool CountRegKeyContents(HKEY root, const wchar_t* subkey, DWORD* subkeys, DWORD
   wchar_t path[kRegPathSize];
   if (StoreTakesKey(root, subkey) || !BuildRegPath(root, subkey, path, kRegPathSize))
     return false;
-  ScopedKey key = OpenRegKeyRead(root, path, kReadAccess | RegView);
-  return key && RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, subkeys, nullptr, nullptr,
-                                 values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  KeyUse use;
+  return UseKeyToRead(root, path, RegView, kReadAccess, use) == ERROR_SUCCESS &&
+         RegQueryInfoKeyW(use.key, nullptr, nullptr, nullptr, subkeys, nullptr, nullptr, values,
+                          nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 void SetRegChangeLimit(unsigned changes) { regChangesLeft = changes; }
