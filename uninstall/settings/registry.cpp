@@ -574,11 +574,11 @@ DWORD GetRegData(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD* t
   wchar_t path[kRegPathSize];
   if (StoreTakesKey(root, subkey) || !BuildRegPath(root, subkey, path, kRegPathSize))
     return ERROR_FILE_NOT_FOUND;
-  ScopedKey key;
-  LONG error = OpenKey(root, path, kReadAccess | RegView, key);
+  KeyUse use;
+  LONG error = UseKeyToRead(root, path, RegView, kReadAccess, use);
   if (error != ERROR_SUCCESS) return static_cast<DWORD>(error);
   return static_cast<DWORD>(
-      RegQueryValueExW(key.get(), name, nullptr, type, static_cast<BYTE*>(data), bytes));
+      RegQueryValueExW(use.key, name, nullptr, type, static_cast<BYTE*>(data), bytes));
 }
 
 DWORD SetRegData(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD type,
