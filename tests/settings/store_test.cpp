@@ -175,6 +175,11 @@ TEST_F(StoreTest, FirstOfDuplicateKeysAnswersAndTakesWritesWithTheNewKind) {
   // New keys go to the end.
   EXPECT_EQ(SetRegString(HKEY_LOCAL_MACHINE, L"B", L"", L"x"), 0u);
   EXPECT_EQ(StoreEntries().back(), (IniLine{L"HKLM\\B\\", L"x", kIniQuoted}));
+  // Saved in key order (ordinal), the duplicates in theirs.
+  ASSERT_TRUE(SaveIni());
+  EXPECT_EQ(ReadFileBytes(programIni()),
+            Utf16File(Widen(kThreeGlobals) + L"HKCU\\A\\V=4294967295\r\nHKCU\\A\\V=second\r\n"
+                      L"HKCU\\A\\W=\"text\"\r\nHKLM\\B\\=\"x\"\r\nhkcu\\A\\V=case\r\n"));
 }
 
 TEST_F(StoreTest, NumbersAreParsedAsSignedDecimalAndWrittenUnsigned) {

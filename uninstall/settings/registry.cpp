@@ -1,7 +1,5 @@
 #include "settings/registry.h"
 
-#include <new>
-
 #include "filesystem/owners.h"
 #include "filesystem/product.h"
 #include "localisation/convert.h"
@@ -67,147 +65,72 @@ bool StoreTakesKey(HKEY root, const wchar_t* subkey) {
   return IniKeyExists(root, subkey, exists);
 }
 
+// Whether path is base or lies below it (whole components, case ignored).
+bool IsAtOrBelow(const wchar_t* path, const wchar_t* base) {
+  unsigned length = TextLength(base);
+  return CompareNoCaseN(path, base, length) == 0 && (path[length] == 0 || path[length] == L'\\');
+}
+
 bool IsDenied(HKEY root, const wchar_t* path) {
   for (unsigned i = 0; i < registryAccess.denialCount; i++) {
     const RegistryDenial& denial = registryAccess.denials[i];
-    if (denial.root != root) continue;
-    unsigned length = TextLength(denial.path);
-    if (length == 0) return true;
-    if (CompareNoCaseN(path, denial.path, length) == 0 &&
-        (path[length] == 0 || path[length] == L'\\'))
-      return true;
+    if (denial.root == root && (!denial.path[0] || IsAtOrBelow(path, denial.path))) return true;
   }
   return false;
 }
 
 // Keys kept open while a RegBatch lives. A handle opened for reading is opened for writing as well
-// where that is allowed, so that a key read and then written is opened once. What the batch knows
-// also answers for keys it never opens: a key below one known to be missing is missing, and so is
-// a key below one this batch created new, unless the batch created something at or below it.
+// where that is allowed, so that a key read and then written is opened once. A key below one
+// known to be missing is missing without being opened.
 constexpr unsigned kCachedKeyLimit = 320;
 constexpr REGSAM kCachedAccess = KEY_READ | KEY_WRITE;
 
 struct CachedKey {
   HKEY root;
   REGSAM view;
-  unsigned hash;
-  bool missing;     // known to be missing; otherwise it exists, open when key is set
+  HKEY key;  // null: known to be missing
   bool writable;
-  bool createdNew;  // created by this batch where no key was
-  HKEY key;
   wchar_t path[kRegPathSize];
 };
 
+// All zero until a batch starts, so that it takes no room in the program file.
 struct KeyBatch {
-  unsigned depth = 0;
-  CachedKey* keys = nullptr;  // kCachedKeyLimit of them while a batch lives
-  unsigned count = 0;
-  // Every key the batch created is among the entries: false once one found no room.
-  bool complete = true;
+  unsigned depth;
+  unsigned count;
+  CachedKey keys[kCachedKeyLimit];
 };
 KeyBatch keyBatch;
 
-// Paths compare without case; the hash folds ASCII case only and serves as a quick filter.
-unsigned PathHash(const wchar_t* path) {
-  unsigned hash = 2166136261u;
-  for (; *path; path++) hash = (hash ^ AsciiUpper(*path)) * 16777619u;
-  return hash;
-}
-
-// Whether path is base or lies below it.
-bool IsAtOrBelow(const wchar_t* path, const wchar_t* base) {
-  unsigned length = TextLength(base);
-  return CompareNoCaseN(path, base, length) == 0 && (path[length] == 0 || path[length] == L'\\');
-}
-
-bool IsBelow(const wchar_t* path, const wchar_t* base) {
-  return IsAtOrBelow(path, base) && path[TextLength(base)] != 0;
-}
-
-CachedKey* FindCachedKey(HKEY root, REGSAM view, const wchar_t* path, unsigned hash) {
+// The entry for the key, or (with `missing`) for a missing key at or above it.
+CachedKey* FindCachedKey(HKEY root, REGSAM view, const wchar_t* path, bool missing) {
   for (unsigned i = 0; i < keyBatch.count; i++) {
     CachedKey& entry = keyBatch.keys[i];
-    if (entry.root == root && entry.view == view && entry.hash == hash &&
-        CompareNoCase(entry.path, path) == 0)
+    if (entry.root == root && entry.view == view &&
+        (CompareNoCase(entry.path, path) == 0 ||
+         (missing && !entry.key && IsAtOrBelow(path, entry.path))))
       return &entry;
   }
   return nullptr;
 }
 
-// Whether the batch knows, without asking the registry, that the key is missing.
 bool IsKnownMissing(HKEY root, REGSAM view, const wchar_t* path) {
-  bool belowNewKey = false;
-  for (unsigned i = 0; i < keyBatch.count; i++) {
-    const CachedKey& entry = keyBatch.keys[i];
-    if (entry.root != root || entry.view != view) continue;
-    if (entry.missing && IsAtOrBelow(path, entry.path)) return true;
-    if (entry.createdNew && IsBelow(path, entry.path)) belowNewKey = true;
-  }
-  if (!belowNewKey || !keyBatch.complete) return false;
-  // Views share most keys, so a key made through either one counts.
-  for (unsigned i = 0; i < keyBatch.count; i++) {
-    const CachedKey& entry = keyBatch.keys[i];
-    if (entry.root == root && !entry.missing && IsAtOrBelow(entry.path, path)) return false;
-  }
-  return true;
+  CachedKey* entry = FindCachedKey(root, view, path, true);
+  return entry && !entry->key;
 }
 
-void DropCachedKey(unsigned index) {
-  CachedKey& entry = keyBatch.keys[index];
-  if (entry.key) RegCloseKey(entry.key);
-  entry = keyBatch.keys[--keyBatch.count];
-}
-
-// Before a deletion: drops the entries (of any view) at or below path. Keys created new above it
-// may now hold keys the batch has no entry for (those between them and path), so they no longer
-// answer for their subkeys.
-void ForgetDeletedKeys(HKEY root, const wchar_t* path) {
+// Before a change at path, in any view: a deletion drops the entries at or below it; a creation
+// those at or above it that it makes wrong (missing keys) or that it replaces (the key itself,
+// kept for reading only). A null root drops every entry.
+void ForgetCachedKeys(HKEY root, const wchar_t* path, bool deleted) {
   for (unsigned i = keyBatch.count; i-- > 0;) {
     CachedKey& entry = keyBatch.keys[i];
-    if (entry.root != root) continue;
-    if (IsAtOrBelow(entry.path, path))
-      DropCachedKey(i);
-    else if (IsBelow(path, entry.path))
-      entry.createdNew = false;
-  }
-}
-
-// After a creation: the missing keys at path or above it exist now, made by this batch; in
-// another view they may or may not.
-void NoteCreatedAncestors(HKEY root, REGSAM view, const wchar_t* path) {
-  for (unsigned i = keyBatch.count; i-- > 0;) {
-    CachedKey& entry = keyBatch.keys[i];
-    if (entry.root != root || !entry.missing || !IsAtOrBelow(path, entry.path)) continue;
-    if (entry.view != view) {
-      DropCachedKey(i);
-      continue;
+    if (!root || (entry.root == root && (deleted ? IsAtOrBelow(entry.path, path)
+                                                 : !entry.writable &&
+                                                       IsAtOrBelow(path, entry.path)))) {
+      if (entry.key) RegCloseKey(entry.key);
+      entry = keyBatch.keys[--keyBatch.count];
     }
-    entry.missing = false;
-    entry.createdNew = true;
   }
-}
-
-// Takes over key (null for a missing key) when there is room; false leaves it with the caller.
-// A key once created new stays so.
-bool CacheKey(HKEY root, REGSAM view, const wchar_t* path, unsigned hash, HKEY key,
-              bool writable, bool createdNew) {
-  CachedKey* entry = FindCachedKey(root, view, path, hash);
-  if (entry) {
-    if (entry->key) RegCloseKey(entry->key);
-    createdNew = createdNew || (key && entry->createdNew);
-  } else {
-    if (keyBatch.count == kCachedKeyLimit) return false;
-    entry = &keyBatch.keys[keyBatch.count++];
-    entry->root = root;
-    entry->view = view;
-    entry->hash = hash;
-    CopyText(entry->path, path, kRegPathSize);
-  }
-  entry->key = key;
-  entry->missing = !key;
-  entry->writable = writable;
-  entry->createdNew = createdNew;
-  return true;
 }
 
 // Opens name below from (root itself or a key below it); path is the same key's full path below
@@ -226,13 +149,12 @@ LONG OpenKey(HKEY root, const wchar_t* path, REGSAM access, ScopedKey& key) {
   return OpenKeyAt(root, path, root, path, 0, access, key);
 }
 
-LONG CreateKey(HKEY root, const wchar_t* path, REGSAM access, ScopedKey& key,
-               DWORD* disposition = nullptr) {
+LONG CreateKey(HKEY root, const wchar_t* path, REGSAM access, ScopedKey& key) {
   key.reset();
   if (IsDenied(root, path)) return ERROR_ACCESS_DENIED;
   registryAccess.counts.creations++;
   LONG error = RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
-                               key.put(), disposition);
+                               key.put(), nullptr);
   if (error != ERROR_SUCCESS) key.release();
   return error;
 }
@@ -243,76 +165,72 @@ struct KeyUse {
   HKEY key = nullptr;
 };
 
-// Opens a key for the batch and keeps it (or the fact that it is missing) when there is room.
-LONG OpenCachedKey(HKEY root, const wchar_t* path, REGSAM view, unsigned hash, KeyUse& use) {
+// Keeps the request's key (null for a missing key) for the batch when there is room.
+void CacheKey(HKEY root, REGSAM view, const wchar_t* path, KeyUse& use, bool writable) {
+  if (keyBatch.count == kCachedKeyLimit) return;
+  CachedKey& entry = keyBatch.keys[keyBatch.count++];
+  entry.root = root;
+  entry.view = view;
+  entry.key = use.owned.release();
+  entry.writable = writable;
+  CopyText(entry.path, path, kRegPathSize);
+}
+
+// Within a batch: opens a key and keeps it (or the fact that it is missing) when there is room.
+LONG OpenCachedKey(HKEY root, const wchar_t* path, REGSAM view, KeyUse& use) {
   LONG error = ERROR_ACCESS_DENIED;
   if (!IsDenied(root, path)) error = OpenKey(root, path, kCachedAccess | view, use.owned);
   bool writable = error == ERROR_SUCCESS;
   // A key this process may not change is still read.
   if (error == ERROR_ACCESS_DENIED) error = OpenKey(root, path, KEY_READ | view, use.owned);
   use.key = use.owned.get();
-  if ((error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND) &&
-      CacheKey(root, view, path, hash, use.key, writable, false))
-    use.owned.release();
+  if (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND)
+    CacheKey(root, view, path, use, writable);
   return error;
 }
 
-// For reads and existence tests; view is 0 or a KEY_WOW64_* flag.
-LONG UseKeyToRead(HKEY root, const wchar_t* path, REGSAM view, REGSAM access, KeyUse& use) {
-  if (!keyBatch.keys) {
+// For reads and existence tests: the key at subkey (as BuildRegPath places it); view is 0 or a
+// KEY_WOW64_* flag.
+LONG UseKeyToRead(HKEY root, const wchar_t* subkey, REGSAM view, REGSAM access, KeyUse& use) {
+  wchar_t path[kRegPathSize];
+  // A path that does not fit names no key.
+  if (!BuildRegPath(root, subkey, path, kRegPathSize)) return ERROR_FILE_NOT_FOUND;
+  if (!keyBatch.depth) {
     LONG error = OpenKey(root, path, access | view, use.owned);
     use.key = use.owned.get();
     return error;
   }
-  unsigned hash = PathHash(path);
-  CachedKey* entry = FindCachedKey(root, view, path, hash);
-  if (entry && (entry->key || entry->missing)) {
+  CachedKey* entry = FindCachedKey(root, view, path, true);
+  if (entry) {
     use.key = entry->key;
     return entry->key ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
   }
-  if (!entry && IsKnownMissing(root, view, path)) {
-    CacheKey(root, view, path, hash, nullptr, false, false);
-    return ERROR_FILE_NOT_FOUND;
-  }
-  LONG error = OpenCachedKey(root, path, view, hash, use);
+  LONG error = OpenCachedKey(root, path, view, use);
   if (error != ERROR_FILE_NOT_FOUND) return error;
   // Keys are mostly read in groups of siblings (a program's settings, a type's subkeys): when
   // the parent is missing too, the batch knows the rest of the group without opening them.
-  wchar_t parent[kRegPathSize];
-  CopyText(parent, path, kRegPathSize);
-  wchar_t* name = parent + TextLength(parent);
-  while (name > parent && name[-1] != L'\\') name--;
-  if (name == parent) return error;
-  name[-1] = 0;
-  unsigned parentHash = PathHash(parent);
-  if (!FindCachedKey(root, view, parent, parentHash) && !IsKnownMissing(root, view, parent)) {
+  wchar_t* name = path + TextLength(path);
+  while (name > path && name[-1] != L'\\') name--;
+  if (name > path) {
+    name[-1] = 0;
     KeyUse parentUse;
-    OpenCachedKey(root, parent, view, parentHash, parentUse);
+    if (!FindCachedKey(root, view, path, true)) OpenCachedKey(root, path, view, parentUse);
   }
   return error;
 }
 
 LONG UseKeyToWrite(HKEY root, const wchar_t* path, REGSAM view, KeyUse& use) {
-  if (!keyBatch.keys) {
-    LONG error = CreateKey(root, path, KEY_WRITE | view, use.owned);
-    use.key = use.owned.get();
-    return error;
-  }
-  unsigned hash = PathHash(path);
-  CachedKey* entry = FindCachedKey(root, view, path, hash);
-  if (entry && entry->key && entry->writable && !IsDenied(root, path)) {
+  CachedKey* entry = FindCachedKey(root, view, path, false);
+  if (entry && entry->writable && !IsDenied(root, path)) {
     use.key = entry->key;
     return ERROR_SUCCESS;
   }
-  DWORD disposition = 0;
-  LONG error = CreateKey(root, path, kCachedAccess | view, use.owned, &disposition);
+  LONG error =
+      CreateKey(root, path, (keyBatch.depth ? kCachedAccess : KEY_WRITE) | view, use.owned);
   use.key = use.owned.get();
-  if (error != ERROR_SUCCESS) return error;
-  NoteCreatedAncestors(root, view, path);
-  if (CacheKey(root, view, path, hash, use.key, true, disposition == REG_CREATED_NEW_KEY))
-    use.owned.release();
-  else
-    keyBatch.complete = false;
+  if (error != ERROR_SUCCESS || !keyBatch.depth) return error;
+  ForgetCachedKeys(root, path, false);
+  CacheKey(root, view, path, use, true);
   return error;
 }
 
@@ -337,13 +255,18 @@ LONG DeleteOpenKey(HKEY key) {
   return status == 0 ? ERROR_SUCCESS : static_cast<LONG>(registryAccess.statusToError(status));
 }
 
-// One key without children, not followed if it is a link. view: 0 for the process's own view,
-// else the KEY_WOW64_* flag to delete in.
-LONG DeleteKeyAt(HKEY root, const wchar_t* path, REGSAM view) {
-  ScopedKey key;
-  LONG error = OpenKeyAt(root, path, root, path, REG_OPTION_OPEN_LINK, DELETE | view, key);
-  if (error != ERROR_SUCCESS) return error;
-  return DeleteOpenKey(key.get());
+// What the registry deletions share once the settings store has passed: the full path, and
+// ERROR_SUCCESS when the registry is to be asked. A whole key is never the root itself, and the
+// batch forgets it with everything below it. view: that of the deletion.
+DWORD StartDeletion(HKEY root, const wchar_t* subkey, REGSAM view, bool wholeKey,
+                    wchar_t* path) {
+  if (!BuildRegPath(root, subkey, path, kRegPathSize)) return ERROR_FILENAME_EXCED_RANGE;
+  // An empty path would name the root (or a test's stand-in for it).
+  if (wholeKey && !path[0]) return ERROR_INVALID_PARAMETER;
+  if (!TakeRegChange()) return ERROR_CANCELLED;
+  if (IsKnownMissing(root, view, path)) return ERROR_FILE_NOT_FOUND;
+  if (wholeKey) ForgetCachedKeys(root, path, true);
+  return ERROR_SUCCESS;
 }
 
 DWORD SetRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD type,
@@ -407,10 +330,8 @@ bool BuildRegPath(HKEY root, const wchar_t* subkey, wchar_t* out, unsigned size)
 bool RegKeyExists(HKEY root, const wchar_t* subkey) {
   bool exists;
   if (IniKeyExists(root, subkey, exists)) return exists;
-  wchar_t path[kRegPathSize];
-  if (!BuildRegPath(root, subkey, path, kRegPathSize)) return false;
   KeyUse use;
-  if (UseKeyToRead(root, path, 0, KEY_QUERY_VALUE, use) != ERROR_SUCCESS) return false;
+  if (UseKeyToRead(root, subkey, 0, KEY_QUERY_VALUE, use) != ERROR_SUCCESS) return false;
   // A kept handle outlives a deletion made through another root (HKCR and the Classes keys).
   return RegQueryInfoKeyW(use.key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                           nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
@@ -419,10 +340,8 @@ bool RegKeyExists(HKEY root, const wchar_t* subkey) {
 DWORD GetRegDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD defaultValue) {
   DWORD value;
   if (IniGetNumber(root, subkey, name, defaultValue, value)) return value;
-  wchar_t path[kRegPathSize];
-  if (!BuildRegPath(root, subkey, path, kRegPathSize)) return defaultValue;
   KeyUse use;
-  if (UseKeyToRead(root, path, RegView, kReadAccess, use) != ERROR_SUCCESS) return defaultValue;
+  if (UseKeyToRead(root, subkey, RegView, kReadAccess, use) != ERROR_SUCCESS) return defaultValue;
   DWORD data = 0, bytes = sizeof data;
   if (RegQueryValueExW(use.key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&data),
                        &bytes) != ERROR_SUCCESS ||
@@ -440,10 +359,8 @@ bool GetRegString(HKEY root, const wchar_t* subkey, const wchar_t* name, wchar_t
     return true;
   }
   if (size == 0) return false;
-  wchar_t path[kRegPathSize];
-  if (!BuildRegPath(root, subkey, path, kRegPathSize)) return false;
   KeyUse use;
-  if (UseKeyToRead(root, path, RegView, kReadAccess, use) != ERROR_SUCCESS) return false;
+  if (UseKeyToRead(root, subkey, RegView, kReadAccess, use) != ERROR_SUCCESS) return false;
   DWORD bytes = size * sizeof(wchar_t);
   if (RegQueryValueExW(use.key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
                        &bytes) != ERROR_SUCCESS) {
@@ -471,46 +388,33 @@ DWORD DeleteRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name) {
   if (!name) name = L"";
   if (IniDelete(root, subkey, name)) return ERROR_SUCCESS;
   wchar_t path[kRegPathSize];
-  if (!BuildRegPath(root, subkey, path, kRegPathSize)) return ERROR_FILENAME_EXCED_RANGE;
-  if (!TakeRegChange()) return ERROR_CANCELLED;
-  if (keyBatch.keys) {
-    if (IsKnownMissing(root, 0, path)) return ERROR_FILE_NOT_FOUND;
-    // A key this batch created is no link.
-    CachedKey* entry = FindCachedKey(root, 0, path, PathHash(path));
-    if (entry && entry->key && entry->writable && entry->createdNew)
-      return static_cast<DWORD>(RegDeleteValueW(entry->key, name));
-  }
+  DWORD error = StartDeletion(root, subkey, 0, false, path);
+  if (error != ERROR_SUCCESS) return error;
   // A link key is opened as itself: the value of the key it points at stays.
   ScopedKey key;
-  LONG error = OpenKeyAt(root, path, root, path, REG_OPTION_OPEN_LINK, KEY_WRITE, key);
-  if (error != ERROR_SUCCESS) return static_cast<DWORD>(error);
+  error = static_cast<DWORD>(
+      OpenKeyAt(root, path, root, path, REG_OPTION_OPEN_LINK, KEY_WRITE, key));
+  if (error != ERROR_SUCCESS) return error;
   return static_cast<DWORD>(RegDeleteValueW(key.get(), name));
 }
 
 DWORD DeleteRegKey(HKEY root, const wchar_t* subkey) {
   if (IniDelete(root, subkey, nullptr)) return ERROR_SUCCESS;
   wchar_t path[kRegPathSize];
-  if (!BuildRegPath(root, subkey, path, kRegPathSize)) return ERROR_FILENAME_EXCED_RANGE;
-  // An empty path would name the root (or a test's stand-in for it).
-  if (!path[0]) return ERROR_INVALID_PARAMETER;
-  if (!TakeRegChange()) return ERROR_CANCELLED;
-  if (keyBatch.keys) {
-    if (IsKnownMissing(root, RegView, path)) return ERROR_FILE_NOT_FOUND;
-    ForgetDeletedKeys(root, path);
-  }
-  return static_cast<DWORD>(DeleteKeyAt(root, path, RegView));
+  DWORD error = StartDeletion(root, subkey, RegView, true, path);
+  if (error != ERROR_SUCCESS) return error;
+  ScopedKey key;
+  error = static_cast<DWORD>(
+      OpenKeyAt(root, path, root, path, REG_OPTION_OPEN_LINK, DELETE | RegView, key));
+  if (error != ERROR_SUCCESS) return error;
+  return static_cast<DWORD>(DeleteOpenKey(key.get()));
 }
 
 DWORD DeleteRegTree(HKEY root, const wchar_t* subkey) {
   if (IniDelete(root, subkey, nullptr)) return ERROR_SUCCESS;
   wchar_t path[kRegPathSize];
-  if (!BuildRegPath(root, subkey, path, kRegPathSize)) return ERROR_FILENAME_EXCED_RANGE;
-  if (!path[0]) return ERROR_INVALID_PARAMETER;
-  if (!TakeRegChange()) return ERROR_CANCELLED;
-  if (keyBatch.keys) {
-    if (IsKnownMissing(root, 0, path)) return ERROR_FILE_NOT_FOUND;
-    ForgetDeletedKeys(root, path);
-  }
+  DWORD error = StartDeletion(root, subkey, 0, true, path);
+  if (error != ERROR_SUCCESS) return error;
   // Keys that cannot be deleted end the loop: a pass that deletes nothing is the last. The key
   // is tried last in each pass, so the pass's last error is its own.
   treeDeletion.passes = 0;
@@ -571,11 +475,9 @@ void AllowRegistryWrites() { registryAccess.denialCount = 0; }
 
 DWORD GetRegData(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD* type, void* data,
                  DWORD* bytes) {
-  wchar_t path[kRegPathSize];
-  if (StoreTakesKey(root, subkey) || !BuildRegPath(root, subkey, path, kRegPathSize))
-    return ERROR_FILE_NOT_FOUND;
+  if (StoreTakesKey(root, subkey)) return ERROR_FILE_NOT_FOUND;
   KeyUse use;
-  LONG error = UseKeyToRead(root, path, RegView, kReadAccess, use);
+  LONG error = UseKeyToRead(root, subkey, RegView, kReadAccess, use);
   if (error != ERROR_SUCCESS) return static_cast<DWORD>(error);
   return static_cast<DWORD>(
       RegQueryValueExW(use.key, name, nullptr, type, static_cast<BYTE*>(data), bytes));
@@ -589,12 +491,9 @@ DWORD SetRegData(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD ty
 
 DWORD EnumRegValue(HKEY root, const wchar_t* subkey, DWORD index, wchar_t* name,
                    unsigned nameSize, DWORD* type, void* data, DWORD* bytes) {
-  wchar_t path[kRegPathSize];
-  if (nameSize == 0 || StoreTakesKey(root, subkey) ||
-      !BuildRegPath(root, subkey, path, kRegPathSize))
-    return ERROR_NO_MORE_ITEMS;
+  if (nameSize == 0 || StoreTakesKey(root, subkey)) return ERROR_NO_MORE_ITEMS;
   KeyUse use;
-  if (UseKeyToRead(root, path, RegView, kReadAccess, use) != ERROR_SUCCESS)
+  if (UseKeyToRead(root, subkey, RegView, kReadAccess, use) != ERROR_SUCCESS)
     return ERROR_NO_MORE_ITEMS;
   DWORD length = nameSize;
   LONG error = RegEnumValueW(use.key, index, name, &length, nullptr, type,
@@ -604,11 +503,9 @@ DWORD EnumRegValue(HKEY root, const wchar_t* subkey, DWORD index, wchar_t* name,
 }
 
 bool CountRegKeyContents(HKEY root, const wchar_t* subkey, DWORD* subkeys, DWORD* values) {
-  wchar_t path[kRegPathSize];
-  if (StoreTakesKey(root, subkey) || !BuildRegPath(root, subkey, path, kRegPathSize))
-    return false;
+  if (StoreTakesKey(root, subkey)) return false;
   KeyUse use;
-  return UseKeyToRead(root, path, RegView, kReadAccess, use) == ERROR_SUCCESS &&
+  return UseKeyToRead(root, subkey, RegView, kReadAccess, use) == ERROR_SUCCESS &&
          RegQueryInfoKeyW(use.key, nullptr, nullptr, nullptr, subkeys, nullptr, nullptr, values,
                           nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
@@ -619,19 +516,11 @@ RegKeyCounts GetRegKeyCounts() { return registryAccess.counts; }
 
 void ResetRegKeyCounts() { registryAccess.counts = {}; }
 
-RegBatch::RegBatch() {
-  if (keyBatch.depth++ > 0) return;
-  // Without the memory every request opens its own key, as outside a batch.
-  keyBatch.keys = new (std::nothrow) CachedKey[kCachedKeyLimit];
-  keyBatch.count = 0;
-  keyBatch.complete = true;
-}
+RegBatch::RegBatch() { keyBatch.depth++; }
 
 RegBatch::~RegBatch() {
   if (--keyBatch.depth > 0) return;
-  while (keyBatch.count > 0) DropCachedKey(keyBatch.count - 1);
-  delete[] keyBatch.keys;
-  keyBatch.keys = nullptr;
+  ForgetCachedKeys(nullptr, nullptr, true);
 }
 
 DWORD GetSettingDword(const wchar_t* subkey, const wchar_t* name, DWORD defaultValue) {

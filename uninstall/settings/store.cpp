@@ -1,9 +1,9 @@
 #include "settings/store.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <utility>
 
 #include "filesystem/fileops.h"
 #include "filesystem/owners.h"
@@ -291,12 +291,31 @@ void AppendUnits(Array<wchar_t>& out, const wchar_t* text) {
   if (length) std::memcpy(out.data + used, text, length * sizeof(wchar_t));
 }
 
+// Sorts by key, stable so that duplicate keys keep the order that decides which one answers:
+// runs of doubling width merged back and forth between the entries and a second array (a few
+// hundred bytes of code, where the library's stable sort takes kilobytes).
+void SortByKey(Array<IniEntry*>& entries) {
+  unsigned count = entries.count;
+  Array<IniEntry*> other(count);
+  IniEntry** from = entries.data;
+  IniEntry** to = other.data;
+  for (unsigned width = 1; width < count; width *= 2) {
+    for (unsigned low = 0; low < count; low += 2 * width) {
+      unsigned middle = count - low > width ? low + width : count;
+      unsigned high = count - middle > width ? middle + width : count;
+      for (unsigned at = low, a = low, b = middle; at < high; at++)
+        to[at] = a < middle && (b == high || !KeyLess(from[b], from[a])) ? from[a++] : from[b++];
+    }
+    std::swap(from, to);
+  }
+  if (from != entries.data) std::memcpy(entries.data, from, count * sizeof *from);
+}
+
 // The whole file as it is written: the mark, then the entries sorted by key.
 void FormatIni(Array<wchar_t>& out) {
   Array<IniEntry*> sorted;
   for (IniEntry* entry = settingsStore.first; entry; entry = entry->next) sorted.Push(entry);
-  // Stable, so duplicate keys keep the order that decides which one answers.
-  std::stable_sort(sorted.data, sorted.data + sorted.count, KeyLess);
+  SortByKey(sorted);
   out.Push(0xFEFF);
   for (unsigned i = 0; i < sorted.count; i++) {
     const IniEntry* entry = sorted[i];
