@@ -209,6 +209,7 @@ TEST_F(RegistryTest, DeniedKeysRefuseEveryChangeAndStayAsTheyWere) {
 TEST_F(RegistryTest, BatchOpensEachKeyOnceAndAnswersAsTheRegistryDoes) {
   const HKEY user = HKEY_CURRENT_USER;
   ASSERT_EQ(SetSettingDword(L"Old", L"V", 1), 0u);
+  ASSERT_EQ(SetSettingDword(L"Kept", L"V", 1), 0u);
   ResetRegKeyCounts();
   {
     RegBatch batch;
@@ -239,6 +240,16 @@ TEST_F(RegistryTest, BatchOpensEachKeyOnceAndAnswersAsTheRegistryDoes) {
     EXPECT_EQ(DeleteRegKey(user, L"Fresh\\Mid\\Leaf"), 0u);
     EXPECT_TRUE(RegKeyExists(user, L"Fresh\\Mid"));
     EXPECT_FALSE(RegKeyExists(user, L"Fresh\\Other"));
+
+    // A key first kept for reading only is replaced by the handle of its first write.
+    DenyRegistryWrites(user, L"Software\\Ombrix\\Kept");
+    EXPECT_EQ(GetSettingDword(L"Kept", L"V", 0), 1u);
+    AllowRegistryWrites();
+    ResetRegKeyCounts();
+    EXPECT_EQ(SetSettingDword(L"Kept", L"V", 5), 0u);
+    EXPECT_EQ(SetSettingDword(L"Kept", L"W", 6), 0u);
+    EXPECT_EQ(GetRegKeyCounts().creations, 1u);
+    EXPECT_EQ(GetSettingDword(L"Kept", L"V", 0), 5u);
 
     DeleteSettingValue(L"Old", L"W");
     EXPECT_EQ(GetSettingDword(L"Old", L"W", 0), 0u);
