@@ -104,7 +104,7 @@ def read(path):
             keys[key][name] = entry
         entry = ''
     return keys
-lines, values = ['Windows Registry Editor Version 5.00', ''], 0
+lines, values, keys, valued = ['Windows Registry Editor Version 5.00', ''], 0, 0, 0
 for hive in ('lm', 'cu'):
     before = read(os.path.join(base, 'before-%s.reg' % hive))
     after = read(os.path.join(base, 'after-%s.reg' % hive))
@@ -114,8 +114,11 @@ for hive in ('lm', 'cu'):
         if old is None or changed:
             lines += ['[%s]' % key] + changed + ['']
             values += len(changed)
+            keys += 1
+            valued += 1 if changed else 0
 open(os.path.join(base, 'setup.reg'), 'wb').write(('\r\n'.join(lines) + '\r\n').encode('utf-16'))
-print(values)
+# values, keys created or changed, and those of them that hold new or changed values
+print(values, keys, valued)
 EOF
 }
 
@@ -173,7 +176,7 @@ for i in $(seq 1 "$runs"); do
   check_exit "silent setup" "$line" 0
   setup_ms+=("$(field ms "$line")"); setup_peak+=("$(field peak_kib "$line")")
   if [ "$i" = 1 ]; then
-    export_registry after; values=$(registry_difference)
+    export_registry after; read -r values written_keys valued_keys <<<"$(registry_difference)"
     # The shortcuts setup saved, with their targets, for the program that only saves them.
     mapfile -t link_files < <(find "$WINEPREFIX/drive_c" -name '*.lnk' -newer "$base/marker" | sort)
     link_count=${#link_files[@]}
@@ -240,6 +243,21 @@ EOF2
   measure "$base" run-gone "$winstall" "$winstall\\uninstall.exe" /S >/dev/null
 done
 
+# Registry keys a silent setup creates or opens, from a trace of the program's own calls (Wine's
+# relay of RegCreateKeyExW and RegOpenKeyExW made from uninstall.exe; every key the program uses
+# is created or opened by one of them), against the keys it writes. Untimed: the trace is slow.
+make_sample
+relay_key='HKCU\Software\Wine\Debug'
+"$WINE" reg add "$relay_key" /v RelayInclude /d 'RegCreateKeyExW;RegOpenKeyExW' /f </dev/null >/dev/null 2>&1
+"$WINE" reg add "$relay_key" /v RelayFromInclude /d uninstall.exe /f </dev/null >/dev/null 2>&1
+(cd "$install" && WINEDEBUG=+relay "$WINE" "$winstall\\uninstall.exe" /setup /S "$preset" \
+  </dev/null >/dev/null 2>"$base/relay.txt") || echo "  traced silent setup failed" >&2
+"$WINE" reg delete "$relay_key" /v RelayInclude /f </dev/null >/dev/null 2>&1
+"$WINE" reg delete "$relay_key" /v RelayFromInclude /f </dev/null >/dev/null 2>&1
+key_creations=$(grep -c 'Call advapi32\.RegCreateKeyExW(' "$base/relay.txt" || true)
+key_opens=$(grep -c 'Call advapi32\.RegOpenKeyExW(' "$base/relay.txt" || true)
+measure "$base" run-gone "$winstall" "$winstall\\uninstall.exe" /S >/dev/null
+
 declare -a big_ms big_gone big_peak rd_big_ms rd_big_peak
 for i in $(seq 1 "$runs"); do
   make_big
@@ -302,6 +320,14 @@ goal "silent setup / \`reg import\`" "$(r setup_ms import_ms)" 2.0
 goal "start-up to the setup dialog / empty dialog program" "$(r dialog_ms fdialog_ms)" 1.3
 goal "peak working set of a silent setup, MiB" "$(awk -v k="$(m "${setup_peak[@]}")" 'BEGIN { printf "%.1f", k / 1024 }')" 20
 goal "peak working set of a silent uninstallation (10,000 files), MiB" "$(awk -v k="$(m "${big_peak[@]}")" 'BEGIN { printf "%.1f", k / 1024 }')" 20
+echo
+printf 'registry keys of a silent setup (traced): %s creations and %s opens for %s keys written ' \
+  "$key_creations" "$key_opens" "$written_keys"
+printf '(created or changed; %s of them hold new or changed values)\n' "$valued_keys"
+ratio2() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+goal "key creations and opens / keys written" "$(ratio2 $((key_creations + key_opens)) "$written_keys")" 1.3
+goal "key creations and opens / keys holding new or changed values" \
+  "$(ratio2 $((key_creations + key_opens)) "$valued_keys")" 1.3
 echo
 size=$(stat -c %s "$shipped")
 reg32="$WINEPREFIX/drive_c/windows/syswow64/reg.exe"
