@@ -45,8 +45,6 @@ void SetString(HKEY root, const std::wstring& subkey, const std::wstring& value)
 class DoneDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetLanguageState();
-    runState = RunState{};
     wchar_t folder[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, folder);
     previousFolder_ = folder;
@@ -65,8 +63,6 @@ class DoneDialogTest : public ::testing::Test {
   }
   void TearDown() override {
     SetCurrentDirectoryW(previousFolder_.c_str());
-    runState = RunState{};
-    ResetLanguageState();
   }
 
   // Shows the dialog, presses button and closes it again.

@@ -49,7 +49,6 @@ class HelpLauncher : public ::testing::Test {
     viewerAnswers.clear();
     SetHelpViewerOverride(StandInViewer);
   }
-  void TearDown() override { SetHelpViewerOverride(nullptr); }
 };
 
 }  // namespace

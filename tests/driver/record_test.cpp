@@ -82,12 +82,7 @@ class RecordTest : public ::testing::Test {
     CreateDirectoryW(programFiles_.c_str(), nullptr);
     CreateDirectoryW(folder_.c_str(), nullptr);
     CreateDirectoryW(user_.c_str(), nullptr);
-    FreeIni();
     SetIniSearchPlaces(program_.c_str(), user_.c_str());
-  }
-  void TearDown() override {
-    FreeIni();
-    SetIniSearchPlaces(nullptr, nullptr);
   }
 
   ScratchRegistry registry_;

@@ -69,12 +69,9 @@ std::vector<bool> AssociationBoxes(HWND dialog) {
 class SetupDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetLanguageState();
-    runState = RunState{};
     richEdit_.reset(LoadSystemModule(L"riched20.dll"));
     ASSERT_TRUE(richEdit_);
   }
-  void TearDown() override { runState = RunState{}; }
 
   void UseWindows(const PlatformOverride& platform) {
     env_ = std::make_unique<IntegrationEnv>(platform);
@@ -94,7 +91,6 @@ class SetupDialogTest : public ::testing::Test {
 }  // namespace
 
 TEST(SetupExplanation, JoinsTheSixHelpMessagesWithTheirBlanksAndLineBreak) {
-  ResetLanguageState();
   wchar_t text[kSetupExplanationSize];
   BuildSetupExplanation(text, kSetupExplanationSize);
   std::wstring expected = L"   ";

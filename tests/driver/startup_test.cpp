@@ -60,9 +60,6 @@ TEST(NextArgument, OverlongArgumentIsCutTerminatedAndSkippedWhole) {
 
 class ParseSwitchesTest : public ::testing::Test {
  protected:
-  void SetUp() override { runState = RunState{}; }
-  void TearDown() override { runState = RunState{}; }
-
   void Parse(const wchar_t* text, bool fromEnvironment = false) {
     setup = false;
     uninstall = false;
@@ -197,10 +194,7 @@ TEST_F(ParseSwitchesTest, WarningFromTheInstallerVariableShowsNothing) {
 
 class InstallerSwitchesTest : public ParseSwitchesTest {
  protected:
-  void TearDown() override {
-    SetEnvironmentVariableW(L"sfxcmd", nullptr);
-    ParseSwitchesTest::TearDown();
-  }
+  void TearDown() override { SetEnvironmentVariableW(L"sfxcmd", nullptr); }
 };
 
 TEST_F(InstallerSwitchesTest, ReadsTheSilentSwitchFromTheVariable) {
@@ -381,10 +375,7 @@ TEST(LoadSystemModule, LoadsFromTheSystemFolderOnly) {
   SetCurrentDirectoryW(saved);
 }
 
-class RtlLanguageTest : public ::testing::Test {
- protected:
-  void TearDown() override { languageFile.rightToLeft = false; }
-};
+using RtlLanguageTest = ::testing::Test;
 
 TEST_F(RtlLanguageTest, ClearRtlReadingActsOnlyForRightToLeftLanguages) {
   HWND window = CreateWindowExW(WS_EX_RTLREADING | WS_EX_TOOLWINDOW, L"STATIC", L"probe",
@@ -404,7 +395,6 @@ TEST_F(RtlLanguageTest, ClearRtlReadingActsOnlyForRightToLeftLanguages) {
 // Wine's message box ignores MB_RIGHT and MB_RTLREADING, so only the pass-through shows here.
 // The program's own text first, then the system's own words for the error; nothing when silent.
 TEST(ShowRightsError, JoinsTheMessageWithTheSystemsTextAndStaysQuietWhenSilent) {
-  runState = RunState{};
   wchar_t system[256] = {};
   ASSERT_GT(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                            ERROR_ACCESS_DENIED, 0, system, 256, nullptr),
@@ -429,7 +419,6 @@ TEST(ShowRightsError, JoinsTheMessageWithTheSystemsTextAndStaysQuietWhenSilent) 
   DialogAnswerer answerer(IDOK, 1500);
   ShowRightsError(IDS_UNINSTALLNORIGHTS, IDS_UNINSTALLOBX, ERROR_ACCESS_DENIED);
   EXPECT_FALSE(answerer.Wait().found);
-  runState = RunState{};
 }
 
 TEST(ShowMessage, ShowsTheTextAndReturnsThePressedButton) {

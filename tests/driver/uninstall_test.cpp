@@ -628,14 +628,7 @@ namespace {
 class ScratchSettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    FreeIni();
     SetIniSearchPlaces((temp_ / L"uninstall.exe").c_str(), (temp_ / L"user").c_str());
-    runState = RunState{};
-  }
-  void TearDown() override {
-    FreeIni();
-    SetIniSearchPlaces(nullptr, nullptr);
-    runState = RunState{};
   }
 
   ScratchRegistry registry_;
@@ -788,7 +781,6 @@ TEST_F(RemoveIntegrationTest, RightsAreAskedForTheRecordTheClassKeyAndTheFolder)
     EXPECT_EQ(HasUninstallRights(folder.c_str()), c.granted);
     AllowRegistryWrites();
   }
-  SetFolderAccessDeniedOverride(nullptr);
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
   EXPECT_TRUE(Exists(folder));

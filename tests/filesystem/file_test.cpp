@@ -23,7 +23,6 @@ std::string Pattern(size_t size) {
 
 class FileTest : public ::testing::Test {
  protected:
-  void SetUp() override { errorHandler = ErrorHandler{}; }
   TempFolder temp;
 };
 

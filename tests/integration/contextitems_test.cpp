@@ -6,8 +6,8 @@
 
 #include <functional>
 #include <string>
-#include <thread>
 
+#include "dialogscript.h"
 #include "driver/help.h"
 #include "integration/winver.h"
 #include "langtest.h"
@@ -38,28 +38,12 @@ const int kTopBoxes[] = {IDC_CONTEXTTOPEXTRACT,     IDC_CONTEXTTOPEXTRACTTO,
                          IDC_CONTEXTTOPEXTRACTHERE, IDC_CONTEXTTOPEXTRACTSEPARATE,
                          IDC_CONTEXTTOPADDARC,      IDC_CONTEXTTOPADD};
 
-bool Checked(HWND dialog, int id) {
-  return SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
 bool Visible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
 
 // Presses a key on the control, through the dialog's own message loop.
-void PressKey(HWND control, WPARAM key) {
+void PostKey(HWND control, WPARAM key) {
   PostMessageW(control, WM_KEYDOWN, key, 1);
   PostMessageW(control, WM_KEYUP, key, 0xC0000001);
-}
-
-// F1 becomes WM_HELP only when it comes from the keyboard itself, so it is typed for real into
-// the foreground dialog.
-void TypeF1(HWND dialog) {
-  SetForegroundWindow(dialog);
-  Sleep(100);
-  INPUT keys[2] = {};
-  keys[0].type = keys[1].type = INPUT_KEYBOARD;
-  keys[0].ki.wVk = keys[1].ki.wVk = VK_F1;
-  keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-  SendInput(2, keys, sizeof(INPUT));
-  Sleep(300);
 }
 
 std::vector<std::wstring> helpRequests;
@@ -71,35 +55,17 @@ HWND WINAPI RecordingViewer(HWND, const wchar_t* request, UINT, DWORD_PTR) {
 class ContextItems : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetLanguageState();
-    FreeIni();
     SetIniSearchPlaces((temp_ / L"uninstall.exe").c_str(), temp_.path().c_str());
-  }
-  void TearDown() override {
-    FreeIni();
-    SetIniSearchPlaces(nullptr, nullptr);
-    SetPlatformOverride(nullptr);
-    SetHelpViewerOverride(nullptr);
-    ResetLanguageState();
   }
 
   // Opens the dialog modally on this thread while user acts on it from a second one; user must
   // end by closing the dialog. A dialog that never shows fails the test instead of hanging.
   void Run(const PlatformOverride& platform, bool cascaded, std::function<void(HWND)> user) {
     SetPlatformOverride(&platform);
-    bool seen = false;
-    std::thread thread([&] {
-      HWND dialog = WaitForDialog(GetCurrentProcessId(), 10000);
-      if (!dialog) return;
-      seen = true;
-      user(dialog);
-      // Whatever the steps did, the modal loop must end for the test to go on.
-      Sleep(200);
-      if (IsWindow(dialog)) PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-    });
+    DialogScript script(user);
     ShowContextItemsDialog(nullptr, cascaded);
-    thread.join();
-    ASSERT_TRUE(seen);
+    ASSERT_TRUE(script.Finish());
+    EXPECT_FALSE(script.closedByScript());
   }
 
   DWORD Stored(const wchar_t* key, const wchar_t* name) {
@@ -124,8 +90,8 @@ TEST_F(ContextItems, Windows10ShowsTheClassicLayoutAndNeverWritesTopLevelItems) 
     for (int id : kAlwaysShownBoxes) EXPECT_TRUE(Visible(dialog, id)) << id;
     // Defaults: everything on but "Test" and "Convert".
     for (int id : kClassicOnlyBoxes)
-      EXPECT_EQ(Checked(dialog, id), id != IDC_CONTEXTTEST && id != IDC_CONTEXTCONVERT) << id;
-    for (int id : kAlwaysShownBoxes) EXPECT_TRUE(Checked(dialog, id)) << id;
+      EXPECT_EQ(IsChecked(dialog, id), id != IDC_CONTEXTTEST && id != IDC_CONTEXTCONVERT) << id;
+    for (int id : kAlwaysShownBoxes) EXPECT_TRUE(IsChecked(dialog, id)) << id;
     EXPECT_EQ(ReadControlText(dialog, kAlwaysArcEdit), L"*.iso");
     PressButton(dialog, IDC_CONTEXTTEST);    // Test on
     PressButton(dialog, IDC_CONTEXTNEWZIP);  // New ZIP off
@@ -142,8 +108,8 @@ TEST_F(ContextItems, Windows10ShowsTheClassicLayoutAndNeverWritesTopLevelItems) 
   // The setup dialog's cascaded box makes no difference here.
   Run(kWindows10Platform, true, [](HWND dialog) {
     for (int id : kTopBoxes) EXPECT_FALSE(Visible(dialog, id)) << id;
-    EXPECT_TRUE(Checked(dialog, IDC_CONTEXTTEST));
-    EXPECT_FALSE(Checked(dialog, IDC_CONTEXTNEWZIP));
+    EXPECT_TRUE(IsChecked(dialog, IDC_CONTEXTTEST));
+    EXPECT_FALSE(IsChecked(dialog, IDC_CONTEXTNEWZIP));
     PressButton(dialog, IDOK);
   });
   EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kTopMenuItems));
@@ -167,12 +133,12 @@ TEST_F(ContextItems, Windows11TopLevelLayoutShowsDefaultsAndKeepsHiddenItemsAsSt
     for (int id : kTopBoxes) EXPECT_TRUE(Visible(dialog, id)) << id;
     for (int id : kClassicOnlyBoxes) EXPECT_FALSE(Visible(dialog, id)) << id;
     for (int id : kAlwaysShownBoxes) EXPECT_TRUE(Visible(dialog, id)) << id;
-    EXPECT_TRUE(Checked(dialog, IDC_CONTEXTTOPEXTRACT));
-    EXPECT_FALSE(Checked(dialog, IDC_CONTEXTTOPEXTRACTTO));
-    EXPECT_FALSE(Checked(dialog, IDC_CONTEXTTOPEXTRACTHERE));
-    EXPECT_TRUE(Checked(dialog, IDC_CONTEXTTOPEXTRACTSEPARATE));
-    EXPECT_TRUE(Checked(dialog, IDC_CONTEXTTOPADDARC));
-    EXPECT_FALSE(Checked(dialog, IDC_CONTEXTTOPADD));
+    EXPECT_TRUE(IsChecked(dialog, IDC_CONTEXTTOPEXTRACT));
+    EXPECT_FALSE(IsChecked(dialog, IDC_CONTEXTTOPEXTRACTTO));
+    EXPECT_FALSE(IsChecked(dialog, IDC_CONTEXTTOPEXTRACTHERE));
+    EXPECT_TRUE(IsChecked(dialog, IDC_CONTEXTTOPEXTRACTSEPARATE));
+    EXPECT_TRUE(IsChecked(dialog, IDC_CONTEXTTOPADDARC));
+    EXPECT_FALSE(IsChecked(dialog, IDC_CONTEXTTOPADD));
     PressButton(
         dialog,
         IDC_CONTEXTTOPADD);  // "Add to archive..." on too: the dialog does not enforce groups
@@ -196,11 +162,11 @@ TEST_F(ContextItems, OnlyTheFirstStoredItemOfAGroupShowsCheckedAndConfirmingStor
   ASSERT_EQ(SetSettingDword(kTopMenuItems, L"AddArc", 0), 0u);
   ASSERT_EQ(SetSettingDword(kTopMenuItems, L"AddTo", 1), 0u);
   Run(kWindows11Platform, false, [](HWND dialog) {
-    EXPECT_FALSE(Checked(dialog, IDC_CONTEXTTOPEXTRACT));
-    EXPECT_TRUE(Checked(dialog, IDC_CONTEXTTOPEXTRACTTO));
-    EXPECT_FALSE(Checked(dialog, IDC_CONTEXTTOPEXTRACTHERE));
-    EXPECT_FALSE(Checked(dialog, IDC_CONTEXTTOPADDARC));
-    EXPECT_TRUE(Checked(dialog, IDC_CONTEXTTOPADD));
+    EXPECT_FALSE(IsChecked(dialog, IDC_CONTEXTTOPEXTRACT));
+    EXPECT_TRUE(IsChecked(dialog, IDC_CONTEXTTOPEXTRACTTO));
+    EXPECT_FALSE(IsChecked(dialog, IDC_CONTEXTTOPEXTRACTHERE));
+    EXPECT_FALSE(IsChecked(dialog, IDC_CONTEXTTOPADDARC));
+    EXPECT_TRUE(IsChecked(dialog, IDC_CONTEXTTOPADD));
     PressButton(dialog, IDOK);
   });
   EXPECT_EQ(Stored(kTopMenuItems, L"ExtrTo"), 1u);
@@ -255,7 +221,7 @@ TEST_F(ContextItems, EscapeAndCancelStoreNothing) {
     PressButton(dialog, IDC_CONTEXTTEST);
     PressButton(dialog, IDC_CONTEXTTOPEXTRACT);
     SetDlgItemTextW(dialog, kAlwaysArcEdit, L"*.img");
-    PressKey(GetDlgItem(dialog, kAlwaysArcEdit), VK_ESCAPE);
+    PostKey(GetDlgItem(dialog, kAlwaysArcEdit), VK_ESCAPE);
   });
   Run(kWindows10Platform, false, [](HWND dialog) {
     PressButton(dialog, IDC_CONTEXTTEST);
@@ -291,7 +257,7 @@ TEST_F(ContextItems, F1AndTheHelpButtonOpenTheContextItemsTopicAndKeepTheDialogO
   SetHelpViewerOverride(RecordingViewer);
   helpRequests.clear();
   Run(kWindows10Platform, false, [](HWND dialog) {
-    TypeF1(dialog);
+    PressKey(dialog, VK_F1);  // F1 becomes WM_HELP only when the keyboard types it
     PressButton(dialog, IDHELP);
     Sleep(300);
     EXPECT_TRUE(IsWindowVisible(dialog));

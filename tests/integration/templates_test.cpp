@@ -134,8 +134,6 @@ TEST_F(NewFileTemplates, IntegrationSwitchedOffByTheIniFileWritesNoTemplateFile)
   InstallNewFileTemplate(L".zip", false);
   EXPECT_EQ(GetFileAttributesW(zipFile.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(ValueCount(L".zip\\ShellNew"), 0u);
-  FreeIni();
-  SetIniSearchPlaces(nullptr, nullptr);
 }
 
 // An earlier version's backup of an entry without either value; another program's value added

@@ -9,10 +9,7 @@
 
 namespace {
 
-class WindowsVersion : public ::testing::Test {
- protected:
-  void TearDown() override { SetPlatformOverride(nullptr); }
-};
+using WindowsVersion = ::testing::Test;
 
 }  // namespace
 
@@ -92,7 +89,6 @@ TEST_F(WindowsVersion, Wow64FollowsTheOverrideAndTheRealProcess) {
 }
 
 TEST_F(WindowsVersion, RealQueriesUnderTheTestSystem) {
-  SetPlatformOverride(nullptr);
   // The test prefix reports Windows 10 (build 18362 with our manifest), which is not Windows 11.
   EXPECT_EQ(GetWindowsVersion(), 0x0A00u);
   EXPECT_FALSE(IsWindows11());
@@ -101,7 +97,6 @@ TEST_F(WindowsVersion, RealQueriesUnderTheTestSystem) {
 }
 
 TEST_F(WindowsVersion, RealWmiQueryNamesWindows10) {
-  SetPlatformOverride(nullptr);
   EXPECT_FALSE(WmiReportsWindows10());  // COM is not initialised yet: the query fails
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   EXPECT_TRUE(WmiReportsWindows10());

@@ -8,10 +8,7 @@
 
 namespace {
 
-class ArrayTest : public ::testing::Test {
- protected:
-  void SetUp() override { errorHandler = ErrorHandler(); }
-};
+using ArrayTest = ::testing::Test;
 
 // Runs an Add and returns the code it threw, or -1 when it returned.
 template <typename T>

@@ -7,11 +7,12 @@
 
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "dialogscript.h"
 #include "driver/help.h"
 #include "langtest.h"
+#include "processstate.h"
 #include "localisation/langfile.h"
 #include "localisation/messages.h"
 #include "resources/resource.h"
@@ -142,15 +143,9 @@ TemplateBuilder ScalingTemplate(short cx) {
 
 class DialogLocalisation : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetLanguageState();
-    richEdit_ = LoadLibraryW(L"riched20.dll");
-  }
+  void SetUp() override { richEdit_ = LoadLibraryW(L"riched20.dll"); }
   void TearDown() override {
-    ResetLanguageState();
     initialPlace = nullptr;
-    SetWorkAreaOverride(nullptr);
-    SetHelpViewerOverride(nullptr);
     if (richEdit_) FreeLibrary(richEdit_);
   }
   HMODULE richEdit_ = nullptr;
@@ -177,7 +172,7 @@ TEST_F(DialogLocalisation, SizeKeyAsksForScalingOnlyWithTwoPositiveNumbersJoined
       {L"120", false, 0, 0},         {L"80*90 blanks", true, 80, 90},
   };
   for (const Case& c : cases) {
-    ResetLanguageState();
+    ResetProcessState();
     ParseMessages(std::wstring(OBX_MARKER_LINE L":DIALOG SETUPDLG\r\nSIZE \"") + c.value + L"\"\r\n");
     int x = -999, y = -999;
     EXPECT_EQ(GetDialogSize(L"SETUPDLG", x, y), c.scaled) << c.value;
@@ -186,7 +181,7 @@ TEST_F(DialogLocalisation, SizeKeyAsksForScalingOnlyWithTwoPositiveNumbersJoined
       EXPECT_EQ(y, c.y) << c.value;
     }
   }
-  ResetLanguageState();
+  ResetProcessState();
   int x = 0, y = 0;
   EXPECT_FALSE(GetDialogSize(L"SETUPDLG", x, y));
 }
@@ -342,7 +337,7 @@ TEST_F(DialogLocalisation, ScaledDialogStaysWholeOnItsOwnMonitor) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ResetLanguageState();
+    ResetProcessState();
     SetWorkAreaOverride(c.monitor);
     initialPlace = &c.place;
     HWND reference = OpenTemplate(ScalingTemplate(200));
@@ -413,7 +408,7 @@ TEST_F(DialogLocalisation, RightToLeftLanguageMirrorsEveryDialogBeforeItsTextsAr
   WindowDestroyer owner{done};
   EXPECT_EQ(ReadControlText(done, IDC_THANKS), L"תודה");
 
-  ResetLanguageState();
+  ResetProcessState();
   HWND plain = OpenResourceDialog(L"SETUPDLG");
   WindowDestroyer plainOwner{plain};
   EXPECT_EQ(GetWindowLongW(plain, GWL_EXSTYLE) & WS_EX_LAYOUTRTL, 0);
@@ -447,7 +442,7 @@ TEST_F(DialogLocalisation, ScaledRightToLeftDialogMirrorsTheScaledLeftToRightOne
     std::vector<RECT> places[2];
     int width[2] = {};
     for (int rtl = 0; rtl < 2; rtl++) {
-      ResetLanguageState();
+      ResetProcessState();
       ParseMessages(std::wstring(OBX_MARKER_LINE) + (rtl ? L":DIRECTION RTL\r\n" : L"") + size);
       HWND dialog = OpenResourceDialog(name);
       WindowDestroyer owner{dialog};
@@ -501,25 +496,16 @@ TEST_F(DialogLocalisation, F1InTheCompletionDialogIsHandledAndOpensNothing) {
   helpRequests.clear();
   lastHelpHandled = false;
   procedureContext = {L"DONEDLG", nullptr};
-  std::thread user([] {
-    HWND dialog = WaitForDialog(GetCurrentProcessId(), 10000);
-    if (!dialog) return;
-    // F1 becomes WM_HELP only when the keyboard itself types it.
-    SetForegroundWindow(dialog);
-    Sleep(100);
-    INPUT keys[2] = {};
-    keys[0].type = keys[1].type = INPUT_KEYBOARD;
-    keys[0].ki.wVk = keys[1].ki.wVk = VK_F1;
-    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, keys, sizeof(INPUT));
-    Sleep(300);
+  DialogScript script([](HWND dialog) {
+    PressKey(dialog, VK_F1);  // F1 becomes WM_HELP only when the keyboard itself types it
     HWND focus = GetDlgItem(dialog, IDOK);
     PostMessageW(focus, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
     PostMessageW(focus, WM_KEYUP, VK_ESCAPE, 0xC0010001);
   });
   INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), L"DONEDLG", nullptr,
                                    LocalizedProcedure, 0);
-  user.join();
+  ASSERT_TRUE(script.Finish());
+  EXPECT_FALSE(script.closedByScript());
   EXPECT_EQ(result, IDCANCEL);
   EXPECT_TRUE(lastHelpHandled);
   EXPECT_TRUE(helpRequests.empty());

@@ -7,10 +7,7 @@
 
 namespace {
 
-class ErrorHandlerTest : public ::testing::Test {
- protected:
-  void SetUp() override { errorHandler = ErrorHandler(); }
-};
+using ErrorHandlerTest = ::testing::Test;
 
 }  // namespace
 

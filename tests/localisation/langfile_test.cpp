@@ -13,11 +13,7 @@
 
 namespace {
 
-class LanguageFileTest : public ::testing::Test {
- protected:
-  void SetUp() override { ResetLanguageState(); }
-  void TearDown() override { ResetLanguageState(); }
-};
+using LanguageFileTest = ::testing::Test;
 
 TEST_F(LanguageFileTest, KeyLineBeforeAnySectionIsAMessage) {
   ParseMessages(OBX_MARKER_LINE L"IDS_UNINSTTITLE \"Setup\"\r\n");

@@ -12,8 +12,6 @@ namespace {
 
 class LanguageModuleTest : public ::testing::Test {
  protected:
-  void SetUp() override { ResetLanguageState(); }
-  void TearDown() override { ResetLanguageState(); }
   HINSTANCE self_ = GetModuleHandleW(nullptr);
   TempFolder temp_;
 };

@@ -17,11 +17,7 @@
 
 namespace {
 
-class MessagesTest : public ::testing::Test {
- protected:
-  void SetUp() override { ResetLanguageState(); }
-  void TearDown() override { ResetLanguageState(); }
-};
+using MessagesTest = ::testing::Test;
 
 std::wstring OwnString(unsigned id) {
   wchar_t text[kMessageSize] = {};

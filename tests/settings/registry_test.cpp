@@ -16,16 +16,6 @@ namespace {
 // No ini file anywhere, so every request reaches the (scratch) registry.
 class RegistryTest : public IniSearchTest {
  protected:
-  void SetUp() override {
-    IniSearchTest::SetUp();
-    SetRegView(0);
-  }
-  void TearDown() override {
-    SetRegView(0);
-    AllowRegistryWrites();
-    IniSearchTest::TearDown();
-  }
-
   bool RealKeyExists(HKEY root, const std::wstring& path) {
     ScopedKey key;
     return RegOpenKeyExW(scratch_.Real(root), path.c_str(), 0, KEY_READ, key.put()) ==
@@ -436,10 +426,8 @@ class RegistryViewTest : public IniSearchTest {
     subkey_ = L"\\Software\\" + name_;
   }
   void TearDown() override {
-    SetRegView(0);
     DeleteTree(KEY_WOW64_64KEY);
     DeleteTree(KEY_WOW64_32KEY);
-    IniSearchTest::TearDown();
   }
   void DeleteTree(REGSAM view) {
     ScopedKey software;

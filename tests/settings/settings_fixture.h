@@ -41,16 +41,9 @@ inline std::string Utf16File(const std::wstring& text) {
 class IniSearchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    FreeIni();
-    settingsStore.entryLimit = 0;
     CreateDirectoryW(programFolder().c_str(), nullptr);
     CreateDirectoryW(userFolder().c_str(), nullptr);
     SetIniSearchPlaces((programFolder() + L"\\uninstall.exe").c_str(), userFolder().c_str());
-  }
-  void TearDown() override {
-    FreeIni();
-    settingsStore.entryLimit = 0;
-    SetIniSearchPlaces(nullptr, nullptr);
   }
   std::wstring programFolder() const { return temp_ / L"program"; }
   std::wstring userFolder() const { return temp_ / L"user"; }

@@ -19,12 +19,6 @@ IntegrationEnv::IntegrationEnv(const PlatformOverride& platform) {
   FreeIni();
 }
 
-IntegrationEnv::~IntegrationEnv() {
-  FreeIni();
-  SetIniSearchPlaces(nullptr, nullptr);
-  SetPlatformOverride(nullptr);
-}
-
 TemplateFilesLock::TemplateFilesLock() {
   mutex_.reset(CreateMutexW(nullptr, FALSE, L"ObxTestTemplateFiles"));
   if (!mutex_) {

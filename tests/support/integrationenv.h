@@ -23,11 +23,11 @@ extern const PlatformOverride kWindows11;
 // The 32-bit program on 64-bit Windows 10.
 extern const PlatformOverride kWindows10x64;
 
-// Sets the platform and points the settings store at an empty folder for the test's lifetime.
+// Sets the platform and points the settings store at an empty folder; the reset after the test
+// takes both back.
 class IntegrationEnv {
  public:
   explicit IntegrationEnv(const PlatformOverride& platform = kWindows10);
-  ~IntegrationEnv();
   IntegrationEnv(const IntegrationEnv&) = delete;
   IntegrationEnv& operator=(const IntegrationEnv&) = delete;
 

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "localisation/langfile.h"
-#include "localisation/langmodule.h"
 #include "localisation/messages.h"
 
 std::string AnsiBytes(const std::wstring& text) {
@@ -34,13 +33,6 @@ std::wstring TestProgramFolder() {
 
 std::wstring SampleLanguagePath(const std::wstring& relative) {
   return TestProgramFolder() + L"lang\\" + relative;
-}
-
-void ResetLanguageState() {
-  languageFile.Clear();
-  languageModule.Free();
-  languageModule.ownModule = GetModuleHandleW(nullptr);
-  languageModule.resourceModule = languageModule.ownModule;
 }
 
 void ParseMessages(const std::wstring& text) { ParseMessageText(text.c_str(), text.size()); }

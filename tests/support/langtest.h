@@ -1,5 +1,5 @@
-// Helpers for tests of the language file and message lookup: encoding language files, finding
-// the built sample language material, and resetting the process-wide language state.
+// Helpers for tests of the language file and message lookup: encoding language files and finding
+// the built sample language material.
 #pragma once
 
 #include <string>
@@ -16,8 +16,6 @@ std::wstring TestProgramFolder();
 // Built sample material under the build folder's "lang" folder, e.g. L"hebrew\\obxlng.dll".
 std::wstring SampleLanguagePath(const std::wstring& relative);
 
-// No language file entries, no language DLL, resources from the test program itself.
-void ResetLanguageState();
 // Parses a message part held in a string, as if it were the file's whole text.
 void ParseMessages(const std::wstring& text);
 // The text of the language file entry with this full key, or "<missing>".

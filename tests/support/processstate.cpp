@@ -1,0 +1,52 @@
+#include "processstate.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "driver/help.h"
+#include "driver/startup.h"
+#include "filesystem/fileops.h"
+#include "integration/winver.h"
+#include "localisation/dialogs.h"
+#include "localisation/errors.h"
+#include "localisation/langfile.h"
+#include "localisation/langmodule.h"
+#include "settings/registry.h"
+#include "settings/store.h"
+
+void ResetProcessState() {
+  FreeIni();
+  SetIniSearchPlaces(nullptr, nullptr);
+  settingsStore.entryLimit = 0;
+  SetRegView(0);
+  AllowRegistryWrites();
+  SetRegChangeLimit(kUnlimitedRegChanges);
+  errorHandler = ErrorHandler{};
+  runState = RunState{};
+  languageFile.Clear();
+  languageModule.Free();
+  languageModule.ownModule = GetModuleHandleW(nullptr);
+  languageModule.resourceModule = languageModule.ownModule;
+  // A right-to-left language file mirrors every window the process makes from then on.
+  SetProcessDefaultLayout(0);
+  SetPlatformOverride(nullptr);
+  SetFolderAccessDeniedOverride(nullptr);
+  SetWorkAreaOverride(nullptr);
+  SetHelpViewerOverride(nullptr);
+}
+
+namespace {
+
+class ProcessStateReset : public ::testing::EmptyTestEventListener {
+  void OnTestStart(const ::testing::TestInfo&) override { ResetProcessState(); }
+  void OnTestEnd(const ::testing::TestInfo&) override { ResetProcessState(); }
+};
+
+}  // namespace
+
+// Every test program's entry point: GoogleTest's own, with the reset around each test.
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ::testing::UnitTest::GetInstance()->listeners().Append(new ProcessStateReset);
+  return RUN_ALL_TESTS();
+}
