@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <iterator>
@@ -17,61 +16,12 @@
 #include "driver/startup.h"
 #include "driver/uninstall.h"
 #include "filesystem/owners.h"
+#include "guarded.h"
 #include "machine.h"
 #include "shelltest.h"
 #include "testenv.h"
 
 namespace {
-
-// Memory whose last byte is followed by a page that faults on any access.
-class GuardedBuffer {
- public:
-  explicit GuardedBuffer(size_t bytes) {
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    size_t page = info.dwPageSize;
-    size_t dataPages = (bytes + page - 1) / page;
-    if (dataPages == 0) dataPages = 1;
-    base_ = static_cast<char*>(
-        VirtualAlloc(nullptr, (dataPages + 1) * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    DWORD old = 0;
-    if (base_ == nullptr || !VirtualProtect(base_ + dataPages * page, page, PAGE_NOACCESS, &old))
-      ADD_FAILURE() << "cannot set up the guard page";
-    data_ = base_ + dataPages * page - bytes;
-  }
-  ~GuardedBuffer() {
-    if (base_) VirtualFree(base_, 0, MEM_RELEASE);
-  }
-  GuardedBuffer(const GuardedBuffer&) = delete;
-  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
-  wchar_t* wide() const { return reinterpret_cast<wchar_t*>(data_); }
-
- private:
-  char* base_ = nullptr;
-  char* data_ = nullptr;
-};
-
-// Under Wine an unhandled fault would wait for a debugger; end at once, which fails the test.
-LONG CALLBACK EndOnAccessViolation(EXCEPTION_POINTERS* info) {
-  if (info->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION)
-    return EXCEPTION_CONTINUE_SEARCH;
-  fprintf(stderr, "access violation at %p\n",
-          reinterpret_cast<void*>(info->ExceptionRecord->ExceptionInformation[1]));
-  fflush(stderr);
-  TerminateProcess(GetCurrentProcess(), 3);
-  return EXCEPTION_CONTINUE_SEARCH;
-}
-
-class FaultGuard {
- public:
-  FaultGuard() : handler_(AddVectoredExceptionHandler(1, EndOnAccessViolation)) {}
-  ~FaultGuard() { RemoveVectoredExceptionHandler(handler_); }
-  FaultGuard(const FaultGuard&) = delete;
-  FaultGuard& operator=(const FaultGuard&) = delete;
-
- private:
-  void* handler_;
-};
 
 bool IsBlank(wchar_t ch) { return ch == L' ' || ch == L'\t'; }
 
@@ -213,7 +163,6 @@ ParseResult ParseFresh(bool fromEnvironment, const wchar_t* text) {
   result.setup = fromEnvironment;  // left alone from the variable, so a mark as well
   ParseSwitches(fromEnvironment, text, result.setup, result.uninstall);
   result.state = runState;
-  runState = RunState{};
   return result;
 }
 
@@ -249,9 +198,8 @@ TEST(CommandLineHardening, DamagedCommandLinesNeverReadOrWritePastTheirEnds) {
   for (unsigned round = 0; round < kRounds; round++) {
     std::wstring text = mutator.Damage(corpus[round % corpus.size()]);
     SCOPED_TRACE(testing::Message() << "round " << round << ", " << text.size() << " units");
-    GuardedBuffer buffer((text.size() + 1) * sizeof(wchar_t));
+    GuardedBuffer buffer((text.size() + 1) * sizeof(wchar_t), text.c_str());
     wchar_t* guarded = buffer.wide();
-    std::memcpy(guarded, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
 
     // Cutting an argument only drops its tail: positions stay, each part is a prefix.
     std::vector<size_t> fullPositions;
@@ -295,8 +243,7 @@ TEST(CommandLineHardening, GiantPresetIsCutTo39CharactersWithTheTextAgainstTheGu
   FaultGuard guard;
   for (size_t length : {0u, 38u, 39u, 40u, 1023u, 1024u, 1025u, 32000u}) {
     std::wstring text = L"u.exe /S /init" + std::wstring(length, L'7');
-    GuardedBuffer buffer((text.size() + 1) * sizeof(wchar_t));
-    std::memcpy(buffer.wide(), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    GuardedBuffer buffer((text.size() + 1) * sizeof(wchar_t), text.c_str());
     ParseResult line = ParseFresh(false, buffer.wide());
     // "/init" itself is 5 of the argument's 1023 stored characters.
     size_t expected = std::min<size_t>({length, 39, kArgumentSize - 1 - 5});

@@ -20,8 +20,6 @@ namespace {
 constexpr DWORD kExitTimeoutMs = 60000;
 constexpr wchar_t kAppPathsKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
-const wchar_t* const kSampleFiles[] = {L"uninstall.exe", L"Ombrix.exe", L"obxext.dll",
-                                       L"obxext64.dll",  L"Ombrix.chm", L"Obx.txt"};
 const wchar_t* const kArchives[] = {L"sample.obx", L"sample.zip", L"sample.tgz"};
 
 // The uninstallation's self-removal batch file; it runs on after the program has ended.
@@ -36,9 +34,7 @@ class IntegrationE2E : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    for (const wchar_t* name : kSampleFiles)
-      ASSERT_TRUE(CopyFileW(BuildFolderFile(name).c_str(), (install_ / name).c_str(), FALSE))
-          << testing::PrintToString(std::wstring(name));
+    ASSERT_NO_FATAL_FAILURE(CopySampleFiles(install_.path()));
     WriteFileBytes(install_ / L"WhatsNew.txt", "new");
     WriteFileBytes(install_ / L"Uninstall.lst", "");
     environment_.remove = {L"sfxcmd", L"sfxname"};

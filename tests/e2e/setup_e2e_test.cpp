@@ -22,11 +22,6 @@ constexpr wchar_t kRecordKey[] =
 constexpr wchar_t kAppPathsKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
 constexpr wchar_t kSettingsKey[] = L"Software\\Ombrix";
-constexpr const wchar_t* kSampleFiles[] = {L"uninstall.exe", L"Ombrix.exe", L"obxext.dll",
-                                           L"obxext64.dll", L"Ombrix.chm", L"Obx.txt"};
-constexpr char kList[] =
-    "uninstall.exe\r\nOmbrix.exe\r\nobxext.dll\r\nobxext64.dll\r\nOmbrix.chm\r\nObx.txt\r\n"
-    "obxnew.dat\r\nzipnew.dat\r\nUninstall.lst\r\n";
 constexpr int kZipBox = 5102;
 constexpr int kCabBox = 5103;
 constexpr int kDesktopBox = 5119;
@@ -69,9 +64,8 @@ class SetupE2E : public ::testing::Test {
  protected:
   void SetUp() override {
     environment_.remove = {L"sfxcmd", L"sfxname"};
-    for (const wchar_t* file : kSampleFiles)
-      ASSERT_TRUE(CopyFileW(BuildFolderFile(file).c_str(), At(file).c_str(), FALSE)) << file;
-    WriteFileBytes(At(L"Uninstall.lst"), kList);
+    ASSERT_NO_FATAL_FAILURE(CopySampleFiles(folder_));
+    WriteFileBytes(At(L"Uninstall.lst"), SampleList());
     ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, kSettingsKey)) << "left over by an earlier test";
   }
 

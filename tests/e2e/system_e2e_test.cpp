@@ -28,11 +28,6 @@ constexpr wchar_t kAppPathsKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
 constexpr wchar_t kSettingsKey[] = L"Software\\Ombrix";
 constexpr wchar_t kSetup[] = L"/setup /S /noexplorer /initA01D1";
-const wchar_t* const kSampleFiles[] = {L"uninstall.exe", L"Ombrix.exe", L"obxext.dll",
-                                       L"obxext64.dll",  L"Ombrix.chm", L"Obx.txt"};
-constexpr char kList[] =
-    "uninstall.exe\r\nOmbrix.exe\r\nobxext.dll\r\nobxext64.dll\r\nOmbrix.chm\r\nObx.txt\r\n"
-    "obxnew.dat\r\nzipnew.dat\r\nUninstall.lst\r\n";
 // Another archiver's types, planted before setup so that there is something to save.
 const wchar_t* const kForeignKeys[] = {L".zip", L".7z", L"OtherArc.zip", L"OtherArc.7z"};
 
@@ -147,14 +142,12 @@ class SystemE2E : public ::testing::Test {
   }
 
   // The sample installation in folder (created when missing), with its list file.
-  void Install(const std::wstring& folder, const char* list = kList) {
+  void Install(const std::wstring& folder) {
     folder_ = folder;
     program_ = At(L"uninstall.exe");
     CreateDirectoryW(folder_.c_str(), nullptr);
-    for (const wchar_t* file : kSampleFiles)
-      ASSERT_TRUE(CopyFileW(BuildFolderFile(file).c_str(), At(file).c_str(), FALSE))
-          << testing::PrintToString(At(file));
-    WriteFileBytes(At(L"Uninstall.lst"), list);
+    ASSERT_NO_FATAL_FAILURE(CopySampleFiles(folder_));
+    WriteFileBytes(At(L"Uninstall.lst"), SampleList());
   }
 
   // Setup and uninstallation of a program installed in the root of drive (e.g. "R:"); marker is

@@ -23,13 +23,10 @@ constexpr wchar_t kRecordKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver";
 constexpr wchar_t kAppPathsKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
-constexpr const wchar_t* kSampleFiles[] = {L"uninstall.exe", L"Ombrix.exe", L"obxext.dll",
-                                           L"obxext64.dll", L"Ombrix.chm", L"Obx.txt"};
-// Folders before their files, as the installer writes it; the templates that setup may add.
-constexpr char kListTemplate[] =
-    "Docs\r\nDocs\\Guide\r\nDocs\\Guide\\start.txt\r\nDocs\\readme.txt\r\n"
-    "uninstall.exe\r\nOmbrix.exe\r\nobxext.dll\r\nobxext64.dll\r\nOmbrix.chm\r\nObx.txt\r\n"
-    "obxnew.dat\r\nzipnew.dat\r\nOmbrix.ini\r\nUninstall.lst\r\n";
+// Folders before their files, as the installer writes it.
+const std::string kListTemplate =
+    "Docs\r\nDocs\\Guide\r\nDocs\\Guide\\start.txt\r\nDocs\\readme.txt\r\n" +
+    SampleList("Ombrix.ini\r\n");
 
 std::wstring ResourceText(unsigned id) {
   wchar_t text[1024] = {};
@@ -120,12 +117,11 @@ class UninstallE2E : public ::testing::Test {
   }
 
   // The sample installation in a folder of this name, with a list of everything in it.
-  void Install(const std::wstring& name = L"Ombrix", const char* list = kListTemplate) {
+  void Install(const std::wstring& name = L"Ombrix", const char* list = kListTemplate.c_str()) {
     folder_ = root_ / name;
     program_ = folder_ + L"\\uninstall.exe";
     ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
-    for (const wchar_t* file : kSampleFiles)
-      ASSERT_TRUE(CopyFileW(BuildFolderFile(file).c_str(), At(file).c_str(), FALSE)) << file;
+    ASSERT_NO_FATAL_FAILURE(CopySampleFiles(folder_));
     ASSERT_TRUE(CreateDirectoryW(At(L"Docs").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(At(L"Docs\\Guide").c_str(), nullptr));
     WriteFileBytes(At(L"Docs\\readme.txt"), "readme");
@@ -258,7 +254,7 @@ TEST_F(UninstallE2E, ConfirmedUninstallTakesEverythingAndTheBatchRemovesFileAndF
 }
 
 TEST_F(UninstallE2E, FileInUseIsRenamedScheduledAndTheRestartNoteShown) {
-  std::string list = std::string(kListTemplate) + "holder.exe\r\n";
+  std::string list = kListTemplate + "holder.exe\r\n";
   Install(L"Ombrix", list.c_str());
   ASSERT_TRUE(CopyFileW(BuildFolderFile(L"obxidle.exe").c_str(), At(L"holder.exe").c_str(), FALSE));
   TestProcess holder;
@@ -278,7 +274,7 @@ TEST_F(UninstallE2E, FileInUseIsRenamedScheduledAndTheRestartNoteShown) {
 }
 
 TEST_F(UninstallE2E, FileNeitherDeletedNorScheduledIsNamedInsteadOfARestart) {
-  std::string list = std::string(kListTemplate) + "locked.txt\r\n";
+  std::string list = kListTemplate + "locked.txt\r\n";
   Install(L"Ombrix", list.c_str());
   WriteFileBytes(At(L"locked.txt"), "locked");
   // Neither deleted nor renamed while held so; Wine does not schedule while the list of pending
@@ -302,7 +298,7 @@ TEST_F(UninstallE2E, FileNeitherDeletedNorScheduledIsNamedInsteadOfARestart) {
 }
 
 TEST_F(UninstallE2E, SilentAsksNothingSchedulesNoFolderAndStartsNoWarning) {
-  std::string list = std::string(kListTemplate) + "holder.exe\r\n";
+  std::string list = kListTemplate + "holder.exe\r\n";
   Install(L"Ombrix", list.c_str());
   ASSERT_TRUE(CopyFileW(BuildFolderFile(L"obxidle.exe").c_str(), At(L"holder.exe").c_str(), FALSE));
   TestProcess holder;

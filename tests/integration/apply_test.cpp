@@ -18,6 +18,7 @@
 #include "integration/winver.h"
 #include "settings/registry.h"
 #include "machine.h"
+#include "regsnapshot.h"
 #include "shelltest.h"
 #include "testenv.h"
 #include "uiauto.h"
@@ -71,9 +72,7 @@ class Apply : public ::testing::Test {
       GetSpecialFolder(folder, 2048, csidl);
   }
   void TearDown() override {
-    AllowRegistryWrites();
     RemoveRealView64Keys();
-    SetPlatformOverride(nullptr);
     CoUninitialize();
   }
 

@@ -10,6 +10,7 @@
 #include "integration/winver.h"
 #include "settings/registry.h"
 #include "machine.h"
+#include "regsnapshot.h"
 #include "shelltest.h"
 #include "testenv.h"
 #include "uiauto.h"
@@ -22,10 +23,7 @@ constexpr PlatformOverride kWindows11x64 = {VER_PLATFORM_WIN32_NT, 10, 0, 22631,
 
 class ShellExtension : public ::testing::Test {
  protected:
-  void TearDown() override {
-    RemoveRealView64Keys();
-    SetPlatformOverride(nullptr);
-  }
+  void TearDown() override { RemoveRealView64Keys(); }
 
   void On(const PlatformOverride& platform) { SetPlatformOverride(&platform); }
   // The whole of HKCR and the approval key, for exact comparisons.
@@ -80,7 +78,6 @@ TEST_F(ShellExtension, ThirtyTwoBitWindows_RegistersOnlyTheFirstModuleUnderOmbri
 
 TEST_F(ShellExtension, SixtyFourBitView_IsSelectedOnlyOnSixtyFourBitWindows) {
   On(kWindows7x86);
-  SetRegView(0);
   SelectRegView(true);
   EXPECT_EQ(RegView, 0u);
 

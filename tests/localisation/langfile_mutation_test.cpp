@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "guarded.h"
 #include "langtest.h"
 #include "localisation/langfile.h"
 #include "localisation/messages.h"
@@ -16,56 +16,9 @@
 
 namespace {
 
-// Memory whose last byte is followed by a page that faults on any access.
-class GuardedBuffer {
- public:
-  explicit GuardedBuffer(size_t size) : size_(size) {
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    size_t page = info.dwPageSize;
-    size_t dataPages = (size + page - 1) / page;
-    total_ = (dataPages + 1) * page;
-    base_ = static_cast<char*>(VirtualAlloc(nullptr, total_, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    DWORD old = 0;
-    if (base_ == nullptr || !VirtualProtect(base_ + dataPages * page, page, PAGE_NOACCESS, &old))
-      ADD_FAILURE() << "cannot set up the guard page";
-    data_ = base_ + dataPages * page - size;
-  }
-  ~GuardedBuffer() {
-    if (base_) VirtualFree(base_, 0, MEM_RELEASE);
-  }
-  GuardedBuffer(const GuardedBuffer&) = delete;
-  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
-  char* data() const { return data_; }
-  size_t size() const { return size_; }
-
- private:
-  char* base_ = nullptr;
-  char* data_ = nullptr;
-  size_t size_ = 0;
-  size_t total_ = 0;
-};
-
-// Under Wine an unhandled fault starts the debugger and the test hangs until its timeout; end
-// the process at once instead, which fails the test.
-LONG CALLBACK EndOnAccessViolation(EXCEPTION_POINTERS* info) {
-  if (info->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION)
-    return EXCEPTION_CONTINUE_SEARCH;
-  fprintf(stderr, "access violation reading %p\n",
-          reinterpret_cast<void*>(info->ExceptionRecord->ExceptionInformation[1]));
-  fflush(stderr);
-  TerminateProcess(GetCurrentProcess(), 3);
-  return EXCEPTION_CONTINUE_SEARCH;
-}
-
 class LanguageFileMutation : public ::testing::Test {
  protected:
-  void SetUp() override { handler_ = AddVectoredExceptionHandler(1, EndOnAccessViolation); }
-  void TearDown() override {
-    RemoveVectoredExceptionHandler(handler_);
-    languageFile.Clear();
-  }
-  void* handler_ = nullptr;
+  FaultGuard guard_;
 };
 
 void ExpectConsistentTable() {
@@ -175,8 +128,7 @@ TEST_F(LanguageFileMutation, DamagedFilesInMemoryNeverReadPastTheirEnd) {
     const auto& base = corpus[round % corpus.size()];
     std::string bytes = mutator.Damage(base.first, base.second);
     SCOPED_TRACE(testing::Message() << "round " << round << ", " << bytes.size() << " bytes");
-    GuardedBuffer buffer(bytes.size());
-    std::memcpy(buffer.data(), bytes.data(), bytes.size());
+    GuardedBuffer buffer(bytes.size(), bytes.data());
     languageFile.Clear();
     ParseLanguageData(buffer.data(), buffer.size());
     ExpectConsistentTable();
@@ -185,7 +137,6 @@ TEST_F(LanguageFileMutation, DamagedFilesInMemoryNeverReadPastTheirEnd) {
   }
   // Most damaged files keep their marker and so some entries: the parser really ran.
   EXPECT_GT(withEntries, kRounds / 2);
-  languageFile.Clear();
 }
 
 TEST_F(LanguageFileMutation, DamagedTextsNeverReadPastTheirEnd) {
@@ -202,14 +153,12 @@ TEST_F(LanguageFileMutation, DamagedTextsNeverReadPastTheirEnd) {
       for (char ch : bytes) text += static_cast<wchar_t>(ch & 0xFF);
     }
     // No terminator: the last unit sits against the guard page.
-    GuardedBuffer buffer(text.size() * sizeof(wchar_t));
-    std::memcpy(buffer.data(), text.data(), text.size() * sizeof(wchar_t));
+    GuardedBuffer buffer(text.size() * sizeof(wchar_t), text.data());
     languageFile.Clear();
     ParseMessageText(reinterpret_cast<const wchar_t*>(buffer.data()), text.size());
     ExpectConsistentTable();
     if (HasFatalFailure()) return;
   }
-  languageFile.Clear();
 }
 
 TEST_F(LanguageFileMutation, DamagedFilesOnDiskLoadConsistently) {
@@ -231,7 +180,6 @@ TEST_F(LanguageFileMutation, DamagedFilesOnDiskLoadConsistently) {
     ParseLanguageData(bytes.data(), bytes.size());
     ASSERT_EQ(languageFile.entries.count, fromFile) << "round " << round;
   }
-  languageFile.Clear();
 }
 
 }  // namespace

@@ -9,45 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "guarded.h"
 #include "settings/store.h"
 #include "settings/textfile.h"
 #include "settings_fixture.h"
 #include "testenv.h"
 
 namespace {
-
-// Bytes that end exactly where a no-access page begins.
-class GuardedBytes {
- public:
-  explicit GuardedBytes(const std::string& bytes) {
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    size_t page = info.dwPageSize;
-    size_t dataPages = (bytes.size() + page - 1) / page;
-    size_ = (dataPages + 1) * page;
-    base_ = static_cast<unsigned char*>(
-        VirtualAlloc(nullptr, size_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    if (!base_) return;
-    DWORD old;
-    VirtualProtect(base_ + dataPages * page, page, PAGE_NOACCESS, &old);
-    data_ = base_ + dataPages * page - bytes.size();
-    if (!bytes.empty()) std::memcpy(data_, bytes.data(), bytes.size());
-    // Read-only as well, so the decoder cannot write into its input either.
-    if (dataPages) VirtualProtect(base_, dataPages * page, PAGE_READONLY, &old);
-  }
-  ~GuardedBytes() {
-    if (base_) VirtualFree(base_, 0, MEM_RELEASE);
-  }
-  GuardedBytes(const GuardedBytes&) = delete;
-  GuardedBytes& operator=(const GuardedBytes&) = delete;
-  const unsigned char* data() const { return data_; }
-  bool valid() const { return base_ != nullptr; }
-
- private:
-  unsigned char* base_ = nullptr;
-  unsigned char* data_ = nullptr;
-  size_t size_ = 0;
-};
 
 std::string Utf16(const std::wstring& text, bool bigEndian) {
   std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
@@ -141,11 +109,11 @@ TEST(TextFileMutation, DamagedInputNeverReadsPastItsEnd) {
   std::vector<std::string> seeds = Seeds();
   for (int i = 0; i < 4000; i++) {
     std::string bytes = Mutate(seeds[i % seeds.size()], random);
-    GuardedBytes guarded(bytes);
-    ASSERT_TRUE(guarded.valid());
+    GuardedBuffer guarded(bytes.size(), bytes.data());
+    guarded.MakeReadOnly();
     SCOPED_TRACE("case " + std::to_string(i));
     StringList lines;
-    DecodeTextLines(guarded.data(), static_cast<unsigned>(bytes.size()), lines);
+    DecodeTextLines(reinterpret_cast<const unsigned char*>(guarded.data()), static_cast<unsigned>(bytes.size()), lines);
     ExpectWellFormedLines(lines);
     if (HasFatalFailure()) return;
   }

@@ -13,7 +13,11 @@ std::wstring Upper(std::wstring text) {
   return text;
 }
 
-void ReadTree(HKEY key, const std::wstring& relative, RegSnapshot& out) {
+std::wstring Same(std::wstring text) { return text; }
+
+// caseOf: the spelling names are kept in.
+void ReadTree(HKEY key, const std::wstring& relative, REGSAM view,
+              std::wstring (*caseOf)(std::wstring), RegSnapshot& out) {
   auto& values = out[relative];
   for (DWORD index = 0;; index++) {
     wchar_t name[16384];
@@ -26,7 +30,7 @@ void ReadTree(HKEY key, const std::wstring& relative, RegSnapshot& out) {
     data.bytes.resize(bytes);
     nameLength = 16384;
     RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data.bytes.data(), &bytes);
-    values[Upper(name)] = data;
+    values[caseOf(name)] = data;
   }
   for (DWORD index = 0;; index++) {
     wchar_t name[256];
@@ -35,8 +39,9 @@ void ReadTree(HKEY key, const std::wstring& relative, RegSnapshot& out) {
         ERROR_SUCCESS)
       break;
     ScopedKey child;
-    if (RegOpenKeyExW(key, name, 0, KEY_READ, child.put()) != ERROR_SUCCESS) continue;
-    ReadTree(child.get(), relative.empty() ? Upper(name) : relative + L"\\" + Upper(name), out);
+    if (RegOpenKeyExW(key, name, 0, KEY_READ | view, child.put()) != ERROR_SUCCESS) continue;
+    ReadTree(child.get(), relative.empty() ? caseOf(name) : relative + L"\\" + caseOf(name), view,
+             caseOf, out);
   }
 }
 
@@ -54,14 +59,41 @@ std::wstring Describe(const RegValueData& data) {
   return text;
 }
 
-}  // namespace
-
-RegSnapshot TakeRegSnapshot(HKEY root, const std::wstring& subkey) {
+RegSnapshot ReadRoot(HKEY root, const std::wstring& subkey, REGSAM view,
+                     std::wstring (*caseOf)(std::wstring)) {
   RegSnapshot snapshot;
   ScopedKey key;
-  if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS)
-    ReadTree(key.get(), L"", snapshot);
+  if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS)
+    ReadTree(key.get(), L"", view, caseOf, snapshot);
   return snapshot;
+}
+
+}  // namespace
+
+RegSnapshot TakeRegSnapshot(HKEY root, const std::wstring& subkey, REGSAM view) {
+  return ReadRoot(root, subkey, view, Upper);
+}
+
+std::map<std::wstring, std::wstring> DumpRegistry(HKEY root, const std::wstring& subkey,
+                                                  REGSAM view) {
+  RegSnapshot tree = ReadRoot(root, subkey, view, Same);
+  std::map<std::wstring, std::wstring> out;
+  for (const auto& [path, values] : tree) {
+    auto next = tree.upper_bound(path + L"\\");
+    bool hasSubkeys = next != tree.end() && next->first.compare(0, path.size() + 1, path + L"\\") == 0;
+    if (values.empty() && !hasSubkeys && !path.empty()) out[path + L"|"] = L"(empty)";
+    for (const auto& [name, data] : values) {
+      std::wstring shown = L"type" + std::to_wstring(data.type);
+      if (data.type == REG_DWORD && data.bytes.size() >= sizeof(DWORD))
+        shown = L"dword:" + std::to_wstring(*reinterpret_cast<const DWORD*>(data.bytes.data()));
+      else if (data.type == REG_SZ)
+        shown = L"sz:" + std::wstring(reinterpret_cast<const wchar_t*>(data.bytes.data()),
+                                      wcsnlen(reinterpret_cast<const wchar_t*>(data.bytes.data()),
+                                              data.bytes.size() / sizeof(wchar_t)));
+      out[path + L"|" + (name.empty() ? L"@" : name)] = shown;
+    }
+  }
+  return out;
 }
 
 std::wstring DescribeRegDifferences(const RegSnapshot& before, const RegSnapshot& after) {

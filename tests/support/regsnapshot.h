@@ -20,7 +20,15 @@ struct RegValueData {
 // Key and value names are upper-cased, as the registry compares them without case.
 using RegSnapshot = std::map<std::wstring, std::map<std::wstring, RegValueData>>;
 
-// The key and everything beneath it; an empty map when the key does not exist.
-RegSnapshot TakeRegSnapshot(HKEY root, const std::wstring& subkey);
+// The key and everything beneath it; an empty map when the key does not exist. view may add
+// KEY_WOW64_64KEY: Wine then bypasses the redirection of a ScratchRegistry and reaches the real
+// 64-bit view (hold a MachineStateLock then).
+RegSnapshot TakeRegSnapshot(HKEY root, const std::wstring& subkey, REGSAM view = 0);
 // Readable differences, one line each ("+" only in after, "-" only in before, "~" changed).
 std::wstring DescribeRegDifferences(const RegSnapshot& before, const RegSnapshot& after);
+
+// The same tree, names as stored, for comparing with a listing written out in a test:
+// "key path|value name" -> "sz:data", "dword:n" or "typeN", "@" for a default value; a key below
+// the start without values and subkeys appears as "key path|" -> "(empty)".
+std::map<std::wstring, std::wstring> DumpRegistry(HKEY root, const std::wstring& subkey,
+                                                  REGSAM view = 0);

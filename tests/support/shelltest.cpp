@@ -26,45 +26,6 @@ void SetFolderValue(HKEY root, const wchar_t* name, const std::wstring& folder) 
   RegCloseKey(key);
 }
 
-void DumpKey(HKEY key, const std::wstring& path, REGSAM view,
-             std::map<std::wstring, std::wstring>& out) {
-  DWORD subkeys = 0, values = 0;
-  RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                   nullptr, nullptr, nullptr);
-  if (subkeys == 0 && values == 0 && !path.empty()) out[path + L"|"] = L"(empty)";
-  for (DWORD i = 0;; i++) {
-    wchar_t name[16384];
-    DWORD nameLength = 16384, type = 0, bytes = 0;
-    if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, nullptr, &bytes) !=
-        ERROR_SUCCESS)
-      break;
-    std::vector<BYTE> data(bytes + sizeof(wchar_t));
-    nameLength = 16384;
-    RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data.data(), &bytes);
-    std::wstring shown;
-    if (type == REG_DWORD)
-      shown = L"dword:" + std::to_wstring(*reinterpret_cast<DWORD*>(data.data()));
-    else if (type == REG_SZ)
-      shown = L"sz:" + std::wstring(reinterpret_cast<wchar_t*>(data.data()),
-                                    wcsnlen(reinterpret_cast<wchar_t*>(data.data()),
-                                            bytes / sizeof(wchar_t)));
-    else
-      shown = L"type" + std::to_wstring(type);
-    out[path + L"|" + (nameLength ? name : L"@")] = shown;
-  }
-  for (DWORD i = 0;; i++) {
-    wchar_t name[256];
-    DWORD nameLength = 256;
-    if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
-      break;
-    HKEY child = nullptr;
-    if (RegOpenKeyExW(key, name, 0, KEY_READ | view, &child) != ERROR_SUCCESS) continue;
-    DumpKey(child, path.empty() ? name : path + L"\\" + name, view, out);
-    RegCloseKey(child);
-  }
-}
-
 }  // namespace
 
 ScratchShellFolders::ScratchShellFolders() {
@@ -174,16 +135,6 @@ bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target) {
 
 bool MakeFileLink(const std::wstring& link, const std::wstring& target) {
   return MakeLink(link, target, false);
-}
-
-std::map<std::wstring, std::wstring> DumpRegistry(HKEY root, const std::wstring& subkey,
-                                                  REGSAM view) {
-  std::map<std::wstring, std::wstring> out;
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return out;
-  DumpKey(key, L"", view, out);
-  RegCloseKey(key);
-  return out;
 }
 
 std::vector<std::wstring> StartedLines(const std::wstring& folder) {

@@ -1,11 +1,10 @@
 // Shell fixtures for tests: shell folders redirected into a temp folder, shortcuts read back
-// through the shell link object, directory links, a registry tree listed value by value, and
-// waiting for the sample main program to record a start.
+// through the shell link object, directory links, and waiting for the sample main program to
+// record a start.
 #pragma once
 
 #include <windows.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -46,15 +45,6 @@ bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target);
 // The same for a link to a file, which must exist (delete it afterwards for a dangling link).
 // Wine 8 shows such a link as a plain file, and deleting or opening it reaches the target.
 bool MakeFileLink(const std::wstring& link, const std::wstring& target);
-
-// Every key and value below root\subkey, as "key path|value name" -> "sz:data" or "dword:n",
-// with key paths relative to that key and "@" for a default value; a key without values and
-// subkeys appears as "key path|" -> "(empty)". view may add KEY_WOW64_64KEY: Wine then bypasses
-// the redirection of a ScratchRegistry and reaches the real 64-bit view (hold a
-// MachineStateLock then).
-std::map<std::wstring, std::wstring> DumpRegistry(HKEY root, const std::wstring& subkey,
-                                                  REGSAM view = 0);
-
 
 // The lines "Ombrix.exe" (the sample stub) recorded in Ombrix.started.txt in folder.
 std::vector<std::wstring> StartedLines(const std::wstring& folder);

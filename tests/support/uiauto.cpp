@@ -1,5 +1,7 @@
 #include "uiauto.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cwchar>
 
@@ -203,26 +205,39 @@ const ControlInfo* DialogSnapshot::Control(int id) const {
   return nullptr;
 }
 
-DialogAnswerer::DialogAnswerer(int buttonId, DWORD timeoutMs) {
-  thread_ = std::thread([this, buttonId, timeoutMs] {
-    HWND dialog = ::WaitForDialog(GetCurrentProcessId(), timeoutMs);
-    if (!dialog) return;
-    snapshot_.found = true;
-    snapshot_.caption = ReadWindowText(dialog);
-    snapshot_.style = GetWindowLongPtrW(dialog, GWL_STYLE);
-    snapshot_.exStyle = GetWindowLongPtrW(dialog, GWL_EXSTYLE);
-    snapshot_.controls = ListControls(dialog);
-    PressButton(dialog, buttonId);
-  });
-}
-
-DialogAnswerer::~DialogAnswerer() {
-  if (thread_.joinable()) thread_.join();
-}
+DialogAnswerer::DialogAnswerer(int buttonId, DWORD timeoutMs)
+    : script_(
+          [this, buttonId](HWND dialog) {
+            snapshot_.found = true;
+            snapshot_.caption = ReadWindowText(dialog);
+            snapshot_.style = GetWindowLongPtrW(dialog, GWL_STYLE);
+            snapshot_.exStyle = GetWindowLongPtrW(dialog, GWL_EXSTYLE);
+            snapshot_.controls = ListControls(dialog);
+            PressButton(dialog, buttonId);
+          },
+          timeoutMs) {}
 
 const DialogSnapshot& DialogAnswerer::Wait() {
-  if (thread_.joinable()) thread_.join();
+  script_.Finish();
   return snapshot_;
+}
+
+const wchar_t* const kSampleFiles[6] = {L"uninstall.exe", L"Ombrix.exe", L"obxext.dll",
+                                        L"obxext64.dll",  L"Ombrix.chm", L"Obx.txt"};
+
+void CopySampleFiles(const std::wstring& folder) {
+  for (const wchar_t* file : kSampleFiles)
+    ASSERT_TRUE(CopyFileW(BuildFolderFile(file).c_str(), (folder + L"\\" + file).c_str(), FALSE))
+        << testing::PrintToString(folder + L"\\" + file);
+}
+
+std::string SampleList(const char* extra) {
+  std::string list;
+  for (const wchar_t* file : kSampleFiles) {
+    for (const wchar_t* p = file; *p; p++) list += static_cast<char>(*p);
+    list += "\r\n";
+  }
+  return list + "obxnew.dat\r\nzipnew.dat\r\n" + extra + "Uninstall.lst\r\n";
 }
 
 std::wstring BuildFolderFile(const wchar_t* name) {

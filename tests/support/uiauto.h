@@ -6,10 +6,10 @@
 #include <windows.h>
 
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "dialogscript.h"
 #include "filesystem/owners.h"
 
 // A message box's text is the static control with this id.
@@ -92,21 +92,27 @@ struct DialogSnapshot {
   const ControlInfo* Control(int id) const;
 };
 
-// Answers the next dialog of this process from a second thread: waits for it, records it, and
-// presses a button, while the calling thread sits in the dialog's modal loop. Call Wait() (or let
-// the destructor do it) before reading the snapshot.
+// Answers the next dialog of this process through a DialogScript: records it and presses a
+// button, while the calling thread sits in the dialog's modal loop. Call Wait() before reading
+// the snapshot.
 class DialogAnswerer {
  public:
   explicit DialogAnswerer(int buttonId, DWORD timeoutMs = 10000);
-  ~DialogAnswerer();
-  DialogAnswerer(const DialogAnswerer&) = delete;
-  DialogAnswerer& operator=(const DialogAnswerer&) = delete;
   const DialogSnapshot& Wait();
 
  private:
-  std::thread thread_;
-  DialogSnapshot snapshot_;
+  DialogSnapshot snapshot_;  // written by the script's thread, so made before it
+  DialogScript script_;
 };
 
 // A file of the build folder, which holds the test programs, uninstall.exe and the sample files.
 std::wstring BuildFolderFile(const wchar_t* name);
+
+// The sample installation's files in the build folder: the program, the main program stub, both
+// Explorer modules, and the help and text placeholders.
+extern const wchar_t* const kSampleFiles[6];
+// Copies them into folder, which must exist; fails the test when one cannot be copied.
+void CopySampleFiles(const std::wstring& folder);
+// "Uninstall.lst" as the installer writes it for them: their lines, the New-menu templates that
+// setup may add, then extra, then the list itself.
+std::string SampleList(const char* extra = "");
