@@ -163,16 +163,22 @@ TEST_F(StoreTest, ValueKindsAreReadAndWrittenBack) {
 
 TEST_F(StoreTest, FirstOfDuplicateKeysAnswersAndTakesWritesWithTheNewKind) {
   LoadFromProgramFolder(
-      "HKCU\\A\\V=\"first\"\r\nHKCU\\A\\V=second\r\nhkcu\\A\\V=case\r\nHKCU\\A\\W=bin:00\r\n");
+      "HKCU\\A\\V=\"first\"\r\nHKCU\\A\\V=second\r\nhkcu\\A\\V=case\r\nHKCU\\A\\W=bin:00\r\n"
+      "HKCU\\A\\Q=\"7\"\r\nHKCU\\A\\P=7\r\n");
   EXPECT_EQ(Read(HKEY_CURRENT_USER, L"A", L"V"), L"first");
   EXPECT_EQ(SetRegDword(HKEY_CURRENT_USER, L"A", L"V", 4294967295u), 0u);
   EXPECT_EQ(SetRegString(HKEY_CURRENT_USER, L"A", L"W", L"text"), 0u);
+  // The same text in the other kind is a change as well.
+  EXPECT_EQ(SetRegDword(HKEY_CURRENT_USER, L"A", L"Q", 7), 0u);
+  EXPECT_EQ(SetRegString(HKEY_CURRENT_USER, L"A", L"P", L"7"), 0u);
   std::vector<IniLine> entries = StoreEntries();
-  ASSERT_GE(entries.size(), 4u);
+  ASSERT_GE(entries.size(), 6u);
   EXPECT_EQ(entries[0], (IniLine{L"HKCU\\A\\V", L"4294967295", kIniPlain}));
   EXPECT_EQ(entries[1], (IniLine{L"HKCU\\A\\V", L"second", kIniPlain}));
   EXPECT_EQ(entries[2], (IniLine{L"hkcu\\A\\V", L"case", kIniPlain}));
   EXPECT_EQ(entries[3], (IniLine{L"HKCU\\A\\W", L"text", kIniQuoted}));
+  EXPECT_EQ(entries[4], (IniLine{L"HKCU\\A\\Q", L"7", kIniPlain}));
+  EXPECT_EQ(entries[5], (IniLine{L"HKCU\\A\\P", L"7", kIniQuoted}));
   // New keys go to the end.
   EXPECT_EQ(SetRegString(HKEY_LOCAL_MACHINE, L"B", L"", L"x"), 0u);
   EXPECT_EQ(StoreEntries().back(), (IniLine{L"HKLM\\B\\", L"x", kIniQuoted}));
@@ -436,23 +442,30 @@ TEST_F(StoreTest, SaveSucceedsWhereARenameCannotAndTouchesNothingElse) {
   }
 }
 
+// With the switches already in the file, setting them after the parse needs no memory and does
+// not run out a second time: the parse itself must mark the load as partial.
 TEST_F(StoreTest, ExhaustedMemoryWhileLoadingKeepsWhatWasParsedAndNeverSaves) {
-  errorHandler = ErrorHandler();
-  const std::string original = "HKCU\\A=1\r\nHKCU\\B=2\r\nHKCU\\C=3\r\nHKCU\\D=4\r\n";
-  WriteFileBytes(programIni(), original);
-  settingsStore.entryLimit = 2;
-  LoadIni();
-  EXPECT_EQ(errorHandler.exitCode, OBX_EXIT_MEMORY);
-  EXPECT_TRUE(settingsStore.active);
-  EXPECT_TRUE(settingsStore.loadIncomplete);
-  EXPECT_EQ(GetSettingDword(L"", L"B", 0), 2u);
-  EXPECT_EQ(GetSettingDword(L"", L"C", 0), 0u);
-  // Writes after loading are not limited; the switches keep their initial values.
-  EXPECT_EQ(SetSettingDword(L"", L"E", 5), 0u);
-  EXPECT_TRUE(IntegrationAllowed());
-  // Writing back the partial content would lose the rest of the user's settings.
-  EXPECT_FALSE(SaveIni());
-  EXPECT_EQ(ReadFileBytes(programIni()), original);
+  for (const char* switches : {"", kThreeGlobals}) {
+    SCOPED_TRACE(switches[0] ? "switches in the file" : "no switches in the file");
+    FreeIni();
+    errorHandler = ErrorHandler();
+    const std::string original =
+        std::string(switches) + "HKCU\\A=1\r\nHKCU\\B=2\r\nHKCU\\C=3\r\nHKCU\\D=4\r\n";
+    WriteFileBytes(programIni(), original);
+    settingsStore.entryLimit = switches[0] ? 5 : 2;
+    LoadIni();
+    EXPECT_EQ(errorHandler.exitCode, OBX_EXIT_MEMORY);
+    EXPECT_TRUE(settingsStore.active);
+    EXPECT_TRUE(settingsStore.loadIncomplete);
+    EXPECT_EQ(GetSettingDword(L"", L"B", 0), 2u);
+    EXPECT_EQ(GetSettingDword(L"", L"C", 0), 0u);
+    // Writes after loading are not limited; the switches keep their initial values.
+    EXPECT_EQ(SetSettingDword(L"", L"E", 5), 0u);
+    EXPECT_TRUE(IntegrationAllowed());
+    // Writing back the partial content would lose the rest of the user's settings.
+    EXPECT_FALSE(SaveIni());
+    EXPECT_EQ(ReadFileBytes(programIni()), original);
+  }
 }
 
 // A line break in a value would start a new entry in the saved file, and one in a key (or an "=",
