@@ -369,7 +369,6 @@ namespace {
 class RemovalBatchTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    SetElevationOverride(nullptr);
     for (RemovalBatch& batch : batches_) {
       batch.file.reset();
       DeleteFileW(batch.path);

@@ -6,6 +6,7 @@
 #include "driver/help.h"
 #include "driver/startup.h"
 #include "filesystem/fileops.h"
+#include "filesystem/secure.h"
 #include "integration/winver.h"
 #include "localisation/dialogs.h"
 #include "localisation/errors.h"
@@ -31,6 +32,7 @@ void ResetProcessState() {
   SetProcessDefaultLayout(0);
   SetPlatformOverride(nullptr);
   SetFolderAccessDeniedOverride(nullptr);
+  SetElevationOverride(nullptr);
   SetWorkAreaOverride(nullptr);
   SetHelpViewerOverride(nullptr);
 }
