@@ -185,7 +185,8 @@ TEST_F(StoreTest, FirstOfDuplicateKeysAnswersAndTakesWritesWithTheNewKind) {
   // Saved in key order (ordinal), the duplicates in theirs.
   ASSERT_TRUE(SaveIni());
   EXPECT_EQ(ReadFileBytes(programIni()),
-            Utf16File(Widen(kThreeGlobals) + L"HKCU\\A\\V=4294967295\r\nHKCU\\A\\V=second\r\n"
+            Utf16File(Widen(kThreeGlobals) + L"HKCU\\A\\P=\"7\"\r\nHKCU\\A\\Q=7\r\n"
+                      L"HKCU\\A\\V=4294967295\r\nHKCU\\A\\V=second\r\n"
                       L"HKCU\\A\\W=\"text\"\r\nHKLM\\B\\=\"x\"\r\nhkcu\\A\\V=case\r\n"));
 }
 

@@ -22,6 +22,7 @@ void ResetProcessState() {
   SetRegView(0);
   AllowRegistryWrites();
   SetRegChangeLimit(kUnlimitedRegChanges);
+  ResetRegKeyCounts();
   errorHandler = ErrorHandler{};
   runState = RunState{};
   languageFile.Clear();
