@@ -242,10 +242,9 @@ TEST_F(FileTest, FailedCloseIsAFatalErrorCode) {
   std::wstring path = temp / L"x.txt";
   File file;
   ASSERT_TRUE(file.Create(path.c_str(), 0));
-  HANDLE real = file.handle;
-  file.handle = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7ff0));  // no such handle
+  ScopedHandle real(file.handle.release());
+  file.handle.reset(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7ff0)));  // no such handle
   EXPECT_FALSE(file.Close());
   EXPECT_FALSE(file.IsOpened());
   EXPECT_EQ(errorHandler.exitCode, OBX_EXIT_FATAL);
-  CloseHandle(real);
 }

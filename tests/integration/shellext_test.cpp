@@ -76,15 +76,18 @@ TEST_F(ShellExtension, ThirtyTwoBitWindows_RegistersOnlyTheFirstModuleUnderOmbri
   EXPECT_EQ(Approved().size(), 1u);
 }
 
-TEST_F(ShellExtension, SixtyFourBitView_IsSelectedOnlyOnSixtyFourBitWindows) {
+TEST_F(ShellExtension, SixtyFourBitView_IsSelectedOnlyOnSixtyFourBitWindowsAndScoped) {
   On(kWindows7x86);
-  SelectRegView(true);
-  EXPECT_EQ(RegView, 0u);
-
+  EXPECT_EQ(RegViewFor(true), 0u);
   On(kWindows10x64);
-  SelectRegView(true);
-  EXPECT_EQ(RegView, static_cast<REGSAM>(KEY_WOW64_64KEY));
-  SelectRegView(false);
+  EXPECT_EQ(RegViewFor(false), 0u);
+  SetRegView(0);
+  try {
+    ScopedRegView view(RegViewFor(true));
+    EXPECT_EQ(RegView, static_cast<REGSAM>(KEY_WOW64_64KEY));
+    throw 1;
+  } catch (int) {
+  }
   EXPECT_EQ(RegView, 0u);
 }
 

@@ -545,36 +545,3 @@ TEST_F(StoreTest, DeletionWithACutKeyRemovesNothing) {
   DeleteRegTree(HKEY_CURRENT_USER, longer.c_str());
   EXPECT_EQ(StoreEntries().size(), 4u);
 }
-
-// Run only as the child process of ProcessEndSavesTheIni: changes a setting and leaves the saving
-// to the end of the process, which comes here, before the reset after the test forgets it.
-TEST(StoreProcessEnd, DISABLED_ChildChangesSettingAndExits) {
-  wchar_t program[kPathSize] = {};
-  ASSERT_GT(GetEnvironmentVariableW(L"OBX_TEST_PROGRAM_FILE", program, kPathSize), 0u);
-  SetIniSearchPlaces(program, L"");
-  EXPECT_EQ(SetSettingString(L"Exit", L"Saved", L"yes"), 0u);
-  std::exit(HasFailure() ? 1 : 0);
-}
-
-TEST_F(StoreTest, ProcessEndSavesTheIni) {
-  WriteFileBytes(programIni(), "HKCU\\A=1\r\n");
-  wchar_t self[kPathSize];
-  GetModuleFileNameW(nullptr, self, kPathSize);
-  std::wstring command = L"\"" + std::wstring(self) +
-                         L"\" --gtest_filter=StoreProcessEnd.DISABLED_ChildChangesSetting* "
-                         L"--gtest_also_run_disabled_tests";
-  std::wstring programFile = programFolder() + L"\\uninstall.exe";
-  SetEnvironmentVariableW(L"OBX_TEST_PROGRAM_FILE", programFile.c_str());
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &process));
-  ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
-  ASSERT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
-  DWORD code = 1;
-  GetExitCodeProcess(process.hProcess, &code);
-  EXPECT_EQ(code, 0u);
-  EXPECT_EQ(ReadFileBytes(programIni()),
-            Utf16File(Widen(kThreeGlobals) + L"HKCU\\A=1\r\nHKCU\\Exit\\Saved=\"yes\"\r\n"));
-}

@@ -136,14 +136,7 @@ bool ReadFileList(HANDLE file, FileList& list) {
 }
 
 bool ReadFileList(const wchar_t* path, FileList& list) {
-  ScopedHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    wchar_t longPath[kPathSize];
-    if (MakeLongPath(path, longPath, kPathSize))
-      file.reset(CreateFileW(longPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  }
+  ScopedHandle file(OpenExistingFile(path, GENERIC_READ, FILE_SHARE_READ));
   return file && ReadFileList(file.get(), list);
 }
 

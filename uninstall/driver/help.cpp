@@ -46,10 +46,9 @@ bool RetryWithShortPath() {
   ToWide(narrow, roundTrip, kPathSize);
   if (wcscmp(roundTrip, helpViewer.helpFile) == 0) return false;
   wchar_t program[kPathSize];
-  DWORD length = GetModuleFileNameW(nullptr, program, kPathSize);
-  if (length == 0 || length >= kPathSize) return false;
+  if (!GetProgramFile(program, kPathSize)) return false;
   wchar_t shortProgram[kPathSize];
-  length = GetShortPathNameW(program, shortProgram, kPathSize);
+  DWORD length = GetShortPathNameW(program, shortProgram, kPathSize);
   if (length > 0 && length < kPathSize) CopyText(program, shortProgram, kPathSize);
   HelpFileBeside(program, helpViewer.helpFile, kPathSize);
   return true;
@@ -69,8 +68,7 @@ HWND ShowHelp(const wchar_t* topic) {
                            : reinterpret_cast<HelpViewerEntry>(reinterpret_cast<void*>(
                                  GetProcAddress(helpViewer.module.get(), kViewerEntry)));
     wchar_t program[kPathSize];
-    DWORD length = GetModuleFileNameW(nullptr, program, kPathSize);
-    if (length > 0 && length < kPathSize) HelpFileBeside(program, helpViewer.helpFile, kPathSize);
+    if (GetProgramFile(program, kPathSize)) HelpFileBeside(program, helpViewer.helpFile, kPathSize);
     if (!helpViewer.entry) return nullptr;
   }
 

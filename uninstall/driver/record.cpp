@@ -90,9 +90,7 @@ unsigned long long ListedSizeKiB(const wchar_t* folder) {
 
 void WriteUninstallRecord() {
   wchar_t program[kPathSize];
-  DWORD length = GetModuleFileNameW(nullptr, program, kPathSize);
-  if (length == 0 || length >= kPathSize) return;  // a cut path would name another program
-  program[length] = 0;
+  if (!GetProgramFile(program, kPathSize)) return;
   WriteUninstallRecord(program);
 }
 

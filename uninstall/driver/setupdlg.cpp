@@ -30,8 +30,6 @@ struct SetupDialogState {
 };
 SetupDialogState setupDialogState;
 
-bool IsChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
-
 void OnInitDialog(HWND dialog) {
   RegBatch batch;  // a silent run confirms from here: one batch for its reads and writes
   wchar_t explanation[kSetupExplanationSize];

@@ -17,6 +17,7 @@
 #include "localisation/messages.h"
 #include "localisation/text.h"
 #include "settings/registry.h"
+#include "settings/store.h"
 
 namespace {
 
@@ -147,12 +148,6 @@ bool ReadVariablePath(const wchar_t* name, wchar_t* out, unsigned size) {
   return true;
 }
 
-void GetProgramPath(wchar_t* out, unsigned size) {
-  DWORD got = GetModuleFileNameW(nullptr, out, size);
-  if (got >= size) got = size - 1;  // older systems leave a cut name unterminated
-  out[got] = 0;
-}
-
 // The "AppData" path override; false when absent, not a string, or longer than the buffer.
 bool ReadAppDataOverride(wchar_t* out, unsigned size) {
   return GetRawRegString(HKEY_CURRENT_USER, kPathsKey, kAppDataValue, out, size) && out[0] != 0;
@@ -271,7 +266,7 @@ void ClearRtlReading(HWND window) {
 
 void ShowRemovalWarning() {
   wchar_t program[kPathSize];
-  GetProgramPath(program, kPathSize);
+  GetProgramFile(program, kPathSize);
   wchar_t text[kWarningSize];
   CopyText(text, GetMsg(IDS_UNINSTALLCOMPLETED), kWarningSize);
   AppendText(text, L"\n", kWarningSize);
@@ -317,7 +312,7 @@ void GetUserDataFolder(wchar_t* out, unsigned size) {
   if (size == 0) return;
   if (ReadAppDataOverride(out, size) && FileExist(out)) return;
   if (GetAppDataFolder(out, size)) return;
-  GetProgramPath(out, size);
+  GetProgramFile(out, size);
   RemoveNameFromPath(out);
 }
 
@@ -325,14 +320,15 @@ int RunProgram(HINSTANCE instance) {
   HardenDllSearch();
   languageModule.Load(instance);
   LoadLanguageFile(kLanguageFileName);
-  HRESULT ole = OleInitialize(nullptr);
+  ScopedOle ole;
   ScopedModule richEdit(LoadSystemModule(kRichEditModule));
 
   runState.appIcon = LoadIconW(languageModule.resourceModule, kIconName);
   if (!runState.appIcon && languageModule.resourceModule != languageModule.ownModule)
     runState.appIcon = LoadIconW(languageModule.ownModule, kIconName);
-  runState.boldFont = CreateFontW(ScaleByDpi(-12), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0,
-                                  0, 0, kBoldFontFace);
+  ScopedFont boldFont(CreateFontW(ScaleByDpi(-12), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0,
+                                  0, 0, 0, kBoldFontFace));
+  runState.boldFont = boldFont.get();
 
   ParseInstallerSwitches();
   bool setupRequested = false;
@@ -343,11 +339,10 @@ int RunProgram(HINSTANCE instance) {
   } else {
     if (setupRequested) RunSetupFlow();
     if (uninstallRequested) RunUninstall();
+    // While this copy is still the only one running; a copy that gave way changed nothing.
+    SaveIni();
   }
 
-  richEdit.reset();
-  if (SUCCEEDED(ole)) OleUninitialize();
-  if (runState.boldFont) DeleteObject(runState.boldFont);
   runState.boldFont = nullptr;
   return runState.exitCode;
 }

@@ -12,6 +12,7 @@
 #include "driver/record.h"
 #include "driver/startup.h"
 #include "filesystem/fileops.h"
+#include "filesystem/findfile.h"
 #include "filesystem/owners.h"
 #include "filesystem/path.h"
 #include "filesystem/product.h"
@@ -71,33 +72,6 @@ constexpr UINT kNoteFlags = MB_ICONINFORMATION | MB_SETFOREGROUND;
 
 // Held from its creation until the process ends.
 RemovalBatch removalBatch;
-
-// Each call first with the name as given, then once with its "\\?\" form.
-bool ClearAttributes(const wchar_t* path) {
-  if (SetFileAttributesW(path, 0)) return true;
-  wchar_t longPath[kPathSize];
-  return MakeLongPath(path, longPath, kPathSize) && SetFileAttributesW(longPath, 0);
-}
-
-bool RemoveFolder(const wchar_t* path) {
-  if (RemoveDirectoryW(path)) return true;
-  wchar_t longPath[kPathSize];
-  return MakeLongPath(path, longPath, kPathSize) && RemoveDirectoryW(longPath);
-}
-
-bool RenameFile(const wchar_t* from, const wchar_t* to) {
-  if (MoveFileW(from, to)) return true;
-  wchar_t longFrom[kPathSize], longTo[kPathSize];
-  return MakeLongPath(from, longFrom, kPathSize) && MakeLongPath(to, longTo, kPathSize) &&
-         MoveFileW(longFrom, longTo);
-}
-
-bool ScheduleDeletion(const wchar_t* path) {
-  if (MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return true;
-  wchar_t longPath[kPathSize];
-  return MakeLongPath(path, longPath, kPathSize) &&
-         MoveFileExW(longPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-}
 
 // Renaming frees the entry's own name at once; the renamed file goes at the next restart. False
 // when nothing could be scheduled; left then holds the name under which the file stays.
@@ -295,8 +269,7 @@ bool HoldsOnly(const wchar_t* folder, const wchar_t* name) {
   if (!find) return false;
   do {
     const wchar_t* found = data.cFileName;
-    bool dots = found[0] == L'.' && (found[1] == 0 || (found[1] == L'.' && found[2] == 0));
-    if (!dots && CompareNoCase(found, name) != 0) return false;
+    if (!IsDotEntry(found) && CompareNoCase(found, name) != 0) return false;
   } while (FindNextFileW(find.get(), &data));
   return true;
 }
@@ -479,9 +452,8 @@ void RemoveIntegration() {
     DeleteRegKey(HKEY_LOCAL_MACHINE, kUninstallRecordKey);
     DeleteRegKey(HKEY_LOCAL_MACHINE, kAppPathsKey);
     // Setup registers the main program in the 64-bit view too on 64-bit Windows.
-    SelectRegView(true);
+    ScopedRegView view(RegViewFor(true));
     DeleteRegKey(HKEY_LOCAL_MACHINE, kAppPathsKey);
-    SetRegView(0);
   }
   NotifyAssociationsChanged();
 }
@@ -496,9 +468,7 @@ bool HasUninstallRights(const wchar_t* installFolder) {
 
 void RunUninstall() {
   wchar_t program[kPathSize];
-  DWORD programLength = GetModuleFileNameW(nullptr, program, kPathSize);
-  if (programLength == 0 || programLength >= kPathSize) return;  // a cut path names another file
-  program[programLength] = 0;
+  if (!GetProgramFile(program, kPathSize)) return;
   wchar_t folder[kPathSize];
   if (!GetProgramFolder(program, folder, kPathSize)) return;
   // Before anything is asked or changed: without the rights the run would remove only part of

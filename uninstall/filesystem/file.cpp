@@ -46,8 +46,7 @@ File::~File() {
   if (!IsOpened()) return;
   if (created) {
     // An unfinished file must not be mistaken for a complete one later.
-    CloseHandle(handle);
-    handle = INVALID_HANDLE_VALUE;
+    handle.reset();
     DelFile(name);
   } else {
     Close();
@@ -67,7 +66,7 @@ bool File::Open(const wchar_t* fileName, unsigned mode) {
     if (remembered == ERROR_FILE_NOT_FOUND) lastError = kNotFound;
     return false;
   }
-  handle = opened;
+  handle.reset(opened);
   CopyText(name, fileName, kPathSize);
   readStopped = false;
   return true;
@@ -79,25 +78,25 @@ bool File::Create(const wchar_t* fileName, unsigned mode) {
   DWORD share = (mode & kCreateShareRead) ? FILE_SHARE_READ : 0;
   bool plainFirst = (mode & kCreateAllowTrailingDot) || !EndsInDotOrBlank(fileName);
   DWORD firstError;
-  handle = CreateWithRetry(fileName, access, share, CREATE_ALWAYS, 0, plainFirst, firstError);
+  handle.reset(CreateWithRetry(fileName, access, share, CREATE_ALWAYS, 0, plainFirst, firstError));
   created = true;
   CopyText(name, fileName, kPathSize);
-  return handle != INVALID_HANDLE_VALUE;
+  return IsOpened();
 }
 
 int File::Read(void* buffer, unsigned count) {
   for (;;) {
     if (readStopped) return 0;
     DWORD got = 0;
-    if (ReadFile(handle, buffer, count, &got, nullptr)) return static_cast<int>(got);
+    if (ReadFile(handle.get(), buffer, count, &got, nullptr)) return static_cast<int>(got);
     DWORD error = GetLastError();
-    DWORD type = GetFileType(handle);
+    DWORD type = GetFileType(handle.get());
     unsigned smaller = 0;
     if ((type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) && count > kDeviceReadLimit)
       smaller = kDeviceReadLimit;
     else if (count > kLockedReadLimit && error == ERROR_LOCK_VIOLATION)
       smaller = kLockedReadLimit;
-    if (smaller != 0 && ReadFile(handle, buffer, smaller, &got, nullptr))
+    if (smaller != 0 && ReadFile(handle.get(), buffer, smaller, &got, nullptr))
       return static_cast<int>(got);
 
     lastError = kReadFailed;
@@ -117,10 +116,10 @@ bool File::Write(const void* data, unsigned count) {
   if (count == 0) return true;
   for (;;) {
     DWORD written = 0;
-    if (WriteFile(handle, data, count, &written, nullptr) && written == count) return true;
+    if (WriteFile(handle.get(), data, count, &written, nullptr) && written == count) return true;
 
     DWORD error = GetLastError();
-    int64_t position = QueryPosition(handle);
+    int64_t position = QueryPosition(handle.get());
     uint64_t freeBytes = GetFreeDisk(name);
     SetLastError(error);
     // Room on the disk but a failure right at 4 GiB: the file system's own size limit.
@@ -134,7 +133,7 @@ bool File::Write(const void* data, unsigned count) {
     if (written > 0) {
       LARGE_INTEGER back;
       back.QuadPart = -static_cast<int64_t>(written);
-      SetFilePointerEx(handle, back, nullptr, FILE_CURRENT);
+      SetFilePointerEx(handle.get(), back, nullptr, FILE_CURRENT);
     }
   }
 }
@@ -150,7 +149,7 @@ bool File::Seek(int64_t offset, unsigned origin) {
   LONG high = static_cast<LONG>(offset >> 32);
   // A result of INVALID_SET_FILE_POINTER is also a valid low part; only the error tells.
   SetLastError(ERROR_SUCCESS);
-  DWORD low = SetFilePointer(handle, static_cast<LONG>(offset & 0xFFFFFFFF), &high, origin);
+  DWORD low = SetFilePointer(handle.get(), static_cast<LONG>(offset & 0xFFFFFFFF), &high, origin);
   if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) {
     SeekError(name);
     return false;
@@ -162,7 +161,7 @@ int64_t File::Tell() {
   if (IsOpened()) {
     LONG high = 0;
     SetLastError(ERROR_SUCCESS);
-    DWORD low = SetFilePointer(handle, 0, &high, FILE_CURRENT);
+    DWORD low = SetFilePointer(handle.get(), 0, &high, FILE_CURRENT);
     if (low != INVALID_SET_FILE_POINTER || GetLastError() == ERROR_SUCCESS)
       return (static_cast<int64_t>(high) << 32) | low;
   }
@@ -181,10 +180,10 @@ int64_t File::FileLength() {
 
 bool File::Close() {
   if (!IsOpened()) return true;
-  bool closed = CloseHandle(handle) == TRUE;
-  handle = INVALID_HANDLE_VALUE;
+  // Closed here rather than by the owner: a failed close is reported.
+  bool closed = CloseHandle(handle.release()) == TRUE;
   if (!closed) CloseError(name);
   return closed;
 }
 
-bool File::IsOpened() const { return handle != INVALID_HANDLE_VALUE; }
+bool File::IsOpened() const { return static_cast<bool>(handle); }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "filesystem/owners.h"
 #include "filesystem/path.h"
 
 class File {
@@ -35,7 +36,7 @@ class File {
   bool Write(const void* data, unsigned count);
   int64_t FileLength();
 
-  HANDLE handle = INVALID_HANDLE_VALUE;
+  ScopedHandle handle;
   bool created = false;
   bool readStopped = false;
   wchar_t name[kPathSize] = {};

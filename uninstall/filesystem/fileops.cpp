@@ -10,6 +10,10 @@ namespace {
 
 constexpr wchar_t kNewFileSuffix[] = L".tmp";
 
+// Up to this length names are given to Windows as they are by WindowsName; longer ones in their
+// "\\?\" form.
+constexpr unsigned kPlainNameLimit = MAX_PATH - 30;
+
 constexpr DWORD kFolderChangeAccess = DELETE | FILE_ADD_FILE;
 
 // The folder CheckFolderChangeAccess reports as denied in tests; empty for none.
@@ -52,6 +56,47 @@ bool DelFile(const wchar_t* name) {
   if (DeleteFileW(name)) return true;
   wchar_t longName[kPathSize];
   return LongFormForRetry(name, longName) && DeleteFileW(longName);
+}
+
+bool ClearAttributes(const wchar_t* name) {
+  if (SetFileAttributesW(name, 0)) return true;
+  wchar_t longName[kPathSize];
+  return LongFormForRetry(name, longName) && SetFileAttributesW(longName, 0);
+}
+
+bool RemoveFolder(const wchar_t* name) {
+  if (RemoveDirectoryW(name)) return true;
+  wchar_t longName[kPathSize];
+  return LongFormForRetry(name, longName) && RemoveDirectoryW(longName);
+}
+
+bool RenameFile(const wchar_t* from, const wchar_t* to) {
+  if (MoveFileW(from, to)) return true;
+  wchar_t longFrom[kPathSize], longTo[kPathSize];
+  return LongFormForRetry(from, longFrom) && LongFormForRetry(to, longTo) &&
+         MoveFileW(longFrom, longTo);
+}
+
+bool ScheduleDeletion(const wchar_t* name) {
+  if (MoveFileExW(name, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return true;
+  wchar_t longName[kPathSize];
+  return LongFormForRetry(name, longName) &&
+         MoveFileExW(longName, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+HANDLE OpenExistingFile(const wchar_t* name, DWORD access, DWORD share) {
+  HANDLE file =
+      CreateFileW(name, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  wchar_t longName[kPathSize];
+  if (file == INVALID_HANDLE_VALUE && LongFormForRetry(name, longName))
+    file = CreateFileW(longName, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+  return file;
+}
+
+const wchar_t* WindowsName(const wchar_t* name, wchar_t* buffer) {
+  if (TextLength(name) < kPlainNameLimit || !MakeLongPath(name, buffer, kPathSize)) return name;
+  return buffer;
 }
 
 unsigned GetFileAttr(const wchar_t* name) {

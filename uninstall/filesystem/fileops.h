@@ -7,6 +7,20 @@
 #include <cstdint>
 
 bool DelFile(const wchar_t* name);
+// Clears every attribute (read-only, hidden, system) of the file or folder.
+bool ClearAttributes(const wchar_t* name);
+// Removes an empty folder, or a folder link itself.
+bool RemoveFolder(const wchar_t* name);
+bool RenameFile(const wchar_t* from, const wchar_t* to);
+// Asks Windows to delete the file or empty folder at the next restart.
+bool ScheduleDeletion(const wchar_t* name);
+// An existing file opened for access with share; INVALID_HANDLE_VALUE on failure.
+HANDLE OpenExistingFile(const wchar_t* name, DWORD access, DWORD share);
+
+// The name to give a call that is not to be made twice (one that may fail half-way): name as
+// it is, or its "\\?\" form, built in buffer (kPathSize characters), when it is too long for
+// the plain form.
+const wchar_t* WindowsName(const wchar_t* name, wchar_t* buffer);
 // INVALID_FILE_ATTRIBUTES when neither call succeeds.
 unsigned GetFileAttr(const wchar_t* name);
 // Folders count as existing.

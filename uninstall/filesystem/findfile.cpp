@@ -44,11 +44,11 @@ void Fill(const wchar_t* mask, const WIN32_FIND_DATAW& found, FindData& data) {
   data.atime = Nanoseconds(found.ftLastAccessTime);
 }
 
+}  // namespace
+
 bool IsDotEntry(const wchar_t* name) {
   return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
 }
-
-}  // namespace
 
 void FindFile::SetMask(const wchar_t* newMask) {
   // A search still open belongs to the old mask; its handle would otherwise be lost.
@@ -63,11 +63,11 @@ bool FindFile::Next(FindData& data) {
     if (mask[0] == 0) return false;
     WIN32_FIND_DATAW found;
     if (first) {
-      handle = FirstStep(mask, found, data);
-      if (handle == INVALID_HANDLE_VALUE) return false;
+      handle.reset(FirstStep(mask, found, data));
+      if (!handle) return false;
     } else {
-      if (handle == INVALID_HANDLE_VALUE) return false;
-      if (!FindNextFileW(handle, &found)) {
+      if (!handle) return false;
+      if (!FindNextFileW(handle.get(), &found)) {
         data.error = GetLastError() != ERROR_NO_MORE_FILES;
         return false;
       }
@@ -79,10 +79,7 @@ bool FindFile::Next(FindData& data) {
   }
 }
 
-void FindFile::Close() {
-  ScopedFindHandle search(handle);
-  handle = INVALID_HANDLE_VALUE;
-}
+void FindFile::Close() { handle.reset(); }
 
 bool FindFile::FastFind(const wchar_t* name, FindData& data) {
   data.error = false;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "filesystem/owners.h"
 #include "filesystem/path.h"
 
 struct FindData {
@@ -19,12 +20,14 @@ struct FindData {
   bool error;  // the last step failed for another reason than "nothing (more) found"
 };
 
+// "." or "..": a folder's entries for itself and its parent.
+bool IsDotEntry(const wchar_t* name);
+
 class FindFile {
  public:
   FindFile() = default;
   FindFile(const FindFile&) = delete;
   FindFile& operator=(const FindFile&) = delete;
-  ~FindFile() { Close(); }
 
   void SetMask(const wchar_t* mask);
   bool Next(FindData& data);
@@ -33,6 +36,6 @@ class FindFile {
   static bool FastFind(const wchar_t* name, FindData& data);
 
   wchar_t mask[kPathSize] = {};
-  HANDLE handle = INVALID_HANDLE_VALUE;
+  ScopedFindHandle handle;
   bool first = true;
 };

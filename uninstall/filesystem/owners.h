@@ -62,10 +62,31 @@ struct ModuleTraits {
   static void Close(HMODULE m) { FreeLibrary(m); }
 };
 
+struct FontTraits {
+  static HFONT Empty() { return nullptr; }
+  static bool IsValid(HFONT f) { return f != nullptr; }
+  static void Close(HFONT f) { DeleteObject(f); }
+};
+
 using ScopedHandle = Owner<HANDLE, HandleTraits>;
 using ScopedFindHandle = Owner<HANDLE, FindHandleTraits>;
 using ScopedKey = Owner<HKEY, KeyTraits>;
 using ScopedModule = Owner<HMODULE, ModuleTraits>;
+using ScopedFont = Owner<HFONT, FontTraits>;
+
+// OLE on this thread for the owner's lifetime, taken back only when this owner started it.
+class ScopedOle {
+ public:
+  ScopedOle() : started_(SUCCEEDED(OleInitialize(nullptr))) {}
+  ~ScopedOle() {
+    if (started_) OleUninitialize();
+  }
+  ScopedOle(const ScopedOle&) = delete;
+  ScopedOle& operator=(const ScopedOle&) = delete;
+
+ private:
+  bool started_;
+};
 
 // A COM interface pointer, released on every path.
 template <typename T>

@@ -105,6 +105,29 @@ void SetName(wchar_t* path, const wchar_t* name, unsigned size) {
   if (offset < size) CopyText(path + offset, copy, size - offset);
 }
 
+bool GetProgramFile(wchar_t* out, unsigned size) {
+  if (size == 0) return false;
+  // Older systems leave a cut name unterminated and report no error.
+  DWORD length = GetModuleFileNameW(nullptr, out, size);
+  if (length > 0 && length < size) {
+    out[length] = 0;
+    return true;
+  }
+  out[0] = 0;
+  return false;
+}
+
+bool GetProgramFolderFile(const wchar_t* name, wchar_t* out, unsigned size) {
+  if (!GetProgramFile(out, size)) return false;
+  unsigned offset = static_cast<unsigned>(PointToName(out) - out);
+  if (offset + TextLength(name) < size) {
+    CopyText(out + offset, name, size - offset);
+    return true;
+  }
+  out[0] = 0;
+  return false;
+}
+
 void GetFilePath(const wchar_t* path, wchar_t* out, unsigned size) {
   if (size == 0) return;
   unsigned n = static_cast<unsigned>(PointToName(path) - path);

@@ -26,5 +26,10 @@ bool MakeLongPath(const wchar_t* path, wchar_t* out, unsigned size);
 // fit.
 constexpr unsigned kRandomDigits = 16;
 bool AppendRandomDigits(wchar_t* path, unsigned size);
+// The program's own file. False, with out empty, when its name does not fit: a cut name would
+// name another file.
+bool GetProgramFile(wchar_t* out, unsigned size);
+// The file name beside the program; false, with out empty, when the result does not fit.
+bool GetProgramFolderFile(const wchar_t* name, wchar_t* out, unsigned size);
 // The per-user application data folder with "Ombrix" appended; true when that folder exists.
 bool GetAppDataFolder(wchar_t* out, unsigned size);

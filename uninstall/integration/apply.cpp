@@ -45,9 +45,8 @@ bool RegisterAppPaths() {
   RemoveNameFromPath(folder);
   SetRegString(HKEY_LOCAL_MACHINE, kAppPathsKey, kAppPathsFolder, folder);
   // 32-bit and 64-bit programs look the name up in their own views.
-  SelectRegView(true);
+  ScopedRegView view(RegViewFor(true));
   WriteAppPaths(program, folder);
-  SetRegView(0);
   return true;
 }
 

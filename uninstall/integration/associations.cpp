@@ -122,10 +122,7 @@ void ForEachAlias(Visit visit) {
 }  // namespace
 
 void GetMainProgramPath(wchar_t* out, unsigned size) {
-  if (size == 0) return;
-  DWORD length = GetModuleFileNameW(nullptr, out, size);
-  if (length == 0 || length >= size) out[0] = 0;
-  SetName(out, kMainProgramName, size);
+  GetProgramFolderFile(kMainProgramName, out, size);
 }
 
 bool IsOwnedExtension(const wchar_t* ext) {

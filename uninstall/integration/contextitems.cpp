@@ -79,8 +79,6 @@ struct ContextItemsState {
 };
 ContextItemsState contextItemsState;
 
-bool IsChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
-
 void Check(HWND dialog, int id, bool checked) {
   CheckDlgButton(dialog, id, checked ? BST_CHECKED : BST_UNCHECKED);
 }

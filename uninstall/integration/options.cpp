@@ -3,6 +3,7 @@
 #include "filesystem/product.h"
 #include "integration/associations.h"
 #include "integration/winver.h"
+#include "localisation/dialogs.h"
 #include "localisation/convert.h"
 #include "localisation/text.h"
 #include "resources/resource.h"
@@ -78,10 +79,6 @@ constexpr FlagControl kFlagControls[] = {
 
 void Check(HWND dialog, unsigned id, bool checked) {
   CheckDlgButton(dialog, static_cast<int>(id), checked ? BST_CHECKED : BST_UNCHECKED);
-}
-
-bool IsChecked(HWND dialog, unsigned id) {
-  return IsDlgButtonChecked(dialog, static_cast<int>(id)) == BST_CHECKED;
 }
 
 void Enable(HWND dialog, unsigned id, bool enabled) {

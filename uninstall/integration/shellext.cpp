@@ -110,33 +110,29 @@ bool ClassicMenuWanted(const IntegrationOptions& options) {
 
 }  // namespace
 
-void SelectRegView(bool want64) {
-  if (want64 && !IsWow64()) return;
-  SetRegView(want64 ? kView64 : 0);
-}
+REGSAM RegViewFor(bool want64) { return want64 && IsWow64() ? kView64 : 0; }
 
 void RegisterShellExtension(const IntegrationOptions& options, const wchar_t* moduleName,
                             const wchar_t* classId, const wchar_t* handlerName, bool view64) {
   if (!options.shellExt) {
     DeleteClassKeys(classId);
-    SelectRegView(view64);
-    DeleteClassKeys(classId);
-    SetRegView(0);
+    {
+      ScopedRegView view(RegViewFor(view64));
+      DeleteClassKeys(classId);
+    }
     DeleteKeys(kHandlerKeys, classId, handlerName);
     DeleteRegValue(HKEY_LOCAL_MACHINE, kApprovedKey, classId);
     DeleteKeys(kMenuKeys, classId, handlerName);
     return;
   }
 
-  wchar_t modulePath[kPathSize] = {};
-  GetModuleFileNameW(nullptr, modulePath, kPathSize);
-  SetName(modulePath, moduleName, kPathSize);
+  wchar_t modulePath[kPathSize];
+  GetProgramFolderFile(moduleName, modulePath, kPathSize);
   // Without the module there is no class to register, but the handler keys still go in, so a
   // module copied in later works without another setup.
   if (FileExist(modulePath)) {
-    SelectRegView(view64);
+    ScopedRegView view(RegViewFor(view64));
     WriteClassKeys(classId, modulePath);
-    SetRegView(0);
   }
   WriteKeys(kHandlerKeys, classId, handlerName);
   SetRegString(HKEY_LOCAL_MACHINE, kApprovedKey, classId, kApprovedName);

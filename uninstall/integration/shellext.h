@@ -7,4 +7,6 @@
 void RegisterShellExtensions(bool remove, const IntegrationOptions& options);
 void RegisterShellExtension(const IntegrationOptions& options, const wchar_t* moduleName,
                             const wchar_t* classId, const wchar_t* handlerName, bool view64);
-void SelectRegView(bool want64);
+// The registry view for a ScopedRegView: the 64-bit one when want64 and this program runs on
+// 64-bit Windows, else the process's own.
+REGSAM RegViewFor(bool want64);

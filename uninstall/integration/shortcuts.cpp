@@ -49,10 +49,7 @@ void MakeSafeFileName(wchar_t* name) {
 }
 
 void ProgramFolderFile(const wchar_t* name, wchar_t* out) {
-  out[0] = 0;
-  GetModuleFileNameW(nullptr, out, kPathSize);
-  out[kPathSize - 1] = 0;
-  SetName(out, name, kPathSize);
+  GetProgramFolderFile(name, out, kPathSize);
 }
 
 void LoadGroupEntries(GroupEntry (&entries)[kGroupEntries]) {
@@ -114,10 +111,6 @@ bool GroupFolder(int csidl, wchar_t* out) {
   return true;
 }
 
-bool IsDotName(const wchar_t* name) {
-  return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
-}
-
 // The shell's delete goes through a directory link inside the tree and empties its target (seen
 // under Wine with a link to a folder outside), so every such link is taken out first; removing a
 // link leaves its target alone. False when a link stays or part of the tree cannot be listed:
@@ -133,7 +126,7 @@ bool DetachNestedLinks(wchar_t* path, unsigned length) {
   bool clean = true;
   do {
     // File links are deleted as files, which never touches their targets.
-    if (IsDotName(data.cFileName) || !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (IsDotEntry(data.cFileName) || !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
       continue;
     unsigned childLength = length + 1 + TextLength(data.cFileName);
     if (childLength >= kPathSize) {

@@ -34,8 +34,7 @@ void ShellNewKey(const wchar_t* ext, wchar_t* out) {
 }
 
 void TemplatePath(bool isObxRow, wchar_t* out) {
-  if (GetModuleFileNameW(nullptr, out, kPathSize) >= kPathSize) out[0] = 0;
-  SetName(out, isObxRow ? kObxTemplateName : kZipTemplateName, kPathSize);
+  GetProgramFolderFile(isObxRow ? kObxTemplateName : kZipTemplateName, out, kPathSize);
 }
 
 // Removes the values another program's entry had, leaving its subkeys alone.

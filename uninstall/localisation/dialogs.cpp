@@ -214,6 +214,10 @@ void ApplyRtlLayout(HWND window) {
   SetWindowLongW(window, GWL_EXSTYLE, GetWindowLongW(window, GWL_EXSTYLE) | WS_EX_LAYOUTRTL);
 }
 
+bool IsChecked(HWND dialog, unsigned id) {
+  return IsDlgButtonChecked(dialog, static_cast<int>(id)) == BST_CHECKED;
+}
+
 bool CommonDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM,
                          const wchar_t* dialogName, const wchar_t* helpTopic) {
   switch (message) {

@@ -11,6 +11,8 @@ void LocalizeDialog(HWND dialog, const wchar_t* dialogName);
 bool GetDialogText(const wchar_t* dialogName, const wchar_t* item, wchar_t* out, unsigned size);
 bool GetDialogSize(const wchar_t* dialogName, int& x, int& y);
 void ApplyRtlLayout(HWND window);
+// Whether the check box or radio button id of dialog is checked.
+bool IsChecked(HWND dialog, unsigned id);
 
 // What a dialog's monitor work area is taken to be in tests, in place of the system's (a single
 // virtual screen has no monitor left of or above the primary one); the system's again when null.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "filesystem/file.h"
@@ -260,10 +261,10 @@ void SortByKey() {
 
 template <typename Units>
 void Parse(const Units& units) {
-  wchar_t* value = new (std::nothrow) wchar_t[kLanguageValueUnits + 1];
-  if (value == nullptr) return;
-  MessageParser<Units>(units, value).Run();
-  delete[] value;
+  // Owned, since the parser throws when memory runs out.
+  std::unique_ptr<wchar_t[]> value(new (std::nothrow) wchar_t[kLanguageValueUnits + 1]);
+  if (!value) return;
+  MessageParser<Units>(units, value.get()).Run();
   SortByKey();
 }
 
@@ -275,14 +276,13 @@ void ParseMessagePart(const unsigned char* bytes, size_t count, bool wide) {
   }
   // The bytes are not terminated (they may end at a guard page), so the count bounds the
   // conversion; a zero byte converts to a zero unit, which ends the text as it would anyway.
-  wchar_t* text = new (std::nothrow) wchar_t[count + 1];
-  if (text == nullptr) return;
+  std::unique_ptr<wchar_t[]> text(new (std::nothrow) wchar_t[count + 1]);
+  if (!text) return;
   int units = count == 0 ? 0
                          : MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(bytes),
-                                               static_cast<int>(count), text,
+                                               static_cast<int>(count), text.get(),
                                                static_cast<int>(count));
-  Parse(WideUnits{text, std::min(static_cast<size_t>(units), kMessagePartUnits)});
-  delete[] text;
+  Parse(WideUnits{text.get(), std::min(static_cast<size_t>(units), kMessagePartUnits)});
 }
 
 }  // namespace
@@ -322,10 +322,7 @@ void ParseLanguageFile(const wchar_t* path) {
   if (hasFolder) {
     CopyText(fullName, path, kPathSize);
   } else {
-    DWORD n = GetModuleFileNameW(nullptr, fullName, kPathSize);
-    fullName[n < kPathSize ? n : kPathSize - 1] = 0;
-    *PointToName(fullName) = 0;
-    AppendText(fullName, path, kPathSize);
+    if (!GetProgramFolderFile(path, fullName, kPathSize)) return;
   }
 
   File file;

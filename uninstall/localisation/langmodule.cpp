@@ -41,15 +41,18 @@ LanguageModule languageModule;
 void LanguageModule::Load(HINSTANCE instance, const wchar_t* path) {
   Free();
   wchar_t file[kPathSize];
-  if (path != nullptr)
+  if (path != nullptr) {
     CopyText(file, path, kPathSize);
-  else if (GetModuleFileNameW(nullptr, file, kPathSize) == 0)
-    file[0] = 0;
-  file[kPathSize - 1] = 0;  // GetModuleFileNameW does not terminate a cut name on XP
-  SetName(file, kLanguageDll, kPathSize);
-  FindLocalizedFile(file, file, kPathSize);
+    SetName(file, kLanguageDll, kPathSize);
+  } else {
+    // Empty when the program's name does not fit: a bare name would be searched for.
+    GetProgramFolderFile(kLanguageDll, file, kPathSize);
+  }
+  if (file[0] != 0) FindLocalizedFile(file, file, kPathSize);
 
-  if (CanLoadAsData())
+  if (file[0] == 0)
+    library.reset();
+  else if (CanLoadAsData())
     library.reset(LoadLibraryExW(file, nullptr, LOAD_LIBRARY_AS_DATAFILE));
   else
     library.reset(LoadLibraryW(file));

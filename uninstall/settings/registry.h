@@ -14,6 +14,19 @@ constexpr unsigned kRegPathSize = 512;
 extern REGSAM RegView;
 void SetRegView(REGSAM view);
 
+// Sets RegView for its lifetime and gives back the earlier view, also when an exception leaves
+// the scope.
+class ScopedRegView {
+ public:
+  explicit ScopedRegView(REGSAM view) : previous_(RegView) { SetRegView(view); }
+  ~ScopedRegView() { SetRegView(previous_); }
+  ScopedRegView(const ScopedRegView&) = delete;
+  ScopedRegView& operator=(const ScopedRegView&) = delete;
+
+ private:
+  REGSAM previous_;
+};
+
 // Subkeys of HKCU and HKLM are relative to "Software\Ombrix" unless they begin with a backslash;
 // other roots take them unchanged. False when the path does not fit.
 bool BuildRegPath(HKEY root, const wchar_t* subkey, wchar_t* out, unsigned size);

@@ -20,8 +20,6 @@ constexpr wchar_t kIniFileName[] = L"Ombrix.ini";
 // The new content is first written beside the old file as "Ombrix.ini.<random digits>.tmp".
 constexpr wchar_t kIniTempSuffix[] = L".tmp";
 constexpr unsigned kTempNameTries = 16;
-// Up to this length names are given to Windows as they are; longer ones in their "\\?\" form.
-constexpr unsigned kPlainNameLimit = MAX_PATH - 30;
 constexpr unsigned kFirstBucketCount = 64;
 constexpr wchar_t kUserRootPrefix[] = L"HKCU\\";
 constexpr wchar_t kMachineRootPrefix[] = L"HKLM\\";
@@ -212,18 +210,6 @@ void ParseLine(const wchar_t* line) {
   AppendEntry(line, static_cast<unsigned>(equals - line), value, valueLength, kind);
 }
 
-void GetStoreModuleFile(wchar_t* out, unsigned size) {
-  out[0] = 0;
-  // No reference is taken, so there is nothing to release.
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExW(
-          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          reinterpret_cast<LPCWSTR>(&GetStoreModuleFile), &module))
-    return;
-  DWORD length = GetModuleFileNameW(module, out, size);
-  if (length == 0 || length >= size) out[0] = 0;  // a cut name would point elsewhere
-}
-
 bool IsExistingFile(const wchar_t* path) {
   unsigned attr = GetFileAttr(path);
   return attr != INVALID_FILE_ATTRIBUTES && !IsDir(attr);
@@ -235,7 +221,7 @@ void FindIniFile(wchar_t* out, unsigned size) {
   if (searchPlaces.overridden)
     CopyText(path, searchPlaces.programFile, kPathSize);
   else
-    GetStoreModuleFile(path, kPathSize);
+    GetProgramFile(path, kPathSize);
   if (path[0]) {
     SetName(path, kIniFileName, kPathSize);
     if (IsExistingFile(path)) {
@@ -327,12 +313,6 @@ void FormatIni(Array<wchar_t>& out) {
     if (entry->kind == kIniQuoted) AppendUnits(out, L"\"");
     AppendUnits(out, L"\r\n");
   }
-}
-
-// The name to give Windows: as it is, or its "\\?\" form when it is long.
-const wchar_t* WindowsName(const wchar_t* path, wchar_t* buffer) {
-  if (TextLength(path) < kPlainNameLimit || !MakeLongPath(path, buffer, kPathSize)) return path;
-  return buffer;
 }
 
 // Creates a new file beside ini, named "Ombrix.ini.<16 random hex digits>.tmp", never through a
@@ -436,10 +416,7 @@ bool RewriteInPlace(const wchar_t* ini, const void* data, DWORD size) {
 
 SettingsStore settingsStore;
 
-SettingsStore::~SettingsStore() {
-  SaveIni();
-  FreeIni();
-}
+SettingsStore::~SettingsStore() { FreeIni(); }
 
 void SetIniSearchPlaces(const wchar_t* programFile, const wchar_t* userFolder) {
   searchPlaces.overridden = programFile != nullptr || userFolder != nullptr;

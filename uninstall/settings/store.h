@@ -51,7 +51,7 @@ struct SettingsStore {
   SettingsStore() { appData = integration = saveSettings = 1; }
   SettingsStore(const SettingsStore&) = delete;
   SettingsStore& operator=(const SettingsStore&) = delete;
-  // Normal process end: SaveIni, then FreeIni.
+  // Frees the entries; the program saves them (SaveIni) at the end of its run.
   ~SettingsStore();
 };
 
