@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
 #include "settings/registry.h"
 #include "settings/store.h"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/owners.h"
 #include "driver/uninstall.h"
-#include "filesystem/owners.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
 
 namespace {
 

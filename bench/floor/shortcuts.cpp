@@ -16,7 +16,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
 
 namespace {
 

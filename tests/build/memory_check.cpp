@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "localisation/errors.h"
+#include "base/errors.h"
 #include "settings/store.h"
 
 namespace {

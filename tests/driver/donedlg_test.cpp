@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "base/owners.h"
 #include "dialogscript.h"
 #include "driver/help.h"
 #include "driver/startup.h"
-#include "filesystem/owners.h"
 #include "langtest.h"
+#include "localisation/dialogs.h"
 #include "localisation/messages.h"
 #include "resources/resource.h"
 #include "shelltest.h"
@@ -168,6 +169,7 @@ TEST_F(DoneDialogTest, HomePageThatIsNoWebAddressIsNotHandedToTheShell) {
 TEST_F(DoneDialogTest, HelpButtonOpensTheContentsAndTheHelpKeyNothing) {
   helpRequests.clear();
   SetHelpViewerOverride(RecordHelpRequest);
+  SetHelpOpener(ShowHelp);
   size_t afterKey = 99;
   DialogScript script([&](HWND d) {
     PressKey(d, VK_F1);

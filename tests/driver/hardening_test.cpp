@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "base/owners.h"
+#include "driver/cmdline.h"
 #include "driver/startup.h"
 #include "driver/uninstall.h"
-#include "filesystem/owners.h"
 #include "guarded.h"
 #include "machine.h"
 #include "shelltest.h"

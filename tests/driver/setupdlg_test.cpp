@@ -9,16 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "base/owners.h"
 #include "dialogscript.h"
 #include "driver/help.h"
 #include "driver/startup.h"
-#include "filesystem/owners.h"
 #include "integration/apply.h"
 #include "integration/options.h"
 #include "integrationenv.h"
 #include "langtest.h"
-#include "regsnapshot.h"
+#include "localisation/dialogs.h"
 #include "localisation/messages.h"
+#include "regsnapshot.h"
 #include "resources/resource.h"
 #include "settings/registry.h"
 #include "uiauto.h"
@@ -239,6 +240,7 @@ TEST_F(SetupDialogTest, HelpKeyAndHelpButtonAskForTheSettingsTopicAndKeepTheDial
   UseWindows(kWindows10);
   helpRequests.clear();
   SetHelpViewerOverride(RecordHelpRequest);
+  SetHelpOpener(ShowHelp);
   bool openAfterKey = false, openAfterButton = false;
   size_t afterKey = 0;
   DialogScript script([&](HWND d) {

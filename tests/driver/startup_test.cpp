@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
+#include "driver/cmdline.h"
 #include "localisation/langfile.h"
 #include "resources/resource.h"
 #include "testenv.h"
@@ -373,23 +374,6 @@ TEST(LoadSystemModule, LoadsFromTheSystemFolderOnly) {
   SetCurrentDirectoryW(temp.path().c_str());
   EXPECT_FALSE(ScopedModule(LoadSystemModule(L"obxprobe.dll")));
   SetCurrentDirectoryW(saved);
-}
-
-using RtlLanguageTest = ::testing::Test;
-
-TEST_F(RtlLanguageTest, ClearRtlReadingActsOnlyForRightToLeftLanguages) {
-  HWND window = CreateWindowExW(WS_EX_RTLREADING | WS_EX_TOOLWINDOW, L"STATIC", L"probe",
-                                WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-  ASSERT_NE(window, nullptr);
-  ClearRtlReading(window);
-  EXPECT_TRUE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_RTLREADING);
-
-  languageFile.rightToLeft = true;
-  ClearRtlReading(window);
-  LONG_PTR exStyle = GetWindowLongPtrW(window, GWL_EXSTYLE);
-  EXPECT_FALSE(exStyle & WS_EX_RTLREADING);
-  EXPECT_TRUE(exStyle & WS_EX_TOOLWINDOW);
-  DestroyWindow(window);
 }
 
 // Wine's message box ignores MB_RIGHT and MB_RTLREADING, so only the pass-through shows here.

@@ -13,17 +13,17 @@
 #include <set>
 #include <string>
 
+#include "base/owners.h"
 #include "driver/record.h"
 #include "driver/startup.h"
 #include "filesystem/fileops.h"
-#include "filesystem/owners.h"
 #include "filesystem/secure.h"
 #include "integration/apply.h"
 #include "integration/options.h"
 #include "machine.h"
-#include "shelltest.h"
 #include "settings/registry.h"
 #include "settings/store.h"
+#include "shelltest.h"
 #include "testenv.h"
 #include "uiauto.h"
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
 #include "machine.h"
 #include "testenv.h"
 #include "uiauto.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
 #include "machine.h"
 #include "regsnapshot.h"
 #include "shelltest.h"

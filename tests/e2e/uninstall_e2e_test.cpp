@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
 #include "machine.h"
 #include "testenv.h"
 #include "uiauto.h"

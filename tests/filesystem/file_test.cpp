@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
 #include "importpatch.h"
-#include "localisation/errors.h"
 #include "testenv.h"
 
 namespace {

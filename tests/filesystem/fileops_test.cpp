@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
 #include "filesystem/path.h"
 #include "shelltest.h"
 #include "testenv.h"

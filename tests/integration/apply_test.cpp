@@ -11,14 +11,14 @@
 #include <map>
 #include <string>
 
+#include "base/winver.h"
 #include "expected_keys.h"
 #include "integration/associations.h"
 #include "integration/shellext.h"
 #include "integration/shortcuts.h"
-#include "integration/winver.h"
-#include "settings/registry.h"
 #include "machine.h"
 #include "regsnapshot.h"
+#include "settings/registry.h"
 #include "shelltest.h"
 #include "testenv.h"
 #include "uiauto.h"

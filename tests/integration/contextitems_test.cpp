@@ -7,10 +7,11 @@
 #include <functional>
 #include <string>
 
+#include "base/winver.h"
 #include "dialogscript.h"
 #include "driver/help.h"
-#include "integration/winver.h"
 #include "langtest.h"
+#include "localisation/dialogs.h"
 #include "localisation/langfile.h"
 #include "resources/resource.h"
 #include "settings/registry.h"
@@ -255,6 +256,7 @@ TEST_F(ContextItems, ConfirmingWritesTheIniFileAtOnce) {
 
 TEST_F(ContextItems, F1AndTheHelpButtonOpenTheContextItemsTopicAndKeepTheDialogOpen) {
   SetHelpViewerOverride(RecordingViewer);
+  SetHelpOpener(ShowHelp);
   helpRequests.clear();
   Run(kWindows10Platform, false, [](HWND dialog) {
     PressKey(dialog, VK_F1);  // F1 becomes WM_HELP only when the keyboard types it

@@ -7,10 +7,10 @@
 
 #include <string>
 
-#include "integration/winver.h"
-#include "settings/registry.h"
+#include "base/winver.h"
 #include "machine.h"
 #include "regsnapshot.h"
+#include "settings/registry.h"
 #include "shelltest.h"
 #include "testenv.h"
 #include "uiauto.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "integration/winver.h"
+#include "base/winver.h"
 #include "settings/store.h"
 #include "shelltest.h"
 #include "testenv.h"

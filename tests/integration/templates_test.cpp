@@ -7,13 +7,13 @@
 
 #include <string>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
 #include "filesystem/path.h"
 #include "integration/associations.h"
 #include "integrationenv.h"
-#include "shelltest.h"
 #include "settings/registry.h"
 #include "settings/store.h"
+#include "shelltest.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include "dialogscript.h"
 #include "driver/help.h"
 #include "langtest.h"
-#include "processstate.h"
 #include "localisation/langfile.h"
 #include "localisation/messages.h"
+#include "processstate.h"
 #include "resources/resource.h"
 #include "uiauto.h"
 
@@ -465,6 +465,7 @@ TEST_F(DialogLocalisation, ScaledRightToLeftDialogMirrorsTheScaledLeftToRightOne
 
 TEST_F(DialogLocalisation, HelpKeyIsHandledWithOrWithoutATopicAndTheHelpButtonIsLeftToTheDialog) {
   SetHelpViewerOverride(RecordingViewer);
+  SetHelpOpener(ShowHelp);
   helpRequests.clear();
   HELPINFO info = {};
   info.cbSize = sizeof info;
@@ -493,6 +494,7 @@ TEST_F(DialogLocalisation, HelpKeyIsHandledWithOrWithoutATopicAndTheHelpButtonIs
 // opens nothing since that dialog has no topic; Escape then closes it.
 TEST_F(DialogLocalisation, F1InTheCompletionDialogIsHandledAndOpensNothing) {
   SetHelpViewerOverride(RecordingViewer);
+  SetHelpOpener(ShowHelp);
   helpRequests.clear();
   lastHelpHandled = false;
   procedureContext = {L"DONEDLG", nullptr};
@@ -509,4 +511,21 @@ TEST_F(DialogLocalisation, F1InTheCompletionDialogIsHandledAndOpensNothing) {
   EXPECT_EQ(result, IDCANCEL);
   EXPECT_TRUE(lastHelpHandled);
   EXPECT_TRUE(helpRequests.empty());
+}
+
+using RtlLanguageTest = ::testing::Test;
+
+TEST_F(RtlLanguageTest, ClearRtlReadingActsOnlyForRightToLeftLanguages) {
+  HWND window = CreateWindowExW(WS_EX_RTLREADING | WS_EX_TOOLWINDOW, L"STATIC", L"probe",
+                                WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  ClearRtlReading(window);
+  EXPECT_TRUE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_RTLREADING);
+
+  languageFile.rightToLeft = true;
+  ClearRtlReading(window);
+  LONG_PTR exStyle = GetWindowLongPtrW(window, GWL_EXSTYLE);
+  EXPECT_FALSE(exStyle & WS_EX_RTLREADING);
+  EXPECT_TRUE(exStyle & WS_EX_TOOLWINDOW);
+  DestroyWindow(window);
 }

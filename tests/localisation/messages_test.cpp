@@ -9,10 +9,10 @@
 #include <set>
 #include <string>
 
+#include "base/text.h"
 #include "langtest.h"
 #include "localisation/langfile.h"
 #include "localisation/langmodule.h"
-#include "localisation/text.h"
 #include "testenv.h"
 
 namespace {

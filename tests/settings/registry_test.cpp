@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
 #include "settings_fixture.h"
 #include "testenv.h"
 

@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/errors.h"
+#include "base/owners.h"
 #include "filesystem/fileops.h"
-#include "filesystem/owners.h"
 #include "importpatch.h"
-#include "localisation/errors.h"
 #include "settings/registry.h"
 #include "settings_fixture.h"
 #include "shelltest.h"

@@ -7,8 +7,8 @@
 #include <initializer_list>
 #include <vector>
 
-#include "filesystem/owners.h"
-#include "integration/winver.h"
+#include "base/owners.h"
+#include "base/winver.h"
 #include "testenv.h"
 
 // The Windows variants that change what the integration writes.

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
 
 // Held for a test's lifetime; ctest runs test processes side by side, and two setups or
 // uninstallations at once would take back each other's integration.

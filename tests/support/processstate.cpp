@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "base/errors.h"
+#include "base/winver.h"
 #include "driver/help.h"
 #include "driver/startup.h"
 #include "filesystem/fileops.h"
 #include "filesystem/secure.h"
-#include "integration/winver.h"
 #include "localisation/dialogs.h"
-#include "localisation/errors.h"
 #include "localisation/langfile.h"
 #include "localisation/langmodule.h"
 #include "settings/registry.h"

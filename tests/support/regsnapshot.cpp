@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cwctype>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
 
 namespace {
 

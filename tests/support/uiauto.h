@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/owners.h"
 #include "dialogscript.h"
-#include "filesystem/owners.h"
 
 // A message box's text is the static control with this id.
 constexpr int kMessageBoxTextId = 0xFFFF;

@@ -6,10 +6,10 @@
 // the program's own folder (deleting it, adding files), which Wine never refuses either.
 #include <windows.h>
 
+#include "base/convert.h"
 #include "driver/startup.h"
 #include "filesystem/fileops.h"
 #include "filesystem/path.h"
-#include "localisation/convert.h"
 #include "settings/registry.h"
 
 namespace {

@@ -2,15 +2,15 @@
 
 #include <shellapi.h>
 
-#include "driver/dialogsource.h"
+#include "base/convert.h"
+#include "base/text.h"
 #include "driver/help.h"
 #include "driver/startup.h"
 #include "filesystem/path.h"
-#include "localisation/convert.h"
 #include "localisation/dialogs.h"
+#include "localisation/dialogsource.h"
 #include "localisation/langmodule.h"
 #include "localisation/messages.h"
-#include "localisation/text.h"
 #include "resources/resource.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <cwchar>
 #include <new>
 
+#include "base/owners.h"
+#include "base/text.h"
 #include "filesystem/fileops.h"
-#include "filesystem/owners.h"
-#include "localisation/text.h"
 
 const wchar_t kListFileName[] = L"Uninstall.lst";
 

@@ -2,13 +2,13 @@
 
 #include <cwchar>
 
+#include "base/convert.h"
+#include "base/owners.h"
+#include "base/product.h"
+#include "base/text.h"
 #include "driver/startup.h"
-#include "filesystem/owners.h"
 #include "filesystem/path.h"
-#include "filesystem/product.h"
-#include "localisation/convert.h"
 #include "localisation/langmodule.h"
-#include "localisation/text.h"
 
 namespace {
 

@@ -2,17 +2,17 @@
 
 #include <richedit.h>
 
-#include "driver/dialogsource.h"
+#include "base/text.h"
+#include "base/winver.h"
 #include "driver/record.h"
 #include "driver/startup.h"
 #include "integration/apply.h"
 #include "integration/associations.h"
 #include "integration/contextitems.h"
 #include "integration/options.h"
-#include "integration/winver.h"
 #include "localisation/dialogs.h"
+#include "localisation/dialogsource.h"
 #include "localisation/messages.h"
-#include "localisation/text.h"
 #include "resources/resource.h"
 #include "settings/registry.h"
 

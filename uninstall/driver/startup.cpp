@@ -4,18 +4,21 @@
 
 #include <memory>
 
+#include "base/convert.h"
+#include "base/owners.h"
+#include "base/product.h"
+#include "base/text.h"
+#include "base/winver.h"
+#include "driver/cmdline.h"
 #include "driver/donedlg.h"
+#include "driver/help.h"
 #include "driver/setupdlg.h"
 #include "driver/uninstall.h"
 #include "filesystem/fileops.h"
-#include "filesystem/owners.h"
-#include "filesystem/product.h"
-#include "integration/winver.h"
-#include "localisation/convert.h"
+#include "localisation/dialogs.h"
 #include "localisation/langfile.h"
 #include "localisation/langmodule.h"
 #include "localisation/messages.h"
-#include "localisation/text.h"
 #include "settings/registry.h"
 #include "settings/store.h"
 
@@ -27,7 +30,6 @@ constexpr wchar_t kLanguageFileName[] = L"uninstall.lng";
 constexpr wchar_t kRichEditModule[] = L"riched20.dll";
 constexpr wchar_t kIconName[] = L"OBXICON";
 constexpr wchar_t kBoldFontFace[] = L"MS Shell Dlg";
-constexpr wchar_t kInstallerSwitchesVariable[] = L"sfxcmd";
 constexpr wchar_t kInstallerPathVariable[] = L"sfxname";
 constexpr wchar_t kPresetFileName[] = L"ombrix.ini";
 constexpr wchar_t kPathsKey[] = OBX_PROGRAM_KEY L"\\Paths";
@@ -36,7 +38,6 @@ constexpr wchar_t kAppDataValue[] = L"AppData";
 constexpr unsigned kWarningSize = 512;
 constexpr unsigned kRightsErrorSize = 1024;
 constexpr unsigned kSystemTextSize = 256;
-constexpr DWORD kWaitMs = 2000;
 // Held by the running setup or uninstallation until its process ends; global, so that a copy
 // in another session counts as well.
 constexpr wchar_t kRunningMutexName[] = L"Global\\Ombrix.SetupOrUninstall";
@@ -55,15 +56,6 @@ DisplayMetrics displayMetrics;
 // Owned by this process from the moment it may change anything until it ends.
 ScopedHandle runningMutex;
 
-// Waits for the running setup or uninstallation, if any, to end: the batch file deletes the
-// program's file only after that.
-void WaitForRunningCopy() {
-  ScopedHandle running(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kRunningMutexName));
-  if (!running) return;
-  DWORD result = WaitForSingleObject(running.get(), kRemovalWaitMs);
-  if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) ReleaseMutex(running.get());
-}
-
 // True once no other setup or uninstallation runs; a silent copy waits a bounded time for one
 // to end, an interactive one does not (its user sees the other one's window).
 bool BecomeOnlyRunningCopy() {
@@ -71,71 +63,6 @@ bool BecomeOnlyRunningCopy() {
   if (!runningMutex) return false;  // another's object that this process may not use
   DWORD result = WaitForSingleObject(runningMutex.get(), runState.silent ? kSilentCopyWaitMs : 0);
   return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
-}
-
-enum class SwitchAction { kSetup, kMsi, kInit, kWait, kNoExplorer, kWarning };
-
-struct SwitchEntry {
-  const wchar_t* keyword;
-  unsigned compared;
-  SwitchAction action;
-};
-
-// Searched in order, first match wins; text after the compared characters is ignored.
-constexpr SwitchEntry kSwitches[] = {
-    {L"setup", 5, SwitchAction::kSetup}, {L"msi", 3, SwitchAction::kMsi},
-    {L"init", 4, SwitchAction::kInit},   {L"wait", 4, SwitchAction::kWait},
-    {L"noexplorer", 4, SwitchAction::kNoExplorer}, {L"warning", 7, SwitchAction::kWarning},
-};
-
-bool IsBlank(wchar_t ch) { return ch == L' ' || ch == L'\t'; }
-
-bool IsSilentSwitch(const wchar_t* argument) {
-  return ToUpperChar(argument[1]) == L'S' && !IsAsciiLetter(argument[2]);
-}
-
-// True when the switch rules out uninstallation. "/msi" alone does not: an MSI package takes back
-// the integration with it, while the record and the files stay the package's.
-bool ApplySwitch(const wchar_t* argument, bool& setupRequested) {
-  const wchar_t* name = argument + 1;
-  for (const SwitchEntry& entry : kSwitches) {
-    if (CompareNoCaseN(name, entry.keyword, entry.compared) != 0) continue;
-    switch (entry.action) {
-      case SwitchAction::kSetup:
-        setupRequested = true;
-        break;
-      case SwitchAction::kMsi:
-        runState.msiMode = true;
-        return false;
-      case SwitchAction::kInit:
-        CopyText(runState.initString, name + 4, kInitStringSize);
-        break;
-      case SwitchAction::kWait:
-        Sleep(kWaitMs);
-        WaitForRunningCopy();
-        break;
-      case SwitchAction::kNoExplorer:
-        runState.noExplorer = true;
-        break;
-      case SwitchAction::kWarning:
-        ShowRemovalWarning();
-        break;
-    }
-    return true;
-  }
-  return true;
-}
-
-// Cuts a value longer than the buffer instead of dropping it; the buffer is empty when the
-// variable is absent.
-void ReadVariableCut(const wchar_t* name, wchar_t* out, unsigned size) {
-  out[0] = 0;
-  DWORD needed = GetEnvironmentVariableW(name, out, size);
-  if (needed < size) return;
-  std::unique_ptr<wchar_t[]> whole(new wchar_t[needed]);
-  DWORD got = GetEnvironmentVariableW(name, whole.get(), needed);
-  if (got == 0 || got >= needed) whole[0] = 0;
-  CopyText(out, whole.get(), size);
 }
 
 // A path that does not fit is no path: cutting it could name another file.
@@ -180,48 +107,12 @@ void RunSetupFlow() {
 
 RunState runState;
 
-const wchar_t* NextArgument(const wchar_t* text, wchar_t* argument, unsigned capacity) {
-  if (capacity > 0) argument[0] = 0;
-  while (IsBlank(*text)) text++;
-  if (*text == 0) return nullptr;
-  unsigned length = 0;
-  bool quoted = false;
-  for (; *text != 0 && (quoted || !IsBlank(*text)); text++) {
-    wchar_t ch = *text;
-    if (ch == L'"') {
-      if (text[1] != L'"') {
-        quoted = !quoted;
-        continue;
-      }
-      text++;  // a doubled quote stands for one
-    }
-    if (length + 1 < capacity) argument[length++] = ch;
-  }
-  if (capacity > 0) argument[length] = 0;
-  return text;
-}
-
-void ParseSwitches(bool fromEnvironment, const wchar_t* text, bool& setupRequested,
-                   bool& uninstallRequested) {
-  wchar_t argument[kArgumentSize];
-  bool switchSeen = false;
-  while ((text = NextArgument(text, argument, kArgumentSize)) != nullptr) {
-    if (argument[0] != L'/' && argument[0] != L'-') continue;
-    if (IsSilentSwitch(argument)) {
-      runState.silent = true;
-      continue;
-    }
-    if (fromEnvironment || ApplySwitch(argument, setupRequested)) switchSeen = true;
-  }
-  uninstallRequested = !switchSeen && !fromEnvironment;
-}
-
-void ParseInstallerSwitches() {
-  wchar_t value[kArgumentSize];
-  ReadVariableCut(kInstallerSwitchesVariable, value, kArgumentSize);
-  bool setupRequested = false;
-  bool uninstallRequested = false;
-  ParseSwitches(true, value, setupRequested, uninstallRequested);
+// The batch file deletes the program's file only after the running copy has ended.
+void WaitForRunningCopy() {
+  ScopedHandle running(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kRunningMutexName));
+  if (!running) return;
+  DWORD result = WaitForSingleObject(running.get(), kRemovalWaitMs);
+  if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) ReleaseMutex(running.get());
 }
 
 void HardenDllSearch() {
@@ -256,12 +147,6 @@ int ScaleByDpi(int value) {
 int ShowMessage(HWND owner, const wchar_t* text, const wchar_t* caption, unsigned flags) {
   if (languageFile.rightToLeft) flags |= kRtlMessageFlags;
   return MessageBoxW(owner, text, caption, flags);
-}
-
-void ClearRtlReading(HWND window) {
-  if (!languageFile.rightToLeft) return;
-  LONG_PTR style = GetWindowLongPtrW(window, GWL_EXSTYLE);
-  SetWindowLongPtrW(window, GWL_EXSTYLE, style & ~static_cast<LONG_PTR>(WS_EX_RTLREADING));
 }
 
 void ShowRemovalWarning() {
@@ -318,6 +203,7 @@ void GetUserDataFolder(wchar_t* out, unsigned size) {
 
 int RunProgram(HINSTANCE instance) {
   HardenDllSearch();
+  SetHelpOpener(ShowHelp);
   languageModule.Load(instance);
   LoadLanguageFile(kLanguageFileName);
   ScopedOle ole;

@@ -1,12 +1,10 @@
-// The windowed entry point's pieces: the process-wide run state, argument splitting, the switch
-// grammar, and the small user-interface helpers every dialog and message of the driver uses.
+// The start-up flow: the process-wide run state, one setup or uninstallation at a time, the run
+// itself, and the small user-interface helpers every dialog and message of the driver uses.
 #pragma once
 
 #include <windows.h>
 
 #include "filesystem/path.h"
-
-constexpr unsigned kArgumentSize = 1024;
 
 // The process exit codes.
 constexpr int kExitSuccess = 0;
@@ -31,18 +29,11 @@ struct RunState {
 
 extern RunState runState;
 
-// Returns the position after the next argument, or null when only blanks remain.
-const wchar_t* NextArgument(const wchar_t* text, wchar_t* argument, unsigned capacity);
-void ParseSwitches(bool fromEnvironment, const wchar_t* text, bool& setupRequested,
-                   bool& uninstallRequested);
-// Applies the switches the installer package left in "sfxcmd"; only the silent one counts there.
-void ParseInstallerSwitches();
 void HardenDllSearch();
 HMODULE LoadSystemModule(const wchar_t* name);
 int ScaleByDpi(int value);
 // Every message box of the program goes through here, so right-to-left languages read right.
 int ShowMessage(HWND owner, const wchar_t* text, const wchar_t* caption, unsigned flags);
-void ClearRtlReading(HWND window);
 void ShowRemovalWarning();
 // Tells the user, unless silent, that the run lacks the rights it needs: message textId, a blank
 // line and the system's own text for error.
@@ -52,5 +43,7 @@ void GetUserDataFolder(wchar_t* out, unsigned size);
 // The exit code of a setup or uninstallation that ended without changing anything because
 // another one was running (ERROR_INSTALL_ALREADY_RUNNING, which installers know).
 constexpr int kAnotherCopyRunsExitCode = 1618;
+// Waits for a running setup or uninstallation, if any, to end ("/wait").
+void WaitForRunningCopy();
 // The whole start-up, run and tear-down; returns the process exit code.
 int RunProgram(HINSTANCE instance);

@@ -8,14 +8,17 @@
 #include <memory>
 #include <new>
 
+#include "base/array.h"
+#include "base/convert.h"
+#include "base/owners.h"
+#include "base/product.h"
+#include "base/text.h"
 #include "driver/filelist.h"
 #include "driver/record.h"
 #include "driver/startup.h"
 #include "filesystem/fileops.h"
 #include "filesystem/findfile.h"
-#include "filesystem/owners.h"
 #include "filesystem/path.h"
-#include "filesystem/product.h"
 #include "filesystem/secure.h"
 #include "integration/apply.h"
 #include "integration/associations.h"
@@ -23,11 +26,8 @@
 #include "integration/options.h"
 #include "integration/shellext.h"
 #include "integration/shortcuts.h"
-#include "localisation/array.h"
-#include "localisation/convert.h"
 #include "localisation/langmodule.h"
 #include "localisation/messages.h"
-#include "localisation/text.h"
 #include "settings/registry.h"
 #include "settings/store.h"
 

@@ -1,8 +1,8 @@
 #include "filesystem/file.h"
 
+#include "base/errors.h"
+#include "base/text.h"
 #include "filesystem/fileops.h"
-#include "localisation/errors.h"
-#include "localisation/text.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
 #include "filesystem/path.h"
 
 class File {

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
+#include "base/text.h"
 #include "filesystem/path.h"
-#include "localisation/text.h"
 
 namespace {
 

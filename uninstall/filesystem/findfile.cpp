@@ -1,8 +1,8 @@
 #include "filesystem/findfile.h"
 
+#include "base/owners.h"
+#include "base/text.h"
 #include "filesystem/fileops.h"
-#include "filesystem/owners.h"
-#include "localisation/text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
 #include "filesystem/path.h"
 
 struct FindData {

@@ -5,10 +5,10 @@
 #include <ntsecapi.h>
 #include <shlobj.h>
 
+#include "base/owners.h"
+#include "base/product.h"
+#include "base/text.h"
 #include "filesystem/fileops.h"
-#include "filesystem/owners.h"
-#include "filesystem/product.h"
-#include "localisation/text.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <sddl.h>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
 
 namespace {
 

@@ -3,13 +3,13 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "base/product.h"
+#include "base/text.h"
 #include "filesystem/fileops.h"
 #include "filesystem/path.h"
-#include "filesystem/product.h"
 #include "integration/associations.h"
 #include "integration/shellext.h"
 #include "integration/shortcuts.h"
-#include "localisation/text.h"
 #include "settings/registry.h"
 
 namespace {

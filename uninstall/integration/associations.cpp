@@ -2,14 +2,14 @@
 
 #include <shlobj.h>
 
+#include "base/convert.h"
+#include "base/product.h"
+#include "base/text.h"
+#include "base/winver.h"
 #include "filesystem/path.h"
-#include "filesystem/product.h"
 #include "integration/handlerbackup.h"
 #include "integration/templates.h"
-#include "integration/winver.h"
-#include "localisation/convert.h"
 #include "localisation/messages.h"
-#include "localisation/text.h"
 #include "settings/registry.h"
 
 namespace {

@@ -2,13 +2,12 @@
 
 #include <cwchar>
 
-#include "driver/startup.h"
-#include "filesystem/product.h"
-#include "integration/winver.h"
-#include "localisation/array.h"
+#include "base/array.h"
+#include "base/product.h"
+#include "base/text.h"
+#include "base/winver.h"
 #include "localisation/dialogs.h"
 #include "localisation/langmodule.h"
-#include "localisation/text.h"
 #include "resources/resource.h"
 #include "settings/registry.h"
 #include "settings/store.h"

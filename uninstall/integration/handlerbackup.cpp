@@ -4,10 +4,10 @@
 
 #include <cwchar>
 
+#include "base/convert.h"
+#include "base/product.h"
+#include "base/text.h"
 #include "filesystem/path.h"
-#include "filesystem/product.h"
-#include "localisation/convert.h"
-#include "localisation/text.h"
 #include "settings/registry.h"
 
 namespace {

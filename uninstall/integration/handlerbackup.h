@@ -5,7 +5,7 @@
 // interruption and ends in the same state.
 #pragma once
 
-#include "filesystem/product.h"
+#include "base/product.h"
 
 // The product's own file types: never handed back to anyone, removed with the uninstallation.
 inline constexpr const wchar_t* kProductTypes[] = {kObxType, kZipType, kRevType};

@@ -1,11 +1,11 @@
 #include "integration/options.h"
 
-#include "filesystem/product.h"
+#include "base/convert.h"
+#include "base/product.h"
+#include "base/text.h"
+#include "base/winver.h"
 #include "integration/associations.h"
-#include "integration/winver.h"
 #include "localisation/dialogs.h"
-#include "localisation/convert.h"
-#include "localisation/text.h"
 #include "resources/resource.h"
 #include "settings/registry.h"
 

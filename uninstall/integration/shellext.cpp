@@ -3,12 +3,12 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include "base/product.h"
+#include "base/text.h"
+#include "base/winver.h"
 #include "filesystem/fileops.h"
 #include "filesystem/path.h"
-#include "filesystem/product.h"
 #include "integration/associations.h"
-#include "integration/winver.h"
-#include "localisation/text.h"
 #include "settings/registry.h"
 
 namespace {

@@ -6,14 +6,14 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include "base/owners.h"
+#include "base/product.h"
+#include "base/text.h"
+#include "base/winver.h"
 #include "filesystem/fileops.h"
 #include "filesystem/findfile.h"
-#include "filesystem/owners.h"
 #include "filesystem/path.h"
-#include "filesystem/product.h"
-#include "integration/winver.h"
 #include "localisation/messages.h"
-#include "localisation/text.h"
 #include "settings/store.h"
 
 namespace {

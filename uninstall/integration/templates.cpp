@@ -2,12 +2,12 @@
 
 #include <windows.h>
 
+#include "base/product.h"
+#include "base/text.h"
 #include "filesystem/fileops.h"
 #include "filesystem/findfile.h"
 #include "filesystem/path.h"
-#include "filesystem/product.h"
 #include "integration/handlerbackup.h"
-#include "localisation/text.h"
 #include "settings/registry.h"
 #include "settings/store.h"
 

@@ -4,11 +4,10 @@
 #include <memory>
 #include <new>
 
-#include "driver/help.h"
-#include "localisation/convert.h"
+#include "base/convert.h"
+#include "base/text.h"
 #include "localisation/langfile.h"
 #include "localisation/messages.h"
-#include "localisation/text.h"
 
 namespace {
 
@@ -134,6 +133,11 @@ void ScaleControls(const ControlPlace* places, unsigned count, int x, int y) {
   }
 }
 
+struct DialogHelp {
+  HelpOpener open = nullptr;
+};
+DialogHelp dialogHelp;
+
 }  // namespace
 
 bool GetDialogText(const wchar_t* dialogName, const wchar_t* item, wchar_t* out, unsigned size) {
@@ -209,6 +213,12 @@ void SetWorkAreaOverride(const RECT* area) {
   if (area) workAreaOverride.area = *area;
 }
 
+void ClearRtlReading(HWND window) {
+  if (!languageFile.rightToLeft) return;
+  LONG_PTR style = GetWindowLongPtrW(window, GWL_EXSTYLE);
+  SetWindowLongPtrW(window, GWL_EXSTYLE, style & ~static_cast<LONG_PTR>(WS_EX_RTLREADING));
+}
+
 void ApplyRtlLayout(HWND window) {
   if (!languageFile.rightToLeft) return;
   SetWindowLongW(window, GWL_EXSTYLE, GetWindowLongW(window, GWL_EXSTYLE) | WS_EX_LAYOUTRTL);
@@ -217,6 +227,8 @@ void ApplyRtlLayout(HWND window) {
 bool IsChecked(HWND dialog, unsigned id) {
   return IsDlgButtonChecked(dialog, static_cast<int>(id)) == BST_CHECKED;
 }
+
+void SetHelpOpener(HelpOpener opener) { dialogHelp.open = opener; }
 
 bool CommonDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM,
                          const wchar_t* dialogName, const wchar_t* helpTopic) {
@@ -228,10 +240,10 @@ bool CommonDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM,
       LocalizeDialog(dialog, dialogName);
       return false;
     case WM_HELP:
-      if (helpTopic) ShowHelp(helpTopic);
+      if (helpTopic && dialogHelp.open) dialogHelp.open(helpTopic);
       return true;
     case WM_COMMAND:
-      if (LOWORD(wParam) == IDHELP && helpTopic) ShowHelp(helpTopic);
+      if (LOWORD(wParam) == IDHELP && helpTopic && dialogHelp.open) dialogHelp.open(helpTopic);
       return false;
     default:
       return false;

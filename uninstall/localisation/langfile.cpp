@@ -7,12 +7,12 @@
 #include <memory>
 #include <new>
 
+#include "base/convert.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "filesystem/file.h"
 #include "filesystem/path.h"
-#include "localisation/convert.h"
-#include "localisation/errors.h"
 #include "localisation/langmodule.h"
-#include "localisation/text.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "localisation/array.h"
+#include "base/array.h"
 
 struct LanguageEntry {
   char* key;      // section prefix and key name, ANSI, at most 49 bytes

@@ -1,9 +1,10 @@
 #include "localisation/langmodule.h"
 
+#include "base/product.h"
+#include "base/text.h"
+#include "base/winver.h"
 #include "filesystem/fileops.h"
 #include "filesystem/path.h"
-#include "filesystem/product.h"
-#include "localisation/text.h"
 #include "settings/registry.h"
 
 namespace {
@@ -20,18 +21,6 @@ bool LanguageFolderEnabled() {
   for (unsigned i = 0; kLanguageFolderSwitch[i] != 0; i++)
     if (kLanguageFolderSwitch[i] == '1') return true;
   return false;
-}
-
-// Systems before XP SP2 cannot map a DLL as data reliably.
-bool CanLoadAsData() {
-  OSVERSIONINFOEXW info = {};
-  info.dwOSVersionInfoSize = sizeof info;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info))) return false;
-#pragma GCC diagnostic pop
-  if (info.dwPlatformId != VER_PLATFORM_WIN32_NT) return false;
-  return info.dwMajorVersion > 5 || (info.dwMajorVersion == 5 && info.wServicePackMajor >= 2);
 }
 
 }  // namespace
@@ -52,7 +41,7 @@ void LanguageModule::Load(HINSTANCE instance, const wchar_t* path) {
 
   if (file[0] == 0)
     library.reset();
-  else if (CanLoadAsData())
+  else if (CanMapDllAsData())
     library.reset(LoadLibraryExW(file, nullptr, LOAD_LIBRARY_AS_DATAFILE));
   else
     library.reset(LoadLibraryW(file));

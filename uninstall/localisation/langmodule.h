@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
 
 struct LanguageModule {
   bool loaded = false;

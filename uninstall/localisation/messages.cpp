@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/text.h"
 #include "localisation/langfile.h"
 #include "localisation/langmodule.h"
-#include "localisation/text.h"
 
 // Each row's key and id come from one name, so that they cannot disagree: the language file's
 // key text is the id's name as written in resources/resource.h.

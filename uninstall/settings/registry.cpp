@@ -1,9 +1,9 @@
 #include "settings/registry.h"
 
-#include "filesystem/owners.h"
-#include "filesystem/product.h"
-#include "localisation/convert.h"
-#include "localisation/text.h"
+#include "base/convert.h"
+#include "base/owners.h"
+#include "base/product.h"
+#include "base/text.h"
 #include "settings/store.h"
 
 namespace {

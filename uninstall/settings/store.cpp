@@ -5,13 +5,13 @@
 #include <cwchar>
 #include <utility>
 
+#include "base/array.h"
+#include "base/convert.h"
+#include "base/errors.h"
+#include "base/owners.h"
+#include "base/stringlist.h"
+#include "base/text.h"
 #include "filesystem/fileops.h"
-#include "filesystem/owners.h"
-#include "localisation/array.h"
-#include "localisation/convert.h"
-#include "localisation/errors.h"
-#include "localisation/stringlist.h"
-#include "localisation/text.h"
 #include "settings/textfile.h"
 
 namespace {

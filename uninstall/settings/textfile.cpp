@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/array.h"
+#include "base/convert.h"
 #include "filesystem/file.h"
-#include "localisation/array.h"
-#include "localisation/convert.h"
 
 namespace {
 

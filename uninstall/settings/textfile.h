@@ -2,7 +2,7 @@
 // code page) into trimmed, non-empty UTF-16 lines.
 #pragma once
 
-#include "localisation/stringlist.h"
+#include "base/stringlist.h"
 
 enum TextEncoding { kTextAnsi, kTextUtf16Le, kTextUtf16Be, kTextUtf8 };
 

@@ -1,8 +1,8 @@
-#include "localisation/stringlist.h"
+#include "base/stringlist.h"
 
 #include <cwchar>
 
-#include "localisation/text.h"
+#include "base/text.h"
 
 void StringList::AddString(const wchar_t* text) {
   if (!text) text = L"";

@@ -3,8 +3,8 @@
 
 #include <climits>
 
-#include "localisation/array.h"
-#include "localisation/errors.h"
+#include "base/array.h"
+#include "base/errors.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "localisation/errors.h"
+#include "base/errors.h"
 
 template <typename T>
 class Array {

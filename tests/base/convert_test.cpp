@@ -7,7 +7,7 @@
 #include <cwchar>
 #include <string>
 
-#include "localisation/convert.h"
+#include "base/convert.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "driver/dialogsource.h"
+#include "localisation/dialogsource.h"
 
 #include "localisation/langmodule.h"
 

@@ -1,8 +1,8 @@
-#include "localisation/convert.h"
+#include "base/convert.h"
 
 #include <windows.h>
 
-#include "localisation/text.h"
+#include "base/text.h"
 
 namespace {
 

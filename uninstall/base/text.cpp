@@ -1,4 +1,4 @@
-#include "localisation/text.h"
+#include "base/text.h"
 
 #include <cstdio>
 #include <cwchar>

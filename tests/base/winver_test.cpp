@@ -1,6 +1,6 @@
 // The cached platform tests: Windows 11 by version, build and WMI name, the version number and
 // the WOW64 state, on stand-in platforms and once for real under this system.
-#include "integration/winver.h"
+#include "base/winver.h"
 
 #include <gtest/gtest.h>
 #include <objbase.h>

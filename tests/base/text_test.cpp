@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <string>
 
-#include "localisation/text.h"
+#include "base/text.h"
 
 namespace {
 

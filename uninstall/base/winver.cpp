@@ -1,10 +1,10 @@
-#include "integration/winver.h"
+#include "base/winver.h"
 
 #include <wbemidl.h>
 
 #include <cwchar>
 
-#include "filesystem/owners.h"
+#include "base/owners.h"
 
 namespace {
 
@@ -152,3 +152,14 @@ void SetPlatformOverride(const PlatformOverride* platform) {
 }
 
 PlatformQueryCounts GetPlatformQueryCounts() { return platformCache.counts; }
+
+bool CanMapDllAsData() {
+  OSVERSIONINFOEXW info = {};
+  info.dwOSVersionInfoSize = sizeof info;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info))) return false;
+#pragma GCC diagnostic pop
+  if (info.dwPlatformId != VER_PLATFORM_WIN32_NT) return false;
+  return info.dwMajorVersion > 5 || (info.dwMajorVersion == 5 && info.wServicePackMajor >= 2);
+}

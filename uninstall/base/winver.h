@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+// Whether LoadLibraryEx can map a DLL as data reliably: from XP with Service Pack 2 on.
+bool CanMapDllAsData();
 // True when this 32-bit process runs on 64-bit Windows.
 bool IsWow64();
 // The Windows 11 shell: a version above 10, or 10 with build 22000 or later that WMI does not

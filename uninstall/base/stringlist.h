@@ -1,7 +1,7 @@
 // A sequence of UTF-16 strings kept back to back in one buffer, read in order.
 #pragma once
 
-#include "localisation/array.h"
+#include "base/array.h"
 
 class StringList {
  public:

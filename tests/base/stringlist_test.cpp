@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "localisation/stringlist.h"
+#include "base/stringlist.h"
 
 TEST(StringList, YieldsStringsInOrderWithNullAsEmptyThenFalse) {
   StringList list;

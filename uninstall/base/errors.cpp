@@ -1,8 +1,8 @@
-#include "localisation/errors.h"
+#include "base/errors.h"
 
 #include <cstdarg>
 
-#include "localisation/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "localisation/errors.h"
+#include "base/errors.h"
 
 namespace {
 
