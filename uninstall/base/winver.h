@@ -11,7 +11,7 @@ bool IsWow64();
 // name "Windows 10" (some Windows 10 systems report such builds).
 bool IsWindows11();
 // (major << 8) + minor on NT systems, 0x0501 otherwise; callers compare with kWindowsVista
-// (filesystem/product.h).
+// (base/product.h).
 unsigned GetWindowsVersion();
 // Whether WMI names the operating system "Windows 10". Needs COM; false on any failure.
 bool WmiReportsWindows10();
