@@ -137,3 +137,14 @@ std::wstring RemovalBatchFile() {
   GetSystemWindowsDirectoryW(windows, MAX_PATH);
   return std::wstring(windows) + L"\\Temp\\Uninstall_Obx_*.Bat";
 }
+
+void DeleteLeftRemovalBatches() {
+  std::wstring pattern = RemovalBatchFile();
+  std::wstring folder = pattern.substr(0, pattern.rfind(L'\\') + 1);
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(pattern.c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do DeleteFileW((folder + found.cFileName).c_str());
+  while (FindNextFileW(find, &found));
+  FindClose(find);
+}

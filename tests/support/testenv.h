@@ -52,6 +52,9 @@ bool WaitUntilGone(const std::wstring& path, DWORD timeoutMs);
 // What matches the self-removal batch of an uninstallation: under Wine every process is elevated,
 // so the batch lies in the system's temp folder.
 std::wstring RemovalBatchFile();
+// Deletes the batch files RemovalBatchFile matches: those a run killed before it could start its
+// batch leaves behind, never run, which would stand for every later run's.
+void DeleteLeftRemovalBatches();
 
 // A unique name for this process and call, for scratch keys and files.
 std::wstring UniqueName(const wchar_t* prefix);
