@@ -25,18 +25,6 @@ namespace {
 constexpr DWORD kStartTimeoutMs = 10000;
 constexpr DWORD kNoStartMs = 1500;
 
-struct HelpRequest {
-  std::wstring text;
-  UINT command;
-};
-std::vector<HelpRequest> helpRequests;
-
-// Stands in for the help viewer; runs on the dialog's thread.
-HWND WINAPI RecordHelpRequest(HWND, const wchar_t* request, UINT command, DWORD_PTR) {
-  helpRequests.push_back({request ? request : L"", command});
-  return nullptr;
-}
-
 void SetString(HKEY root, const std::wstring& subkey, const std::wstring& value) {
   ASSERT_EQ(RegSetKeyValueW(root, subkey.c_str(), nullptr, REG_SZ, value.c_str(),
                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),

@@ -34,18 +34,6 @@ std::wstring ResourceText(unsigned id) {
   return text;
 }
 
-struct HelpRequest {
-  std::wstring text;
-  UINT command;
-};
-std::vector<HelpRequest> helpRequests;
-
-// Stands in for the help viewer; runs on the dialog's thread.
-HWND WINAPI RecordHelpRequest(HWND, const wchar_t* request, UINT command, DWORD_PTR) {
-  helpRequests.push_back({request ? request : L"", command});
-  return nullptr;
-}
-
 
 std::wstring ReadString(HKEY root, const wchar_t* subkey, const wchar_t* name = nullptr) {
   wchar_t text[1024] = {};

@@ -666,7 +666,17 @@ TEST_F(GetTempFolderTest, SettingWithVariablesWinsOnlyWhileItExists) {
   SetEnvironmentVariableW(L"OBXTESTTEMP", nullptr);
 }
 
-using RemoveIntegrationTest = ScratchSettingsTest;
+class RemoveIntegrationTest : public ScratchSettingsTest {
+ protected:
+  // What a setup with the .obx association leaves: its integration and the record.
+  void ApplyObxWithRecord() {
+    IntegrationOptions options = {};
+    options.associate[kObxRow] = true;
+    wchar_t group[kPathSize] = {};
+    ASSERT_TRUE(ApplyIntegration(options, group, kPathSize));
+    WriteUninstallRecord((temp_ / L"uninstall.exe").c_str());
+  }
+};
 
 constexpr wchar_t kRecordKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver";
@@ -700,11 +710,7 @@ TEST_F(RemoveIntegrationTest, TakesBackTypesSettingsRecordAndAppPaths) {
 
 TEST_F(RemoveIntegrationTest, MsiModeKeepsTheRecordAndAppPaths) {
   MachineStateLock lock;
-  IntegrationOptions options = {};
-  options.associate[kObxRow] = true;
-  wchar_t group[kPathSize] = {};
-  ASSERT_TRUE(ApplyIntegration(options, group, kPathSize));
-  WriteUninstallRecord((temp_ / L"uninstall.exe").c_str());
+  ASSERT_NO_FATAL_FAILURE(ApplyObxWithRecord());
   SetSettingString(L"Paths", L"TempFolder", L"C:\\");
   runState.msiMode = true;
 
@@ -719,11 +725,7 @@ TEST_F(RemoveIntegrationTest, MsiModeKeepsTheRecordAndAppPaths) {
 
 TEST_F(RemoveIntegrationTest, MsiModeRunTakesIntegrationButNoFileAndWritesNoBatch) {
   MachineStateLock lock;
-  IntegrationOptions options = {};
-  options.associate[kObxRow] = true;
-  wchar_t group[kPathSize] = {};
-  ASSERT_TRUE(ApplyIntegration(options, group, kPathSize));
-  WriteUninstallRecord((temp_ / L"uninstall.exe").c_str());
+  ASSERT_NO_FATAL_FAILURE(ApplyObxWithRecord());
   // RunUninstall works on the folder of the running program: this test's build folder.
   std::wstring probe = BuildFolderFile(UniqueName(L"msiprobe").c_str());
   std::wstring list = BuildFolderFile(L"Uninstall.lst");
@@ -751,11 +753,7 @@ TEST_F(RemoveIntegrationTest, MsiModeRunTakesIntegrationButNoFileAndWritesNoBatc
 // asking leaves everything as it was.
 TEST_F(RemoveIntegrationTest, RightsAreAskedForTheRecordTheClassKeyAndTheFolder) {
   MachineStateLock lock;
-  IntegrationOptions options = {};
-  options.associate[kObxRow] = true;
-  wchar_t group[kPathSize] = {};
-  ASSERT_TRUE(ApplyIntegration(options, group, kPathSize));
-  WriteUninstallRecord((temp_ / L"uninstall.exe").c_str());
+  ASSERT_NO_FATAL_FAILURE(ApplyObxWithRecord());
   std::wstring folder = temp_ / L"Ombrix";
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
   struct Case {

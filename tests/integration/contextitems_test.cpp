@@ -47,12 +47,6 @@ void PostKey(HWND control, WPARAM key) {
   PostMessageW(control, WM_KEYUP, key, 0xC0000001);
 }
 
-std::vector<std::wstring> helpRequests;
-HWND WINAPI RecordingViewer(HWND, const wchar_t* request, UINT, DWORD_PTR) {
-  helpRequests.push_back(request ? request : L"");
-  return GetDesktopWindow();
-}
-
 class ContextItems : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -255,7 +249,7 @@ TEST_F(ContextItems, ConfirmingWritesTheIniFileAtOnce) {
 }
 
 TEST_F(ContextItems, F1AndTheHelpButtonOpenTheContextItemsTopicAndKeepTheDialogOpen) {
-  SetHelpViewerOverride(RecordingViewer);
+  SetHelpViewerOverride(RecordHelpRequest);
   SetHelpOpener(ShowHelp);
   helpRequests.clear();
   Run(kWindows10Platform, false, [](HWND dialog) {
@@ -266,9 +260,9 @@ TEST_F(ContextItems, F1AndTheHelpButtonOpenTheContextItemsTopicAndKeepTheDialogO
     PressButton(dialog, IDOK);
   });
   ASSERT_EQ(helpRequests.size(), 2u);
-  for (const std::wstring& request : helpRequests)
-    EXPECT_NE(request.find(L"ombrix.chm::/html/HELPContextItems.htm"), std::wstring::npos)
-        << request;
+  for (const HelpRequest& request : helpRequests)
+    EXPECT_NE(request.text.find(L"ombrix.chm::/html/HELPContextItems.htm"), std::wstring::npos)
+        << request.text;
 }
 
 TEST_F(ContextItems, RightToLeftLanguageMirrorsTheDialogButNotTheMasks) {

@@ -151,13 +151,6 @@ class DialogLocalisation : public ::testing::Test {
   HMODULE richEdit_ = nullptr;
 };
 
-// What the help viewer was asked.
-std::vector<std::wstring> helpRequests;
-HWND WINAPI RecordingViewer(HWND, const wchar_t* request, UINT, DWORD_PTR) {
-  helpRequests.push_back(request ? request : L"");
-  return GetDesktopWindow();
-}
-
 }  // namespace
 
 TEST_F(DialogLocalisation, SizeKeyAsksForScalingOnlyWithTwoPositiveNumbersJoinedByAStar) {
@@ -464,7 +457,7 @@ TEST_F(DialogLocalisation, ScaledRightToLeftDialogMirrorsTheScaledLeftToRightOne
 }
 
 TEST_F(DialogLocalisation, HelpKeyIsHandledWithOrWithoutATopicAndTheHelpButtonIsLeftToTheDialog) {
-  SetHelpViewerOverride(RecordingViewer);
+  SetHelpViewerOverride(RecordHelpRequest);
   SetHelpOpener(ShowHelp);
   helpRequests.clear();
   HELPINFO info = {};
@@ -478,7 +471,7 @@ TEST_F(DialogLocalisation, HelpKeyIsHandledWithOrWithoutATopicAndTheHelpButtonIs
   EXPECT_TRUE(CommonDialogMessage(nullptr, WM_HELP, 0, infoParam, L"SETUPDLG",
                                   L"HELPIntegrationSettings"));
   ASSERT_EQ(helpRequests.size(), 1u);
-  EXPECT_NE(helpRequests[0].find(L"::/html/HELPIntegrationSettings.htm"), std::wstring::npos);
+  EXPECT_NE(helpRequests[0].text.find(L"::/html/HELPIntegrationSettings.htm"), std::wstring::npos);
 
   EXPECT_FALSE(CommonDialogMessage(nullptr, WM_COMMAND, MAKEWPARAM(IDHELP, BN_CLICKED), 0,
                                    L"SETUPDLG", L"HELPIntegrationSettings"));
@@ -493,7 +486,7 @@ TEST_F(DialogLocalisation, HelpKeyIsHandledWithOrWithoutATopicAndTheHelpButtonIs
 // F1 pressed in the real "DONEDLG" reaches the procedure as WM_HELP, counts as handled, and
 // opens nothing since that dialog has no topic; Escape then closes it.
 TEST_F(DialogLocalisation, F1InTheCompletionDialogIsHandledAndOpensNothing) {
-  SetHelpViewerOverride(RecordingViewer);
+  SetHelpViewerOverride(RecordHelpRequest);
   SetHelpOpener(ShowHelp);
   helpRequests.clear();
   lastHelpHandled = false;

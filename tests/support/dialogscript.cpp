@@ -79,3 +79,10 @@ bool WaitUntilClosed(HWND window, DWORD timeoutMs) {
   }
   return true;
 }
+
+std::vector<HelpRequest> helpRequests;
+
+HWND WINAPI RecordHelpRequest(HWND, const wchar_t* request, UINT command, DWORD_PTR) {
+  helpRequests.push_back({request ? request : L"", command});
+  return nullptr;
+}

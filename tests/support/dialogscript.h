@@ -6,9 +6,20 @@
 
 #include <functional>
 #include <thread>
+#include <vector>
+#include <string>
 
 // Runs steps on the next visible dialog of this process. If the steps leave it open, it is
 // closed so that the test cannot hang, and closedByScript() tells so.
+// What the stand-in help viewer was asked, in order.
+struct HelpRequest {
+  std::wstring text;
+  UINT command;
+};
+extern std::vector<HelpRequest> helpRequests;
+// Stands in for the help viewer (SetHelpViewerOverride); runs on the dialog's thread.
+HWND WINAPI RecordHelpRequest(HWND, const wchar_t* request, UINT command, DWORD_PTR);
+
 class DialogScript {
  public:
   explicit DialogScript(std::function<void(HWND)> steps, DWORD timeoutMs = 10000);
