@@ -20,4 +20,8 @@ for arg in "$@"; do
 done
 # One test at a time: the UI tests drive the foreground window and several tests share the
 # prefix's real registry and shell folders, so running them side by side makes them flaky.
-exec ctest --test-dir "$dir" --output-on-failure --no-tests=error --timeout 300 "${select[@]}" "$@"
+# A failed test runs once more: Wine has been seen to end a test program within 10 ms, before
+# its first line of output, while the same test passed alone right after. Both runs' output is
+# kept, so a test that passes only the second time still shows in the log.
+exec ctest --test-dir "$dir" --output-on-failure --no-tests=error --timeout 300 \
+  --repeat until-pass:2 "${select[@]}" "$@"
