@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 
 #include "testenv.h"
@@ -191,4 +192,26 @@ TEST(AppDataFolder, IsTheShellFolderWithOmbrixAndIsNeverCreated) {
   GetAppDataFolder(small, 8);
   EXPECT_EQ(std::wstring(small), expected.substr(0, 7));
   RemoveTree(expected);
+}
+
+// A program path that does not fit names another file: refused, never cut.
+TEST(PathParts, ProgramFileAndFolderFileRefuseWhatDoesNotFit) {
+  wchar_t self[kPathSize];
+  ASSERT_TRUE(GetProgramFile(self, kPathSize));
+  wchar_t expected[kPathSize];
+  GetModuleFileNameW(nullptr, expected, kPathSize);
+  EXPECT_STREQ(self, expected);
+  unsigned length = static_cast<unsigned>(wcslen(self));
+  wchar_t cut[kPathSize] = L"x";
+  EXPECT_FALSE(GetProgramFile(cut, length));
+  EXPECT_STREQ(cut, L"");
+
+  wchar_t beside[kPathSize];
+  ASSERT_TRUE(GetProgramFolderFile(L"obxnew.dat", beside, kPathSize));
+  std::wstring folder(self, PointToName(self));
+  EXPECT_EQ(std::wstring(beside), folder + L"obxnew.dat");
+  unsigned fits = static_cast<unsigned>(folder.size() + wcslen(L"obxnew.dat") + 1);
+  EXPECT_TRUE(GetProgramFolderFile(L"obxnew.dat", beside, fits));
+  EXPECT_FALSE(GetProgramFolderFile(L"obxnew.dat", beside, fits - 1));
+  EXPECT_STREQ(beside, L"");
 }
