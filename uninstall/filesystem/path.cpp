@@ -118,14 +118,16 @@ bool GetProgramFile(wchar_t* out, unsigned size) {
 }
 
 bool GetProgramFolderFile(const wchar_t* name, wchar_t* out, unsigned size) {
-  if (!GetProgramFile(out, size)) return false;
-  unsigned offset = static_cast<unsigned>(PointToName(out) - out);
-  if (offset + TextLength(name) < size) {
-    CopyText(out + offset, name, size - offset);
-    return true;
-  }
+  if (size == 0) return false;
   out[0] = 0;
-  return false;
+  // The program's own name may be longer than the result.
+  wchar_t program[kPathSize];
+  if (!GetProgramFile(program, kPathSize)) return false;
+  unsigned offset = static_cast<unsigned>(PointToName(program) - program);
+  if (offset + TextLength(name) >= size) return false;
+  CopyText(out, program, offset + 1);
+  CopyText(out + offset, name, size - offset);
+  return true;
 }
 
 void GetFilePath(const wchar_t* path, wchar_t* out, unsigned size) {
