@@ -106,13 +106,6 @@ TEST_F(DoneDialogTest, ShowsTheInstallationFolderTheBoldHeadlineAndTheIcon) {
   DeleteObject(runState.boldFont);
 }
 
-TEST_F(DoneDialogTest, SilentRunClosesDuringInitialisation) {
-  runState.silent = true;
-  DialogScript watch([](HWND) {}, kNoStartMs);
-  ShowDoneDialog();
-  EXPECT_FALSE(watch.Finish());
-}
-
 TEST_F(DoneDialogTest, LicenseButtonOpensTheLicenseInTheInstallationFolder) {
   WriteFileBytes(install_ / L"license.txt", "licence");
   ClickAndClose(IDC_VIEWLICENSE);

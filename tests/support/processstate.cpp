@@ -4,12 +4,14 @@
 #include <windows.h>
 
 #include "base/errors.h"
+#include "base/ole.h"
 #include "base/winver.h"
 #include "driver/help.h"
 #include "driver/startup.h"
 #include "filesystem/fileops.h"
 #include "filesystem/secure.h"
 #include "localisation/dialogs.h"
+#include "localisation/dialogsource.h"
 #include "localisation/langfile.h"
 #include "localisation/langmodule.h"
 #include "settings/registry.h"
@@ -36,6 +38,8 @@ void ResetProcessState() {
   SetElevationOverride(nullptr);
   SetWorkAreaOverride(nullptr);
   SetHelpViewerOverride(nullptr);
+  FreeDialogSupport();
+  EndOle();
 }
 
 namespace {

@@ -74,20 +74,6 @@ using ScopedKey = Owner<HKEY, KeyTraits>;
 using ScopedModule = Owner<HMODULE, ModuleTraits>;
 using ScopedFont = Owner<HFONT, FontTraits>;
 
-// OLE on this thread for the owner's lifetime, taken back only when this owner started it.
-class ScopedOle {
- public:
-  ScopedOle() : started_(SUCCEEDED(OleInitialize(nullptr))) {}
-  ~ScopedOle() {
-    if (started_) OleUninitialize();
-  }
-  ScopedOle(const ScopedOle&) = delete;
-  ScopedOle& operator=(const ScopedOle&) = delete;
-
- private:
-  bool started_;
-};
-
 // A COM interface pointer, released on every path.
 template <typename T>
 class ComPtr {

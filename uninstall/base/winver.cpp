@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "base/ole.h"
 #include "base/owners.h"
 
 namespace {
@@ -111,6 +112,7 @@ bool WmiReportsWindows10() {
   platformCache.counts.wmi++;
   if (platformCache.overridden) return platformCache.platform.wmiReportsWindows10;
 
+  EnsureOle();
   ComPtr<IWbemLocator> locator;
   if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                               locator.put_void())))

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "base/convert.h"
+#include "base/ole.h"
 #include "base/text.h"
 #include "driver/help.h"
 #include "driver/startup.h"
@@ -31,6 +32,7 @@ bool GetInstallFolder(wchar_t* out, unsigned size) {
 }
 
 void Open(const wchar_t* target) {
+  EnsureOle();  // the shell may hand the target to its extensions
   ShellExecuteW(nullptr, L"open", target, nullptr, L"", SW_SHOWNORMAL);
 }
 
@@ -56,7 +58,6 @@ void OnInitDialog(HWND dialog) {
   wchar_t folder[kPathSize];
   GetInstallFolder(folder, kPathSize);
   SetDlgItemTextW(dialog, IDC_INSTFOLDER, folder);
-  if (runState.silent) SendMessageW(dialog, WM_COMMAND, IDOK, 0);
 }
 
 void OnCommand(HWND dialog, int id) {
@@ -106,5 +107,5 @@ INT_PTR CALLBACK DoneDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 void ShowDoneDialog() {
-  DialogBoxParamW(DialogTemplateModule(kDialogName), kDialogName, nullptr, DoneDialog, 0);
+  DialogBoxParamW(PrepareDialogTemplate(kDialogName), kDialogName, nullptr, DoneDialog, 0);
 }

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "base/convert.h"
+#include "base/ole.h"
 #include "base/owners.h"
 #include "base/product.h"
 #include "base/text.h"
@@ -72,6 +73,7 @@ HWND ShowHelp(const wchar_t* topic) {
     if (!helpViewer.entry) return nullptr;
   }
 
+  EnsureOle();  // the viewer is made of OLE controls
   HWND window;
   if (topic) {
     wchar_t request[kTopicRequestSize];

@@ -30,8 +30,20 @@ struct SetupDialogState {
 };
 SetupDialogState setupDialogState;
 
+// Saves the choices and applies them, then writes the record unless the MSI package owns it,
+// gives back a leftover ".ace" association and tells the shell once: 1, or kSetupNotApplied
+// when the integration could not be applied.
+INT_PTR ApplySetupChoices(const IntegrationOptions& options) {
+  SaveIntegrationOptions(options);
+  if (!ApplyIntegration(options, runState.programGroupFolder, kPathSize)) return kSetupNotApplied;
+  if (!runState.msiMode) WriteUninstallRecord();
+  AssociateExtension(kLeftoverExtension, false, false, false, false);
+  NotifyAssociationsChanged();
+  return 1;
+}
+
 void OnInitDialog(HWND dialog) {
-  RegBatch batch;  // a silent run confirms from here: one batch for its reads and writes
+  RegBatch batch;  // the stored choices read once each
   wchar_t explanation[kSetupExplanationSize];
   BuildSetupExplanation(explanation, kSetupExplanationSize);
   SetDlgItemTextW(dialog, IDC_SETUPHELPTEXT, explanation);
@@ -45,22 +57,13 @@ void OnInitDialog(HWND dialog) {
   SetForegroundWindow(dialog);
   SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(runState.appIcon));
   SendDlgItemMessageW(dialog, IDC_SETUPHELPTEXT, EM_SETBKGNDCOLOR, 0, GetSysColor(COLOR_BTNFACE));
-  if (runState.silent) SendMessageW(dialog, WM_COMMAND, IDOK, 0);
 }
 
 void Confirm(HWND dialog) {
   IntegrationOptions& options = setupDialogState.options;
   ReadOptionsFromDialog(dialog, options);
   RegBatch batch;  // every key below opened once for all its writes
-  SaveIntegrationOptions(options);
-  if (!ApplyIntegration(options, runState.programGroupFolder, kPathSize)) {
-    EndDialog(dialog, kSetupNotApplied);
-    return;
-  }
-  if (!runState.msiMode) WriteUninstallRecord();
-  AssociateExtension(kLeftoverExtension, false, false, false, false);
-  NotifyAssociationsChanged();
-  EndDialog(dialog, 1);
+  EndDialog(dialog, ApplySetupChoices(options));
 }
 
 // Windows 11 keeps the product's commands in one top-level item whatever this box says.
@@ -125,5 +128,14 @@ INT_PTR CALLBACK SetupDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 }
 
 INT_PTR ShowSetupDialog() {
-  return DialogBoxParamW(DialogTemplateModule(kDialogName), kDialogName, nullptr, SetupDialog, 0);
+  return DialogBoxParamW(PrepareDialogTemplate(kDialogName), kDialogName, nullptr, SetupDialog, 0);
+}
+
+INT_PTR ApplySilentSetup() {
+  // One batch for the reads and the writes: each key is opened once for both.
+  RegBatch batch;
+  IntegrationOptions options = {};
+  LoadIntegrationOptions(options);
+  ApplyInitString(runState.initString, options);
+  return ApplySetupChoices(options);
 }

@@ -13,6 +13,9 @@ constexpr INT_PTR kSetupNotApplied = 2;
 // Shows "SETUPDLG" modally without owner: 1 when confirmed and applied, kSetupNotApplied, 0 when
 // cancelled, -1 when the dialog could not be created.
 INT_PTR ShowSetupDialog();
+// What confirming the dialog does, without any window: the stored choices with the "/init"
+// preset on top saved and applied. 1 when applied, kSetupNotApplied.
+INT_PTR ApplySilentSetup();
 INT_PTR CALLBACK SetupDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The explanatory text of the dialog, cut to size.

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "base/convert.h"
+#include "base/ole.h"
 #include "base/owners.h"
 #include "base/product.h"
 #include "base/text.h"
@@ -16,6 +17,7 @@
 #include "driver/uninstall.h"
 #include "filesystem/fileops.h"
 #include "localisation/dialogs.h"
+#include "localisation/dialogsource.h"
 #include "localisation/langfile.h"
 #include "localisation/langmodule.h"
 #include "localisation/messages.h"
@@ -27,7 +29,6 @@ namespace {
 constexpr wchar_t kKernelModule[] = L"kernel32";
 constexpr char kSetDllDirectory[] = "SetDllDirectoryW";
 constexpr wchar_t kLanguageFileName[] = L"uninstall.lng";
-constexpr wchar_t kRichEditModule[] = L"riched20.dll";
 constexpr wchar_t kIconName[] = L"OBXICON";
 constexpr wchar_t kBoldFontFace[] = L"MS Shell Dlg";
 constexpr wchar_t kInstallerPathVariable[] = L"sfxname";
@@ -80,8 +81,25 @@ bool ReadAppDataOverride(wchar_t* out, unsigned size) {
   return GetRawRegString(HKEY_CURRENT_USER, kPathsKey, kAppDataValue, out, size) && out[0] != 0;
 }
 
+// What the run started only when it was needed, taken back when the run ends on any path: the
+// rich edit module before OLE, which it uses.
+struct OnDemandSupport {
+  OnDemandSupport() = default;
+  ~OnDemandSupport() {
+    FreeDialogSupport();
+    EndOle();
+  }
+  OnDemandSupport(const OnDemandSupport&) = delete;
+  OnDemandSupport& operator=(const OnDemandSupport&) = delete;
+};
+
+}  // namespace
+
+RunState runState;
+
 void RunSetupFlow() {
-  INT_PTR result = ShowSetupDialog();
+  // A silent run does what confirming the dialog does without creating it: nobody would see it.
+  INT_PTR result = runState.silent ? ApplySilentSetup() : ShowSetupDialog();
   if (result == kSetupNotApplied) {
     ShowRightsError(IDS_SETUPNORIGHTS, IDS_UNINSTTITLE, ERROR_ACCESS_DENIED);
     runState.exitCode = kExitNoRights;
@@ -93,19 +111,16 @@ void RunSetupFlow() {
     return;
   }
   CopyPresetFile(kPresetFileName);
-  if (!runState.msiMode) {
-    ShowDoneDialog();
-    if (IsWow64() && !runState.silent)
-      ShowMessage(nullptr, GetMsg(IDS_WARN32BIT), GetMsg(IDS_UNINSTTITLE), MB_ICONINFORMATION);
-  }
-  if (runState.programGroupFolder[0] && !runState.silent && !runState.msiMode &&
-      !runState.noExplorer && FileExist(runState.programGroupFolder))
+  if (runState.silent || runState.msiMode) return;
+  ShowDoneDialog();
+  if (IsWow64())
+    ShowMessage(nullptr, GetMsg(IDS_WARN32BIT), GetMsg(IDS_UNINSTTITLE), MB_ICONINFORMATION);
+  if (runState.programGroupFolder[0] && !runState.noExplorer &&
+      FileExist(runState.programGroupFolder)) {
+    EnsureOle();  // the shell may hand the folder to its extensions
     ShellExecuteW(nullptr, L"open", runState.programGroupFolder, nullptr, L"", SW_SHOWNORMAL);
+  }
 }
-
-}  // namespace
-
-RunState runState;
 
 // The batch file deletes the program's file only after the running copy has ended.
 void WaitForRunningCopy() {
@@ -123,15 +138,6 @@ void HardenDllSearch() {
   auto function = reinterpret_cast<SetDllDirectoryFunction>(
       reinterpret_cast<void (*)(void)>(GetProcAddress(kernel, kSetDllDirectory)));
   if (function) function(L"");
-}
-
-HMODULE LoadSystemModule(const wchar_t* name) {
-  wchar_t folder[kPathSize];
-  UINT length = GetSystemDirectoryW(folder, kPathSize);
-  if (length == 0 || length >= kPathSize) return nullptr;
-  wchar_t path[kPathSize];
-  MakeName(folder, name, path, kPathSize);
-  return LoadLibraryW(path);
 }
 
 int ScaleByDpi(int value) {
@@ -206,8 +212,7 @@ int RunProgram(HINSTANCE instance) {
   SetHelpOpener(ShowHelp);
   languageModule.Load(instance);
   LoadLanguageFile(kLanguageFileName);
-  ScopedOle ole;
-  ScopedModule richEdit(LoadSystemModule(kRichEditModule));
+  OnDemandSupport onDemand;
 
   runState.appIcon = LoadIconW(languageModule.resourceModule, kIconName);
   if (!runState.appIcon && languageModule.resourceModule != languageModule.ownModule)

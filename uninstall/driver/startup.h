@@ -30,7 +30,6 @@ struct RunState {
 extern RunState runState;
 
 void HardenDllSearch();
-HMODULE LoadSystemModule(const wchar_t* name);
 int ScaleByDpi(int value);
 // Every message box of the program goes through here, so right-to-left languages read right.
 int ShowMessage(HWND owner, const wchar_t* text, const wchar_t* caption, unsigned flags);
@@ -45,5 +44,8 @@ void GetUserDataFolder(wchar_t* out, unsigned size);
 constexpr int kAnotherCopyRunsExitCode = 1618;
 // Waits for a running setup or uninstallation, if any, to end ("/wait").
 void WaitForRunningCopy();
+// The setup run: the setup dialog or, when silent, its choices applied without any window; the
+// preset file taken over; then, unless silent or for the MSI package, the completion dialog.
+void RunSetupFlow();
 // The whole start-up, run and tear-down; returns the process exit code.
 int RunProgram(HINSTANCE instance);

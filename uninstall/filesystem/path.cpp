@@ -186,6 +186,15 @@ bool AppendRandomDigits(wchar_t* path, unsigned size) {
   return true;
 }
 
+HMODULE LoadSystemModule(const wchar_t* name) {
+  wchar_t folder[kPathSize];
+  UINT length = GetSystemDirectoryW(folder, kPathSize);
+  if (length == 0 || length >= kPathSize) return nullptr;
+  wchar_t path[kPathSize];
+  MakeName(folder, name, path, kPathSize);
+  return LoadLibraryW(path);
+}
+
 bool GetAppDataFolder(wchar_t* out, unsigned size) {
   if (size > 0) out[0] = 0;
   wchar_t folder[kPathSize] = {};

@@ -1,7 +1,10 @@
 // Small functions on UTF-16 paths in fixed-size caller buffers: separators, the name part,
-// joining, the "\\?\" form that every file operation falls back to, and the product's per-user
-// data folder. Sizes count characters including the terminator; results that do not fit are cut.
+// joining, the "\\?\" form that every file operation falls back to, the product's per-user data
+// folder and modules of the system folder. Sizes count characters including the terminator;
+// results that do not fit are cut.
 #pragma once
+
+#include <windows.h>
 
 constexpr unsigned kPathSize = 2048;
 
@@ -31,5 +34,7 @@ bool AppendRandomDigits(wchar_t* path, unsigned size);
 bool GetProgramFile(wchar_t* out, unsigned size);
 // The file name beside the program; false, with out empty, when the result does not fit.
 bool GetProgramFolderFile(const wchar_t* name, wchar_t* out, unsigned size);
+// Loads a DLL from the system folder by its full path, never from a folder an attacker may fill.
+HMODULE LoadSystemModule(const wchar_t* name);
 // The per-user application data folder with "Ombrix" appended; true when that folder exists.
 bool GetAppDataFolder(wchar_t* out, unsigned size);

@@ -7,7 +7,7 @@
 #include "base/text.h"
 #include "base/winver.h"
 #include "localisation/dialogs.h"
-#include "localisation/langmodule.h"
+#include "localisation/dialogsource.h"
 #include "resources/resource.h"
 #include "settings/registry.h"
 #include "settings/store.h"
@@ -150,18 +150,10 @@ void OnConfirm(HWND dialog) {
   EndDialog(dialog, TRUE);
 }
 
-// A language DLL may carry only strings; the template then comes from the program itself.
-HMODULE TemplateModule() {
-  HMODULE module = languageModule.resourceModule;
-  if (!module || (!FindResourceW(module, kDialogName, RT_DIALOG) && languageModule.ownModule))
-    module = languageModule.ownModule;
-  return module ? module : GetModuleHandleW(nullptr);
-}
-
 }  // namespace
 
 void ShowContextItemsDialog(HWND owner, bool cascaded) {
-  DialogBoxParamW(TemplateModule(), kDialogName, owner, ContextItemsDialog, cascaded ? 1 : 0);
+  DialogBoxParamW(PrepareDialogTemplate(kDialogName), kDialogName, owner, ContextItemsDialog, cascaded ? 1 : 0);
 }
 
 INT_PTR CALLBACK ContextItemsDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

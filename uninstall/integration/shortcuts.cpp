@@ -6,6 +6,7 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include "base/ole.h"
 #include "base/owners.h"
 #include "base/product.h"
 #include "base/text.h"
@@ -190,6 +191,7 @@ bool GetSpecialFolder(wchar_t* out, unsigned size, int csidl) {
 bool CreateShortcut(bool loadExisting, const wchar_t* target, const wchar_t* linkPath,
                     const wchar_t* workingFolder, const wchar_t* description,
                     const wchar_t* iconPath, const wchar_t* arguments) {
+  EnsureOle();
   ComPtr<IShellLinkW> link;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                               link.put_void())))
@@ -222,6 +224,8 @@ void RemoveFolderTree(const wchar_t* path) {
   operation.wFunc = FO_DELETE;
   operation.pFrom = list;
   operation.fFlags = kDeleteFlags;
+  // The shell's file operations may run through its COM objects.
+  EnsureOle();
   SHFileOperationW(&operation);
 }
 
