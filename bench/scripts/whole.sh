@@ -244,18 +244,35 @@ EOF2
 done
 
 # Registry keys a silent setup creates or opens, from a trace of the program's own calls (Wine's
-# relay of RegCreateKeyExW and RegOpenKeyExW made from uninstall.exe; every key the program uses
-# is created or opened by one of them), against the keys it writes. Untimed: the trace is slow.
+# relay of RegCreateKeyExW and RegOpenKeyExW; every key the program uses is created or opened by
+# one of them), against the keys it writes. Only calls returning into the program's own image
+# count: the relay also shows those the system's DLLs make while serving the program (the shell
+# reads the profile list for each folder it is asked for). Untimed: the trace is slow.
 make_sample
 relay_key='HKCU\Software\Wine\Debug'
 "$WINE" reg add "$relay_key" /v RelayInclude /d 'RegCreateKeyExW;RegOpenKeyExW' /f </dev/null >/dev/null 2>&1
 "$WINE" reg add "$relay_key" /v RelayFromInclude /d uninstall.exe /f </dev/null >/dev/null 2>&1
-(cd "$install" && WINEDEBUG=+relay "$WINE" "$winstall\\uninstall.exe" /setup /S "$preset" \
+(cd "$install" && WINEDEBUG=+relay,+loaddll "$WINE" "$winstall\\uninstall.exe" /setup /S "$preset" \
   </dev/null >/dev/null 2>"$base/relay.txt") || echo "  traced silent setup failed" >&2
 "$WINE" reg delete "$relay_key" /v RelayInclude /f </dev/null >/dev/null 2>&1
 "$WINE" reg delete "$relay_key" /v RelayFromInclude /f </dev/null >/dev/null 2>&1
-key_creations=$(grep -c 'Call advapi32\.RegCreateKeyExW(' "$base/relay.txt" || true)
-key_opens=$(grep -c 'Call advapi32\.RegOpenKeyExW(' "$base/relay.txt" || true)
+read -r key_creations key_opens <<<"$(python3 - "$base/relay.txt" "$install/uninstall.exe" <<'EOF3'
+import re, struct, sys
+trace, program = sys.argv[1], sys.argv[2]
+data = open(program, 'rb').read()
+pe = struct.unpack_from('<I', data, 0x3c)[0]
+image_size = struct.unpack_from('<I', data, pe + 24 + 56)[0]  # SizeOfImage, same offset in PE32 and PE32+
+base = None
+counts = {'Create': 0, 'Open': 0}
+for line in open(trace, errors='replace'):
+    m = re.search(r'Loaded L"[^"]*\\\\uninstall\.exe" at ([0-9A-Fa-f]+)', line)
+    if m: base = int(m.group(1), 16); continue
+    m = re.search(r'Call advapi32\.Reg(Create|Open)KeyExW\(.*\) ret=([0-9a-f]+)', line)
+    if m and base is not None and base <= int(m.group(2), 16) < base + image_size:
+        counts[m.group(1)] += 1
+print(counts['Create'] if base is not None else 0, counts['Open'] if base is not None else 0)
+EOF3
+)"
 measure "$base" run-gone "$winstall" "$winstall\\uninstall.exe" /S >/dev/null
 
 declare -a big_ms big_gone big_peak rd_big_ms rd_big_peak

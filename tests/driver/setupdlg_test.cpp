@@ -359,11 +359,12 @@ TEST_F(SetupDialogTest, SilentSetupOpensEachKeyAboutOnceAndNotifiesTheShellOnce)
   printf("silent setup: %u keys written, %u key creations, %u key opens\n", written,
          counts.creations, counts.opens);
   EXPECT_GT(written, 100u);
-  // Every key written is created once; what remains are the opens of keys that must be read
-  // before they are taken over and do not exist yet (each type and each volume key). Without
-  // batching this was 4.7 times the keys written; the goal of 1.3 needs those reads to become
-  // the creations themselves.
+  // Every key written is created once, and a key below one the run created is never opened;
+  // what remains are the opens of keys that must be read before they are taken over and do not
+  // exist yet (each type and each volume key). Counted against the keys holding values, as
+  // here: 1.43 (without batching, 4.7); against every key created or changed, as the benchmark
+  // counts in the real registry, 1.28.
   EXPECT_LE(counts.creations, written);
-  EXPECT_LE((counts.creations + counts.opens) * 10, written * 15);
+  EXPECT_LE((counts.creations + counts.opens) * 100, written * 145);
 }
 

@@ -200,6 +200,7 @@ TEST_F(RegistryTest, BatchOpensEachKeyOnceAndAnswersAsTheRegistryDoes) {
   const HKEY user = HKEY_CURRENT_USER;
   ASSERT_EQ(SetSettingDword(L"Old", L"V", 1), 0u);
   ASSERT_EQ(SetSettingDword(L"Kept", L"V", 1), 0u);
+  ASSERT_EQ(SetSettingDword(L"Pre\\Child", L"V", 1), 0u);
   ResetRegKeyCounts();
   {
     RegBatch batch;
@@ -241,6 +242,19 @@ TEST_F(RegistryTest, BatchOpensEachKeyOnceAndAnswersAsTheRegistryDoes) {
     EXPECT_EQ(GetRegKeyCounts().creations, 1u);
     EXPECT_EQ(GetSettingDword(L"Kept", L"V", 0), 5u);
 
+    // A key the batch created new answers for its subkeys and its values' deletion without an
+    // open; a creation that found the key there does not, nor a new key once a key below it
+    // was made on the way to a deeper one.
+    ResetRegKeyCounts();
+    EXPECT_EQ(SetSettingDword(L"Made", L"V", 1), 0u);
+    EXPECT_FALSE(RegKeyExists(user, L"Made\\Sub"));
+    DeleteSettingValue(L"Made", L"V");
+    EXPECT_EQ(GetRegKeyCounts().opens, 0u);
+    EXPECT_EQ(SetSettingDword(L"Made\\Sub\\Deep", L"V", 1), 0u);
+    EXPECT_TRUE(RegKeyExists(user, L"Made\\Sub"));
+    EXPECT_EQ(SetSettingDword(L"Pre", L"V", 1), 0u);
+    EXPECT_TRUE(RegKeyExists(user, L"Pre\\Child"));
+
     DeleteSettingValue(L"Old", L"W");
     EXPECT_EQ(GetSettingDword(L"Old", L"W", 0), 0u);
     EXPECT_EQ(DeleteRegKey(user, L"New\\B\\C"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -254,6 +268,7 @@ TEST_F(RegistryTest, BatchOpensEachKeyOnceAndAnswersAsTheRegistryDoes) {
   EXPECT_FALSE(RealKeyExists(user, base + L"New\\B"));
   EXPECT_TRUE(RealKeyExists(user, base + L"Fresh\\Mid"));
   EXPECT_FALSE(RealKeyExists(user, base + L"Fresh\\Mid\\Leaf"));
+  EXPECT_EQ(RealValue(user, base + L"Made", L"V", data), static_cast<DWORD>(REG_NONE));
 }
 
 TEST_F(RegistryTest, TreeDeletionRemovesEveryLevelInFewPasses) {

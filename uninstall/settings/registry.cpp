@@ -81,7 +81,9 @@ bool IsDenied(HKEY root, const wchar_t* path) {
 
 // Keys kept open while a RegBatch lives. A handle opened for reading is opened for writing as well
 // where that is allowed, so that a key read and then written is opened once. A key below one
-// known to be missing is missing without being opened.
+// known to be missing is missing without being opened, and so is one below a key the batch
+// created new, unless the batch has created something at or below it since (every creation goes
+// through the batch and is kept, so a kept entry is the only way such a key can exist).
 constexpr unsigned kCachedKeyLimit = 320;
 constexpr REGSAM kCachedAccess = KEY_READ | KEY_WRITE;
 
@@ -90,6 +92,7 @@ struct CachedKey {
   REGSAM view;
   HKEY key;  // null: known to be missing
   bool writable;
+  bool createdNew;  // had no subkeys when the batch created it
   wchar_t path[kRegPathSize];
 };
 
@@ -97,6 +100,8 @@ struct CachedKey {
 struct KeyBatch {
   unsigned depth;
   unsigned count;
+  // A creation that found no room to be kept: a new key's subkeys are then unknown.
+  bool creationUnkept;
   CachedKey keys[kCachedKeyLimit];
 };
 KeyBatch keyBatch;
@@ -113,17 +118,36 @@ CachedKey* FindCachedKey(HKEY root, REGSAM view, const wchar_t* path, bool missi
   return nullptr;
 }
 
+// Whether path lies below a key this batch created new and nothing kept lies at or below it.
+bool IsBelowNewKey(HKEY root, REGSAM view, const wchar_t* path) {
+  if (keyBatch.creationUnkept) return false;
+  bool belowNew = false;
+  for (unsigned i = 0; i < keyBatch.count; i++) {
+    const CachedKey& entry = keyBatch.keys[i];
+    if (entry.root != root || !entry.key) continue;
+    // Kept in any view: the views may be the same keys.
+    if (IsAtOrBelow(entry.path, path)) return false;
+    if (entry.createdNew && entry.view == view && IsAtOrBelow(path, entry.path)) belowNew = true;
+  }
+  return belowNew;
+}
+
 bool IsKnownMissing(HKEY root, REGSAM view, const wchar_t* path) {
   CachedKey* entry = FindCachedKey(root, view, path, true);
-  return entry && !entry->key;
+  if (entry) return !entry->key;
+  return IsBelowNewKey(root, view, path);
 }
 
 // Before a change at path, in any view: a deletion drops the entries at or below it; a creation
 // those at or above it that it makes wrong (missing keys) or that it replaces (the key itself,
-// kept for reading only). A null root drops every entry.
+// kept for reading only). A null root drops every entry. A deletion may leave keys it could not
+// delete, so the keys above it no longer answer for their subkeys.
 void ForgetCachedKeys(HKEY root, const wchar_t* path, bool deleted) {
+  if (!root) keyBatch.creationUnkept = false;
   for (unsigned i = keyBatch.count; i-- > 0;) {
     CachedKey& entry = keyBatch.keys[i];
+    if (deleted && root && entry.root == root && IsAtOrBelow(path, entry.path))
+      entry.createdNew = false;
     if (!root || (entry.root == root && (deleted ? IsAtOrBelow(entry.path, path)
                                                  : !entry.writable &&
                                                        IsAtOrBelow(path, entry.path)))) {
@@ -149,12 +173,13 @@ LONG OpenKey(HKEY root, const wchar_t* path, REGSAM access, ScopedKey& key) {
   return OpenKeyAt(root, path, root, path, 0, access, key);
 }
 
-LONG CreateKey(HKEY root, const wchar_t* path, REGSAM access, ScopedKey& key) {
+LONG CreateKey(HKEY root, const wchar_t* path, REGSAM access, ScopedKey& key,
+               DWORD* disposition) {
   key.reset();
   if (IsDenied(root, path)) return ERROR_ACCESS_DENIED;
   registryAccess.counts.creations++;
   LONG error = RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
-                               key.put(), nullptr);
+                               key.put(), disposition);
   if (error != ERROR_SUCCESS) key.release();
   return error;
 }
@@ -166,14 +191,16 @@ struct KeyUse {
 };
 
 // Keeps the request's key (null for a missing key) for the batch when there is room.
-void CacheKey(HKEY root, REGSAM view, const wchar_t* path, KeyUse& use, bool writable) {
-  if (keyBatch.count == kCachedKeyLimit) return;
+CachedKey* CacheKey(HKEY root, REGSAM view, const wchar_t* path, KeyUse& use, bool writable) {
+  if (keyBatch.count == kCachedKeyLimit) return nullptr;
   CachedKey& entry = keyBatch.keys[keyBatch.count++];
   entry.root = root;
   entry.view = view;
   entry.key = use.owned.release();
   entry.writable = writable;
+  entry.createdNew = false;
   CopyText(entry.path, path, kRegPathSize);
+  return &entry;
 }
 
 // Within a batch: opens a key and keeps it (or the fact that it is missing) when there is room.
@@ -205,6 +232,7 @@ LONG UseKeyToRead(HKEY root, const wchar_t* subkey, REGSAM view, REGSAM access, 
     use.key = entry->key;
     return entry->key ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
   }
+  if (IsBelowNewKey(root, view, path)) return ERROR_FILE_NOT_FOUND;
   LONG error = OpenCachedKey(root, path, view, use);
   if (error != ERROR_FILE_NOT_FOUND) return error;
   // Keys are mostly read in groups of siblings (a program's settings, a type's subkeys): when
@@ -225,12 +253,16 @@ LONG UseKeyToWrite(HKEY root, const wchar_t* path, REGSAM view, KeyUse& use) {
     use.key = entry->key;
     return ERROR_SUCCESS;
   }
-  LONG error =
-      CreateKey(root, path, (keyBatch.depth ? kCachedAccess : KEY_WRITE) | view, use.owned);
+  DWORD disposition = 0;
+  LONG error = CreateKey(root, path, (keyBatch.depth ? kCachedAccess : KEY_WRITE) | view,
+                         use.owned, &disposition);
   use.key = use.owned.get();
   if (error != ERROR_SUCCESS || !keyBatch.depth) return error;
   ForgetCachedKeys(root, path, false);
-  CacheKey(root, view, path, use, true);
+  if (CachedKey* kept = CacheKey(root, view, path, use, true))
+    kept->createdNew = disposition == REG_CREATED_NEW_KEY;
+  else
+    keyBatch.creationUnkept = true;
   return error;
 }
 
@@ -390,6 +422,10 @@ DWORD DeleteRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name) {
   wchar_t path[kRegPathSize];
   DWORD error = StartDeletion(root, subkey, 0, false, path);
   if (error != ERROR_SUCCESS) return error;
+  // A key the batch created new is no link, so its kept handle is the key itself.
+  CachedKey* entry = FindCachedKey(root, 0, path, false);
+  if (entry && entry->createdNew && !IsDenied(root, path))
+    return static_cast<DWORD>(RegDeleteValueW(entry->key, name));
   // A link key is opened as itself: the value of the key it points at stays.
   ScopedKey key;
   error = static_cast<DWORD>(

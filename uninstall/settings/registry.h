@@ -80,7 +80,9 @@ void AllowRegistryWrites();
 // open stay open, so that a run of reads and writes opens or creates each key once. A key deleted
 // through the layer is forgotten with everything below it. Nothing outside the layer may create
 // or delete a key meanwhile, and a key is always reached through the same root (HKCR, not the
-// "Software\Classes" keys behind it). Value deletions and the raw reads open their keys alone.
+// "Software\Classes" keys behind it). A key below one the batch created new is known to be
+// missing without asking the registry. Value deletions open their keys alone (unless the batch
+// created the key new, and so knows it is no link), and so do the raw reads.
 class RegBatch {
  public:
   RegBatch();
