@@ -266,6 +266,32 @@ TEST_F(SetupDialogTest, HelpKeyAndHelpButtonAskForTheSettingsTopicAndKeepTheDial
   ExpectNothingWritten();
 }
 
+// A user may copy the explanation: its rich edit control copies through the OLE clipboard, so
+// showing the dialog starts OLE.
+TEST_F(SetupDialogTest, TheExplanationCanBeCopied) {
+  UseWindows(kWindows10);
+  DialogScript script([&](HWND d) {
+    HWND text = GetDlgItem(d, IDC_SETUPHELPTEXT);
+    SendMessageW(text, EM_SETSEL, 0, -1);
+    SendMessageW(text, WM_COPY, 0, 0);
+    PressButton(d, IDCANCEL);
+  });
+  EXPECT_EQ(ShowSetupDialog(), 0);
+  ASSERT_TRUE(script.Finish());
+  // Read on the thread that copied, which renders the data when asked.
+  std::wstring copied;
+  if (OpenClipboard(nullptr)) {
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+      if (auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) copied = chars;
+      GlobalUnlock(data);
+    }
+    CloseClipboard();
+  }
+  wchar_t explanation[kSetupExplanationSize];
+  BuildSetupExplanation(explanation, kSetupExplanationSize);
+  EXPECT_EQ(copied, explanation);
+}
+
 TEST_F(SetupDialogTest, ContextItemsButtonOpensItsDialogOwnedBySetup) {
   UseWindows(kWindows10);
   HWND dialog = nullptr, items = nullptr, owner = nullptr;

@@ -38,8 +38,8 @@ void ResetProcessState() {
   SetElevationOverride(nullptr);
   SetWorkAreaOverride(nullptr);
   SetHelpViewerOverride(nullptr);
-  FreeDialogSupport();
   EndOle();
+  FreeDialogSupport();
 }
 
 namespace {

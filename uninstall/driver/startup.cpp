@@ -81,13 +81,14 @@ bool ReadAppDataOverride(wchar_t* out, unsigned size) {
   return GetRawRegString(HKEY_CURRENT_USER, kPathsKey, kAppDataValue, out, size) && out[0] != 0;
 }
 
-// What the run started only when it was needed, taken back when the run ends on any path: the
-// rich edit module before OLE, which it uses.
+// What the run started only when it was needed, taken back when the run ends on any path. OLE
+// ends first: it flushes the clipboard, which may hold text copied from a rich edit control
+// through an object whose code is in the rich edit module.
 struct OnDemandSupport {
   OnDemandSupport() = default;
   ~OnDemandSupport() {
-    FreeDialogSupport();
     EndOle();
+    FreeDialogSupport();
   }
   OnDemandSupport(const OnDemandSupport&) = delete;
   OnDemandSupport& operator=(const OnDemandSupport&) = delete;
