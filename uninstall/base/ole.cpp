@@ -5,21 +5,31 @@
 
 namespace {
 
+// What this process started (S_FALSE counts: the call must be balanced all the same).
 struct OleState {
-  bool tried = false;
-  bool started = false;  // this process's call succeeded (S_FALSE too), so it must be balanced
+  bool comTried = false;
+  bool comStarted = false;
+  bool oleTried = false;
+  bool oleStarted = false;
 };
 OleState oleState;
 
 }  // namespace
 
+void EnsureCom() {
+  if (oleState.comTried) return;
+  oleState.comTried = true;
+  oleState.comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+}
+
 void EnsureOle() {
-  if (oleState.tried) return;
-  oleState.tried = true;
-  oleState.started = SUCCEEDED(OleInitialize(nullptr));
+  if (oleState.oleTried) return;
+  oleState.oleTried = true;
+  oleState.oleStarted = SUCCEEDED(OleInitialize(nullptr));
 }
 
 void EndOle() {
-  if (oleState.started) OleUninitialize();
+  if (oleState.oleStarted) OleUninitialize();
+  if (oleState.comStarted) CoUninitialize();
   oleState = OleState{};
 }

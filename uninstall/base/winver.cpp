@@ -112,7 +112,7 @@ bool WmiReportsWindows10() {
   platformCache.counts.wmi++;
   if (platformCache.overridden) return platformCache.platform.wmiReportsWindows10;
 
-  EnsureOle();
+  EnsureCom();
   ComPtr<IWbemLocator> locator;
   if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                               locator.put_void())))

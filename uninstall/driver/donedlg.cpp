@@ -32,7 +32,7 @@ bool GetInstallFolder(wchar_t* out, unsigned size) {
 }
 
 void Open(const wchar_t* target) {
-  EnsureOle();  // the shell may hand the target to its extensions
+  EnsureCom();  // the shell may hand the target to its extensions
   ShellExecuteW(nullptr, L"open", target, nullptr, L"", SW_SHOWNORMAL);
 }
 

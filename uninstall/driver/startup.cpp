@@ -118,7 +118,7 @@ void RunSetupFlow() {
     ShowMessage(nullptr, GetMsg(IDS_WARN32BIT), GetMsg(IDS_UNINSTTITLE), MB_ICONINFORMATION);
   if (runState.programGroupFolder[0] && !runState.noExplorer &&
       FileExist(runState.programGroupFolder)) {
-    EnsureOle();  // the shell may hand the folder to its extensions
+    EnsureCom();  // the shell may hand the folder to its extensions
     ShellExecuteW(nullptr, L"open", runState.programGroupFolder, nullptr, L"", SW_SHOWNORMAL);
   }
 }
@@ -215,17 +215,21 @@ int RunProgram(HINSTANCE instance) {
   LoadLanguageFile(kLanguageFileName);
   OnDemandSupport onDemand;
 
-  runState.appIcon = LoadIconW(languageModule.resourceModule, kIconName);
-  if (!runState.appIcon && languageModule.resourceModule != languageModule.ownModule)
-    runState.appIcon = LoadIconW(languageModule.ownModule, kIconName);
-  ScopedFont boldFont(CreateFontW(ScaleByDpi(-12), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0,
-                                  0, 0, 0, kBoldFontFace));
-  runState.boldFont = boldFont.get();
-
   ParseInstallerSwitches();
   bool setupRequested = false;
   bool uninstallRequested = false;
   ParseSwitches(false, GetCommandLineW(), setupRequested, uninstallRequested);
+  // Only the dialogs use the icon and the bold font; asking for either brings up the display
+  // driver, which a silent run never needs.
+  ScopedFont boldFont;
+  if (!runState.silent) {
+    runState.appIcon = LoadIconW(languageModule.resourceModule, kIconName);
+    if (!runState.appIcon && languageModule.resourceModule != languageModule.ownModule)
+      runState.appIcon = LoadIconW(languageModule.ownModule, kIconName);
+    boldFont.reset(CreateFontW(ScaleByDpi(-12), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0,
+                               0, 0, kBoldFontFace));
+    runState.boldFont = boldFont.get();
+  }
   if ((setupRequested || uninstallRequested) && !BecomeOnlyRunningCopy()) {
     runState.exitCode = kAnotherCopyRunsExitCode;
   } else {

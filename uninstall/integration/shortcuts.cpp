@@ -191,7 +191,7 @@ bool GetSpecialFolder(wchar_t* out, unsigned size, int csidl) {
 bool CreateShortcut(bool loadExisting, const wchar_t* target, const wchar_t* linkPath,
                     const wchar_t* workingFolder, const wchar_t* description,
                     const wchar_t* iconPath, const wchar_t* arguments) {
-  EnsureOle();
+  EnsureCom();
   ComPtr<IShellLinkW> link;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                               link.put_void())))
@@ -225,7 +225,7 @@ void RemoveFolderTree(const wchar_t* path) {
   operation.pFrom = list;
   operation.fFlags = kDeleteFlags;
   // The shell's file operations may run through its COM objects.
-  EnsureOle();
+  EnsureCom();
   SHFileOperationW(&operation);
 }
 
