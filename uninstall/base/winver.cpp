@@ -6,10 +6,10 @@
 
 #include "base/ole.h"
 #include "base/owners.h"
+#include "base/procaddress.h"
 
 namespace {
 
-constexpr wchar_t kKernelModule[] = L"kernel32";
 constexpr char kIsWow64Process[] = "IsWow64Process";
 constexpr wchar_t kWmiNamespace[] = L"ROOT\\CIMV2";
 constexpr wchar_t kWmiLanguage[] = L"WQL";
@@ -78,11 +78,7 @@ bool NameSaysWindows10(IWbemClassObject* object) {
 bool IsWow64() {
   if (platformCache.overridden) return platformCache.platform.wow64;
   if (platformCache.wow64 != -1) return platformCache.wow64 == 1;
-  HMODULE kernel = GetModuleHandleW(kKernelModule);
-  if (!kernel) return false;
-  // Through void(*)(void), the one function type GCC lets any other be cast from.
-  auto function = reinterpret_cast<IsWow64ProcessFunction>(
-      reinterpret_cast<void (*)(void)>(GetProcAddress(kernel, kIsWow64Process)));
+  auto function = KernelFunction<IsWow64ProcessFunction>(kIsWow64Process);
   BOOL wow64 = FALSE;
   // A failed query stays unknown, so the next call asks again.
   if (!function || !function(GetCurrentProcess(), &wow64)) return false;

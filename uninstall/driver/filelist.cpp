@@ -89,7 +89,8 @@ bool DecodeLine(const FileList& list, unsigned begin, unsigned end, wchar_t* out
   if (units > kListLineBytes) return false;
   UINT page = list.encoding == kTextUtf8 ? CP_UTF8 : CP_ACP;
   DWORD flags = list.encoding == kTextUtf8 ? MB_ERR_INVALID_CHARS : 0;
-  int chars = MultiByteToWideChar(page, flags, reinterpret_cast<const char*>(list.bytes.get()) + begin,
+  int chars = MultiByteToWideChar(page, flags,
+                                  reinterpret_cast<const char*>(list.bytes.get()) + begin,
                                   static_cast<int>(units), out, static_cast<int>(size) - 1);
   if (chars <= 0) return false;
   out[chars] = 0;

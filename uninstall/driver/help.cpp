@@ -5,6 +5,7 @@
 #include "base/convert.h"
 #include "base/ole.h"
 #include "base/owners.h"
+#include "base/procaddress.h"
 #include "base/product.h"
 #include "base/text.h"
 #include "driver/startup.h"
@@ -64,10 +65,8 @@ HWND ShowHelp(const wchar_t* topic) {
   }
   if (!helpViewer.entry) {
     if (!helpViewer.module) return nullptr;
-    helpViewer.entry = helpViewer.override
-                           ? helpViewer.override
-                           : reinterpret_cast<HelpViewerEntry>(reinterpret_cast<void*>(
-                                 GetProcAddress(helpViewer.module.get(), kViewerEntry)));
+    HelpViewerEntry entry = ModuleFunction<HelpViewerEntry>(helpViewer.module.get(), kViewerEntry);
+    helpViewer.entry = helpViewer.override ? helpViewer.override : entry;
     wchar_t program[kPathSize];
     if (GetProgramFile(program, kPathSize)) HelpFileBeside(program, helpViewer.helpFile, kPathSize);
     if (!helpViewer.entry) return nullptr;

@@ -7,6 +7,7 @@
 #include "base/convert.h"
 #include "base/ole.h"
 #include "base/owners.h"
+#include "base/procaddress.h"
 #include "base/product.h"
 #include "base/text.h"
 #include "base/winver.h"
@@ -26,7 +27,6 @@
 
 namespace {
 
-constexpr wchar_t kKernelModule[] = L"kernel32";
 constexpr char kSetDllDirectory[] = "SetDllDirectoryW";
 constexpr wchar_t kLanguageFileName[] = L"uninstall.lng";
 constexpr wchar_t kIconName[] = L"OBXICON";
@@ -132,12 +132,8 @@ void WaitForRunningCopy() {
 }
 
 void HardenDllSearch() {
-  HMODULE kernel = GetModuleHandleW(kKernelModule);
-  if (!kernel) return;
   using SetDllDirectoryFunction = BOOL(WINAPI*)(LPCWSTR);
-  // Through void(*)(void), the one function type GCC lets any other be cast from.
-  auto function = reinterpret_cast<SetDllDirectoryFunction>(
-      reinterpret_cast<void (*)(void)>(GetProcAddress(kernel, kSetDllDirectory)));
+  auto function = KernelFunction<SetDllDirectoryFunction>(kSetDllDirectory);
   if (function) function(L"");
 }
 

@@ -153,7 +153,8 @@ void OnConfirm(HWND dialog) {
 }  // namespace
 
 void ShowContextItemsDialog(HWND owner, bool cascaded) {
-  DialogBoxParamW(PrepareDialogTemplate(kDialogName), kDialogName, owner, ContextItemsDialog, cascaded ? 1 : 0);
+  DialogBoxParamW(PrepareDialogTemplate(kDialogName), kDialogName, owner, ContextItemsDialog,
+                  cascaded ? 1 : 0);
 }
 
 INT_PTR CALLBACK ContextItemsDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

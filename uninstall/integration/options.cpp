@@ -189,7 +189,8 @@ void ShowOptionsInDialog(HWND dialog, const IntegrationOptions& options) {
 void ReadOptionsFromDialog(HWND dialog, IntegrationOptions& options) {
   for (unsigned row = 0; row < kArchiveTypeCount; row++)
     options.associate[row] = IsChecked(dialog, ArchiveTypeTable[row].controlId);
-  for (const FlagControl& flag : kFlagControls) options.*flag.field = IsChecked(dialog, flag.controlId);
+  for (const FlagControl& flag : kFlagControls)
+    options.*flag.field = IsChecked(dialog, flag.controlId);
 }
 
 void ToggleAllAssociations(HWND dialog) {

@@ -2,6 +2,7 @@
 
 #include "base/convert.h"
 #include "base/owners.h"
+#include "base/procaddress.h"
 #include "base/product.h"
 #include "base/text.h"
 #include "settings/store.h"
@@ -273,13 +274,9 @@ LONG DeleteOpenKey(HKEY key) {
   if (!registryAccess.ntLoaded) {
     registryAccess.ntLoaded = true;
     HMODULE ntdll = GetModuleHandleW(kNtModule);
-    if (ntdll) {
-      // Through void(*)(void), the one function type GCC lets any other be cast from.
-      registryAccess.ntDeleteKey = reinterpret_cast<NtDeleteKeyFunction>(
-          reinterpret_cast<void (*)(void)>(GetProcAddress(ntdll, kNtDeleteKey)));
-      registryAccess.statusToError = reinterpret_cast<NtStatusToErrorFunction>(
-          reinterpret_cast<void (*)(void)>(GetProcAddress(ntdll, kNtStatusToError)));
-    }
+    registryAccess.ntDeleteKey = ModuleFunction<NtDeleteKeyFunction>(ntdll, kNtDeleteKey);
+    registryAccess.statusToError =
+        ModuleFunction<NtStatusToErrorFunction>(ntdll, kNtStatusToError);
   }
   if (!registryAccess.ntDeleteKey || !registryAccess.statusToError)
     return ERROR_CALL_NOT_IMPLEMENTED;

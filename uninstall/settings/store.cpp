@@ -38,7 +38,8 @@ SearchPlaces searchPlaces;
 bool loading = false;
 
 wchar_t* DuplicateText(const wchar_t* text, unsigned length) {
-  wchar_t* copy = static_cast<wchar_t*>(std::malloc((static_cast<size_t>(length) + 1) * sizeof(wchar_t)));
+  wchar_t* copy =
+      static_cast<wchar_t*>(std::malloc((static_cast<size_t>(length) + 1) * sizeof(wchar_t)));
   if (!copy) MemoryError();
   if (length) std::memcpy(copy, text, length * sizeof(wchar_t));
   copy[length] = 0;
