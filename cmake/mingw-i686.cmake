@@ -9,3 +9,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/${TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# The 32-bit loader of Debian's wine32, so that ctest runs the test programs as a 32-bit program
+# runs on 64-bit Windows (by way of scripts/wine-test.sh); scripts/test.sh runs this build's tests
+# only where that loader works.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-test.sh /usr/lib/wine/wine)

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Runs a command inside a fresh, throw-away Wine prefix under a virtual display, then stops that
 # prefix's processes and deletes it. Usage: wine-session.sh COMMAND [ARGS...]
-# Inside, WINE (the 64-bit loader), WINEPREFIX, DISPLAY and HOME are set.
+# OBX_ARCH picks the build the session is for: win64 (the default) or win32, the shipped program,
+# which runs as a 32-bit program on 64-bit Windows does (WOW64). Either way the prefix is a 64-bit
+# one, made by the 64-bit loader; with Debian's 32-bit Wine beside it, it also holds the 32-bit
+# system (syswow64, the registry's Wow6432Node). Inside, WINE (the loader for OBX_ARCH's
+# programs), WINEPREFIX, DISPLAY, HOME and OBX_ARCH are set.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -13,7 +17,12 @@ if [ -z "${OBX_IN_XVFB:-}" ]; then
   fi
 fi
 
-export WINE=/usr/lib/wine/wine64
+export OBX_ARCH=${OBX_ARCH:-win64}
+case $OBX_ARCH in
+  win64) export WINE=/usr/lib/wine/wine64 ;;
+  win32) export WINE=/usr/lib/wine/wine ;;  # runs PE32+ programs too, by handing them on
+  *) echo "wine-session.sh: OBX_ARCH must be win32 or win64, not $OBX_ARCH" >&2; exit 2 ;;
+esac
 export WINESERVER=/usr/lib/wine/wineserver
 export WINEARCH=win64
 export WINEDEBUG=-all
@@ -31,7 +40,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$WINE" wineboot --init </dev/null >/dev/null 2>&1
+/usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1
 "$WINESERVER" -w
 # The user's shell folders link into the real home by default; make them real folders so that
 # shortcuts and files the tests create stay inside the prefix.
@@ -49,7 +58,7 @@ ln -sfn "$session/rootdrive" "$WINEPREFIX/dosdevices/r:"
 # away from the caller's pipes, which they would otherwise hold open.
 "$WINESERVER" -p
 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
-idle="${OBX_BUILD:-$root/build}/win64/obxidle.exe"
+idle="${OBX_BUILD:-$root/build}/$OBX_ARCH/obxidle.exe"
 if [ -f "$idle" ]; then "$WINE" "$idle" </dev/null >/dev/null 2>&1 & fi
 
 "$@"

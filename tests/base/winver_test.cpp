@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 
+#include "bitness.h"
 #include "integrationenv.h"
 
 namespace {
@@ -84,8 +85,8 @@ TEST_F(WindowsVersion, Wow64FollowsTheOverrideAndTheRealProcess) {
   SetPlatformOverride(&kWindows10);
   EXPECT_FALSE(IsWow64());
   SetPlatformOverride(nullptr);
-  // This test program is 64-bit code, so it is not a WOW64 process.
-  EXPECT_FALSE(IsWow64());
+  // The 32-bit test program runs as the shipped program does on 64-bit Windows.
+  EXPECT_EQ(IsWow64(), kWow64Process);
 }
 
 TEST_F(WindowsVersion, RealQueriesUnderTheTestSystem) {

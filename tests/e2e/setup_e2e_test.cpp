@@ -8,7 +8,9 @@
 #include <string>
 
 #include "base/owners.h"
+#include "bitness.h"
 #include "machine.h"
+#include "resources/resource.h"
 #include "testenv.h"
 #include "uiauto.h"
 
@@ -136,6 +138,15 @@ TEST_F(SetupE2E, ClickedChoicesAreAppliedAndTheCompletionDialogShowsTheFolder) {
   ASSERT_NE(done, nullptr);
   EXPECT_EQ(ReadControlText(done, kDoneFolderText), folder_);
   ASSERT_TRUE(PressButton(done, IDOK));
+  // The 32-bit program on 64-bit Windows then says that the 64-bit one suits Explorer better.
+  HWND note = WaitForDialogWith(kMessageBoxTextId, done);
+  EXPECT_EQ(note != nullptr, kWow64Process);
+  if (note) {
+    wchar_t text[1024] = {};
+    LoadStringW(GetModuleHandleW(nullptr), IDS_WARN32BIT, text, 1024);
+    EXPECT_EQ(ReadControlText(note, kMessageBoxTextId), text);
+    ASSERT_TRUE(PressButton(note, IDOK));
+  }
   EXPECT_EQ(ExitCode(), 0u);
 
   EXPECT_EQ(ReadSetting(L"Setup\\.zip", L"Set"), 0u);

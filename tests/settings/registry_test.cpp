@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/owners.h"
+#include "bitness.h"
 #include "settings_fixture.h"
 #include "testenv.h"
 
@@ -430,9 +431,10 @@ TEST_F(RegistryLinkTest, DeletionsRemoveTheLinkAndNeverWhatItPointsAt) {
   }
 }
 
-// Registry views only exist outside the scratch redirection, so these use real HKLM keys. This
-// process is 64-bit: KEY_WOW64_32KEY here reaches "the other view" as KEY_WOW64_64KEY does in
-// the shipped 32-bit program, and KEY_WOW64_64KEY is the default view.
+// Registry views only exist outside the scratch redirection, so these use real HKLM keys. In the
+// 32-bit build this is a WOW64 process, as the shipped program is on 64-bit Windows: its own view
+// is the 32-bit one, and KEY_WOW64_64KEY, the one view the program ever asks for, is the other
+// (bitness.h). The 64-bit build reaches its other view through KEY_WOW64_32KEY.
 class RegistryViewTest : public IniSearchTest {
  protected:
   void SetUp() override {
@@ -441,8 +443,8 @@ class RegistryViewTest : public IniSearchTest {
     subkey_ = L"\\Software\\" + name_;
   }
   void TearDown() override {
-    DeleteTree(KEY_WOW64_64KEY);
-    DeleteTree(KEY_WOW64_32KEY);
+    DeleteTree(kOwnView);
+    DeleteTree(kOtherView);
   }
   void DeleteTree(REGSAM view) {
     ScopedKey software;
@@ -461,51 +463,51 @@ class RegistryViewTest : public IniSearchTest {
 };
 
 TEST_F(RegistryViewTest, WritesAndReadsFollowTheViewAndExistenceTestsDoNot) {
-  SetRegView(KEY_WOW64_32KEY);
-  ASSERT_EQ(SetRegDword(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"V", 32), 0u);
-  EXPECT_TRUE(ExistsIn(KEY_WOW64_32KEY));
-  EXPECT_FALSE(ExistsIn(KEY_WOW64_64KEY));
-  EXPECT_EQ(GetRegDword(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"V", 0), 32u);
+  SetRegView(kOtherView);
+  ASSERT_EQ(SetRegDword(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"V", 2), 0u);
+  EXPECT_TRUE(ExistsIn(kOtherView));
+  EXPECT_FALSE(ExistsIn(kOwnView));
+  EXPECT_EQ(GetRegDword(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"V", 0), 2u);
   EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, subkey_.c_str()));
 
-  SetRegView(KEY_WOW64_64KEY);
-  ASSERT_EQ(SetRegDword(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"V", 64), 0u);
-  EXPECT_TRUE(ExistsIn(KEY_WOW64_64KEY));
-  EXPECT_EQ(GetRegDword(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"V", 0), 64u);
+  SetRegView(kOwnView);
+  ASSERT_EQ(SetRegDword(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"V", 1), 0u);
+  EXPECT_TRUE(ExistsIn(kOwnView));
+  EXPECT_EQ(GetRegDword(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"V", 0), 1u);
   SetRegView(0);
   EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, subkey_.c_str()));
-  EXPECT_EQ(GetRegDword(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"V", 0), 64u);
+  EXPECT_EQ(GetRegDword(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"V", 0), 1u);
   wchar_t buffer[8];
-  SetRegView(KEY_WOW64_32KEY);
-  EXPECT_EQ(SetRegString(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"S", L"x32"), 0u);
+  SetRegView(kOtherView);
+  EXPECT_EQ(SetRegString(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"S", L"other"), 0u);
   EXPECT_TRUE(GetRegString(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"S", buffer, L"", 8));
-  EXPECT_STREQ(buffer, L"x32");
+  EXPECT_STREQ(buffer, L"other");
   SetRegView(0);
   EXPECT_FALSE(GetRegString(HKEY_LOCAL_MACHINE, subkey_.c_str(), L"S", buffer, L"", 8));
 }
 
 TEST_F(RegistryViewTest, SingleKeyDeletionFollowsTheViewOtherDeletionsDoNot) {
   const std::wstring child = subkey_ + L"\\Child";
-  for (REGSAM view : {REGSAM(KEY_WOW64_32KEY), REGSAM(KEY_WOW64_64KEY)}) {
+  for (REGSAM view : {kOtherView, kOwnView}) {
     SetRegView(view);
     ASSERT_EQ(SetRegDword(HKEY_LOCAL_MACHINE, child.c_str(), L"V", 1), 0u);
   }
 
   // With the other view chosen, value deletion still acts on the default view.
-  SetRegView(KEY_WOW64_32KEY);
+  SetRegView(kOtherView);
   DeleteRegValue(HKEY_LOCAL_MACHINE, child.c_str(), L"V");
   EXPECT_EQ(GetRegDword(HKEY_LOCAL_MACHINE, child.c_str(), L"V", 0), 1u);
   SetRegView(0);
   EXPECT_EQ(GetRegDword(HKEY_LOCAL_MACHINE, child.c_str(), L"V", 0), 0u);
 
   // A single key goes in the chosen view only.
-  SetRegView(KEY_WOW64_32KEY);
+  SetRegView(kOtherView);
   DeleteRegKey(HKEY_LOCAL_MACHINE, child.c_str());
-  EXPECT_FALSE(ExistsIn(KEY_WOW64_32KEY, L"\\Child"));
-  EXPECT_TRUE(ExistsIn(KEY_WOW64_64KEY, L"\\Child"));
+  EXPECT_FALSE(ExistsIn(kOtherView, L"\\Child"));
+  EXPECT_TRUE(ExistsIn(kOwnView, L"\\Child"));
 
   // A tree goes in the default view, whatever view is chosen.
   DeleteRegTree(HKEY_LOCAL_MACHINE, subkey_.c_str());
-  EXPECT_FALSE(ExistsIn(KEY_WOW64_64KEY));
-  EXPECT_TRUE(ExistsIn(KEY_WOW64_32KEY));
+  EXPECT_FALSE(ExistsIn(kOwnView));
+  EXPECT_TRUE(ExistsIn(kOtherView));
 }
