@@ -128,6 +128,33 @@ TEST_F(DeletionPassesTest, TwoHundredLevelsListedOutsideInGoAtOnce) {
   EXPECT_FALSE(Exists(At(L"d")));
 }
 
+// An attacker waits until the deletion has begun in a listed folder, then exchanges that folder
+// for a link to a folder outside holding files of the listed names: the rest of the folder's
+// entries must not be deleted through the link. The attacker runs on the host, outside Windows'
+// sharing rules, as fast as it can.
+TEST_F(DeletionPassesTest, AListedFolderExchangedWhileItIsEmptiedIsNeverFollowed) {
+  TempFolder work;
+  std::string inst = HostPath(folder_), base = HostPath(work.path());
+  if (inst.empty()) GTEST_SKIP() << "needs the host's shell to exchange folders";
+  std::string list;
+  for (int i = 1; i <= 1000; i++) list += "sub\\f" + std::to_string(i) + "\r\n";
+  list += "sub\r\n";
+  std::string script =
+      "cd '" + inst + "' && mkdir sub '" + base + "/outside' && for i in $(seq 1000); do "
+      ": > sub/f$i; : > '" + base + "/outside/f'$i; done\n"
+      "touch '" + base + "/stamp' && touch '" + base + "/ready'\n"
+      "while ! [ sub -nt '" + base + "/stamp' ]; do :; done\n"
+      "mv sub sub.old && ln -s '" + base + "/outside' sub && touch '" + base + "/swapped'\n";
+  WriteFileBytes(work / L"attack.sh", script);
+  ASSERT_TRUE(StartHostScript(base + "/attack.sh"));
+  for (int i = 0; i < 400 && !PathExists(work / L"ready"); i++) Sleep(25);
+  ASSERT_TRUE(PathExists(work / L"ready"));
+  Run(list);
+  for (int i = 0; i < 200 && !PathExists(work / L"swapped"); i++) Sleep(25);
+  ASSERT_TRUE(PathExists(work / L"swapped")) << "the exchange never happened";
+  EXPECT_EQ(ListFiles(work / L"outside").size(), 1000u);
+}
+
 TEST_F(DeletionPassesTest, ListsInUtf16AndUtf8WithTheirMarksAreRead) {
   struct Case {
     const char* name;

@@ -129,6 +129,31 @@ bool MakeLink(const std::wstring& link, const std::wstring& target, bool directo
 
 }  // namespace
 
+std::string HostPath(const std::wstring& path) {
+  using UnixNameFunction = char*(CDECL*)(const wchar_t*);
+  auto unixName = reinterpret_cast<UnixNameFunction>(reinterpret_cast<void (*)(void)>(
+      GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+  char* name = unixName ? unixName(path.c_str()) : nullptr;
+  if (!name) return {};
+  std::string result = name;
+  HeapFree(GetProcessHeap(), 0, name);
+  return result;
+}
+
+bool StartHostScript(const std::string& scriptFile) {
+  if (HostPath(L"C:\\").empty()) return false;
+  std::wstring command = L"bash " + std::wstring(scriptFile.begin(), scriptFile.end());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(L"Z:\\bin\\bash", &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &process))
+    return false;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
 bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target) {
   return MakeLink(link, target, true);
 }

@@ -46,6 +46,12 @@ bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target);
 // Wine 8 shows such a link as a plain file, and deleting or opening it reaches the target.
 bool MakeFileLink(const std::wstring& link, const std::wstring& target);
 
+// The host's name of a Windows path under Wine; empty elsewhere.
+std::string HostPath(const std::wstring& path);
+// Starts the host's bash on the script file (a host path) without waiting for it; under Wine
+// only, so false elsewhere. An attacker outside Windows' rules (sharing, reparse points).
+bool StartHostScript(const std::string& scriptFile);
+
 // The lines "Ombrix.exe" (the sample stub) recorded in Ombrix.started.txt in folder.
 std::vector<std::wstring> StartedLines(const std::wstring& folder);
 // Waits until a line recorded by the stub in folder contains text; false on timeout.

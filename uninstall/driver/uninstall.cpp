@@ -20,6 +20,7 @@
 #include "filesystem/findfile.h"
 #include "filesystem/path.h"
 #include "filesystem/secure.h"
+#include "filesystem/tree.h"
 #include "integration/apply.h"
 #include "integration/associations.h"
 #include "integration/handlerbackup.h"
@@ -121,13 +122,12 @@ bool ReachWithoutLinks(wchar_t* path, unsigned base, CheckedFolders& checked,
   return way == WayCheck::kReal;
 }
 
-void RemoveListedFile(const wchar_t* path, unsigned attr, const wchar_t* programName,
-                      DeletionResult& result) {
-  ClearReadOnly(path, attr);
-  if (DelFile(path)) {
-    result.removed++;
-    return;
-  }
+void RemoveListedFile(const wchar_t* path, unsigned base, HeldWay& way,
+                      const wchar_t* programName, DeletionResult& result) {
+  // Through held folders: one exchanged for a link since it was checked is not followed.
+  Deletion deletion = DeleteWithin(path, base, way);
+  if (deletion == Deletion::kDeleted) result.removed++;
+  if (deletion != Deletion::kFailed) return;
   // The running program goes through the batch file, the open list at the end.
   const wchar_t* name = PointToName(path);
   if (CompareNoCase(name, programName) == 0 || CompareNoCase(name, kListFileName) == 0) return;
@@ -297,6 +297,7 @@ DeletionResult DeleteListedFiles(const FileList& list, const wchar_t* folder,
   wchar_t path[kPathSize];
   unsigned base = TextLength(folder);
   CheckedFolders checked;
+  HeldWay way;
   // Files (and links) in the list's order; folders are only noted, since one listed before its
   // contents is still full now.
   for (unsigned pos = 0;;) {
@@ -311,7 +312,7 @@ DeletionResult DeleteListedFiles(const FileList& list, const wchar_t* folder,
     } else if (IsDir(attr)) {
       folders.Push(ListedFolder{line, Depth(path + base)});
     } else {
-      RemoveListedFile(path, attr, programName, result);
+      RemoveListedFile(path, base, way, programName, result);
     }
   }
   // Then the folders, each after every folder below it: one look at each, whatever the depth.
@@ -325,7 +326,8 @@ DeletionResult DeleteListedFiles(const FileList& list, const wchar_t* folder,
     unsigned attr = GetFileAttr(path);
     if (attr == INVALID_FILE_ATTRIBUTES) continue;
     if (!IsLink(attr)) ClearReadOnly(path, attr);
-    if (IsLink(attr) ? RemoveLink(path, attr) : RemoveFolder(path)) result.removed++;
+    if (IsLink(attr) ? RemoveLink(path, attr) : DeleteWithin(path, base, way) == Deletion::kDeleted)
+      result.removed++;
   }
   return result;
 }
@@ -434,7 +436,7 @@ void GetTempFolder(wchar_t* out, unsigned size) {
 void RemoveWebViewData(const wchar_t* tempFolder) {
   wchar_t webView[kPathSize];
   MakeName(tempFolder, kWebViewFolderName, webView, kPathSize);
-  if (FileExist(webView)) RemoveFolderTree(webView);
+  DeleteTree(webView);
 }
 
 void RemoveIntegration() {

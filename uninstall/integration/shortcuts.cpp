@@ -2,7 +2,6 @@
 
 #include <objbase.h>
 #include <objidl.h>
-#include <shellapi.h>
 #include <shlobj.h>
 #include <windows.h>
 
@@ -14,6 +13,7 @@
 #include "filesystem/fileops.h"
 #include "filesystem/findfile.h"
 #include "filesystem/path.h"
+#include "filesystem/tree.h"
 #include "localisation/messages.h"
 #include "settings/store.h"
 
@@ -28,7 +28,6 @@ constexpr wchar_t kManualFile[] = L"Obx.txt";
 
 // SHGetFolderPathW writes up to MAX_PATH characters.
 constexpr unsigned kMinFolderSize = 260;
-constexpr DWORD kDeleteFlags = FOF_SILENT | FOF_NOCONFIRMATION;
 
 constexpr unsigned kGroupEntries = 4;
 
@@ -112,40 +111,6 @@ bool GroupFolder(int csidl, wchar_t* out) {
   return true;
 }
 
-// The shell's delete goes through a directory link inside the tree and empties its target (seen
-// under Wine with a link to a folder outside), so every such link is taken out first; removing a
-// link leaves its target alone. False when a link stays or part of the tree cannot be listed:
-// the tree must then not be handed to the shell. path holds the folder in a buffer of kPathSize
-// characters and is restored on return.
-bool DetachNestedLinks(wchar_t* path, unsigned length) {
-  if (length + 2 >= kPathSize) return false;
-  CopyText(path + length, L"\\*", kPathSize - length);
-  WIN32_FIND_DATAW data;
-  ScopedFindHandle find(FindFirstFileW(path, &data));
-  path[length] = 0;
-  if (!find) return false;
-  bool clean = true;
-  do {
-    // File links are deleted as files, which never touches their targets.
-    if (IsDotEntry(data.cFileName) || !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-      continue;
-    unsigned childLength = length + 1 + TextLength(data.cFileName);
-    if (childLength >= kPathSize) {
-      clean = false;
-      continue;
-    }
-    path[length] = L'\\';
-    CopyText(path + length + 1, data.cFileName, kPathSize - length - 1);
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-      if (!RemoveDirectoryW(path)) clean = false;
-    } else if (!DetachNestedLinks(path, childLength)) {
-      clean = false;
-    }
-    path[length] = 0;
-  } while (FindNextFileW(find.get(), &data));
-  return clean;
-}
-
 void UpdateDesktopLink(const IntegrationOptions& options, const wchar_t* program,
                        const wchar_t* description, const wchar_t* iconPath,
                        const wchar_t* userFolder) {
@@ -209,26 +174,6 @@ bool CreateShortcut(bool loadExisting, const wchar_t* target, const wchar_t* lin
   return SUCCEEDED(file->Save(linkPath, TRUE));
 }
 
-void RemoveFolderTree(const wchar_t* path) {
-  DWORD attr = GetFileAttributesW(path);
-  if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY) ||
-      (attr & FILE_ATTRIBUTE_REPARSE_POINT))
-    return;
-  wchar_t walk[kPathSize];
-  if (!MakeLongPath(path, walk, kPathSize)) CopyText(walk, path, kPathSize);
-  if (!DetachNestedLinks(walk, TextLength(walk))) return;
-  // A list of one name: the shell reads names up to a double terminator.
-  wchar_t list[kPathSize + 1] = {};
-  CopyText(list, path, kPathSize);
-  SHFILEOPSTRUCTW operation = {};
-  operation.wFunc = FO_DELETE;
-  operation.pFrom = list;
-  operation.fFlags = kDeleteFlags;
-  // The shell's file operations may run through its COM objects.
-  EnsureCom();
-  SHFileOperationW(&operation);
-}
-
 void UpdateShortcuts(const IntegrationOptions& options, wchar_t* programGroupOut,
                      unsigned programGroupSize, const wchar_t* iconPath) {
   if (!IntegrationAllowed()) return;
@@ -258,7 +203,7 @@ void UpdateShortcuts(const IntegrationOptions& options, wchar_t* programGroupOut
       CreateDirectoryW(group, nullptr);
       CreateGroupShortcuts(group, entries, workingFolder, description, iconPath);
     } else {
-      RemoveFolderTree(group);
+      DeleteTree(group);
     }
   }
 
@@ -270,7 +215,7 @@ void UpdateShortcuts(const IntegrationOptions& options, wchar_t* programGroupOut
         CopyText(programGroupOut, group, programGroupSize);
       CreateGroupShortcuts(group, entries, workingFolder, description, iconPath);
     } else {
-      RemoveFolderTree(group);
+      DeleteTree(group);
     }
   }
 }

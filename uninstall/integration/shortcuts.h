@@ -11,5 +11,3 @@ bool CreateShortcut(bool loadExisting, const wchar_t* target, const wchar_t* lin
                     const wchar_t* iconPath, const wchar_t* arguments);
 // The buffer must hold more than 259 characters; on failure it receives "unknown_folder".
 bool GetSpecialFolder(wchar_t* out, unsigned size, int csidl);
-// Deletes a folder with everything in it; never follows a junction or symbolic link.
-void RemoveFolderTree(const wchar_t* path);
