@@ -14,11 +14,13 @@
 #include "base/errors.h"
 #include "base/owners.h"
 #include "filesystem/fileops.h"
+#include "filesystem/secure.h"
 #include "importpatch.h"
 #include "settings/registry.h"
 #include "settings_fixture.h"
 #include "shelltest.h"
 #include "testenv.h"
+#include "uiauto.h"
 
 namespace {
 
@@ -98,6 +100,122 @@ TEST_F(StoreTest, IniNextToProgramWinsOverPerUserOne) {
   LoadFromProgramFolder("HKCU\\Setup\\Where=program\r\n");
   EXPECT_EQ(Read(HKEY_CURRENT_USER, L"Setup", L"Where"), L"program");
   EXPECT_STREQ(settingsStore.iniPath, programIni().c_str());
+}
+
+// Setup records the store it used; the uninstallation follows that record, whatever ini file has
+// appeared since. Without a record the search decides.
+TEST_F(StoreTest, TheRecordedStoreWinsOverAnIniThatAppearedLater) {
+  ScratchRegistry scratch;
+  const wchar_t kRecord[] = L"\\Software\\Record";
+  struct Case {
+    const char* what;
+    const char* setupIni;  // beside the program at setup; null for none (the registry)
+    bool record;
+    bool portableAfter;
+  } cases[] = {
+      {"registry installation", nullptr, true, false},
+      {"portable installation", "HKCU\\Setup\\Where=program\r\n", true, true},
+      {"no record", nullptr, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DeleteFileW(programIni().c_str());
+    DeleteFileW(userIni().c_str());
+    DeleteRegKey(HKEY_LOCAL_MACHINE, kRecord);
+    if (c.setupIni) WriteFileBytes(programIni(), c.setupIni);
+    FreeIni();
+    if (c.record) RecordSettingsStore(HKEY_LOCAL_MACHINE, kRecord);
+    FreeIni();
+    // Later: an ini in the per-user folder that would switch everything off.
+    WriteFileBytes(userIni(), "Global\\Integration=0\r\nHKCU\\Setup\\Where=user\r\n");
+    FollowRecordedSettingsStore(HKEY_LOCAL_MACHINE, kRecord);
+    EXPECT_EQ(UsesIni(HKEY_CURRENT_USER, L"Setup"), c.portableAfter);
+    EXPECT_EQ(IntegrationAllowed(), c.setupIni != nullptr || c.record);
+    if (c.portableAfter) {
+      EXPECT_EQ(Read(HKEY_CURRENT_USER, L"Setup", L"Where"), c.setupIni ? L"program" : L"user");
+    }
+    SetIniSearchPlaces((programFolder() + L"\\uninstall.exe").c_str(), userFolder().c_str());
+  }
+}
+
+// An ini file that is a link to the user's real file: the link stays and its target gets the
+// complete new text; an elevated run refuses, since a standard user may have made the link.
+TEST_F(StoreTest, ALinkAtTheIniNameIsWrittenThroughOrRefusedNeverReplaced) {
+  const std::string original = "HKCU\\A\\B=1\r\n";
+  const std::string expected = Utf16File(Widen(kThreeGlobals) + L"HKCU\\A\\B=2\r\n");
+  std::wstring realFolder = temp_ / L"real";
+  CreateDirectoryW(realFolder.c_str(), nullptr);
+  std::wstring real = realFolder + L"\\Ombrix.ini";
+  struct Case {
+    const char* what;
+    bool besideProgram;
+    bool elevated;
+  } cases[] = {
+      {"beside the program", true, false},
+      {"in the per-user folder", false, false},
+      {"beside the program, elevated", true, true},
+      {"in the per-user folder, elevated", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFileBytes(real, original);
+    // Fresh places for each case: a host link is not removed from here.
+    TempFolder places;
+    std::wstring program = places / L"program", user = places / L"user";
+    CreateDirectoryW(program.c_str(), nullptr);
+    CreateDirectoryW(user.c_str(), nullptr);
+    SetIniSearchPlaces((program + L"\\uninstall.exe").c_str(), user.c_str());
+    std::wstring folder = c.besideProgram ? program : user;
+    std::wstring link = folder + L"\\Ombrix.ini";
+    ASSERT_TRUE(MakeFileLink(link, real));
+    SetElevationOverride(&c.elevated);
+    FreeIni();
+    LoadIni();
+    ASSERT_EQ(SetSettingDword(L"A", L"B", 2), 0u);
+    EXPECT_EQ(SaveIni(), !c.elevated);
+    SetElevationOverride(nullptr);
+    EXPECT_EQ(ReadFileBytes(real), c.elevated ? original : expected);
+    // Still the link: what it shows is the target's text.
+    EXPECT_EQ(ReadFileBytes(link), ReadFileBytes(real));
+    EXPECT_EQ(ListFiles(realFolder).size(), 1u);
+    EXPECT_EQ(ListFiles(folder).size(), 1u);
+    FreeIni();
+  }
+}
+
+// A run killed while it writes the new file beside the ini leaves nothing that would keep the
+// folder from being removed.
+constexpr wchar_t kKilledSaveFolder[] = L"OBX_KILLED_SAVE_FOLDER";
+
+BOOL WINAPI DieAtFlush(HANDLE) {
+  TerminateProcess(GetCurrentProcess(), 7);
+  return FALSE;
+}
+
+TEST(StoreChild, KilledWhileSaving) {
+  wchar_t folder[MAX_PATH];
+  if (!GetEnvironmentVariableW(kKilledSaveFolder, folder, MAX_PATH)) GTEST_SKIP();
+  SetIniSearchPlaces((std::wstring(folder) + L"\\uninstall.exe").c_str(), nullptr);
+  LoadIni();
+  SetSettingDword(L"A", L"B", 2);
+  ImportPatch patch("kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(&DieAtFlush));
+  SaveIni();
+}
+
+TEST_F(StoreTest, ARunKilledWhileSavingLeavesNoSaveFile) {
+  const std::string original = "HKCU\\A\\B=1\r\n";
+  WriteFileBytes(programIni(), original);
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  TestProcess child;
+  EnvironmentChanges environment;
+  environment.set.push_back({kKilledSaveFolder, programFolder()});
+  ASSERT_TRUE(child.Start(self, L"--gtest_filter=StoreChild.KilledWhileSaving", environment))
+      << child.lastError();
+  ASSERT_TRUE(child.WaitForExit(60000));
+  EXPECT_EQ(child.exitCode(), 7u);
+  EXPECT_EQ(ListFiles(programFolder()), std::vector<std::wstring>{L"Ombrix.ini"});
+  EXPECT_EQ(ReadFileBytes(programIni()), original);
 }
 
 TEST_F(StoreTest, WithoutIniTheRegistryIsUsedAndIntegrationStaysOn) {

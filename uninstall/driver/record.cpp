@@ -95,6 +95,7 @@ void WriteUninstallRecord() {
 }
 
 void WriteUninstallRecord(const wchar_t* programPath) {
+  RecordSettingsStore(HKEY_LOCAL_MACHINE, kUninstallRecordKey);
   wchar_t name[kPathSize];
   CopyText(name, kProductName, kPathSize);
   AppendVersionLabel(name, kPathSize);

@@ -469,6 +469,8 @@ bool HasUninstallRights(const wchar_t* installFolder) {
 }
 
 void RunUninstall() {
+  // Settings found only now (an ini file that appeared after setup) do not steer the removal.
+  FollowRecordedSettingsStore(HKEY_LOCAL_MACHINE, kUninstallRecordKey);
   wchar_t program[kPathSize];
   if (!GetProgramFile(program, kPathSize)) return;
   wchar_t folder[kPathSize];

@@ -9,6 +9,7 @@
 namespace {
 
 constexpr wchar_t kNewFileSuffix[] = L".tmp";
+constexpr unsigned kNewFileTries = 16;
 
 // Up to this length names are given to Windows as they are by WindowsName; longer ones in their
 // "\\?\" form.
@@ -150,20 +151,46 @@ HANDLE CreateNewFile(const wchar_t* name, DWORD access, DWORD share,
                      nullptr);
 }
 
+namespace {
+bool MarkForDeletion(HANDLE file, bool mark) {
+  FILE_DISPOSITION_INFO disposition = {mark};
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+}
+}  // namespace
+
+HANDLE CreatePendingFile(const wchar_t* name, wchar_t* temp) {
+  for (unsigned tries = 0; tries < kNewFileTries; tries++) {
+    CopyText(temp, name, kPathSize);
+    AppendText(temp, L".", kPathSize);
+    if (TextLength(temp) != TextLength(name) + 1 || !AppendRandomDigits(temp, kPathSize) ||
+        TextLength(temp) + TextLength(kNewFileSuffix) >= kPathSize)
+      return INVALID_HANDLE_VALUE;
+    AppendText(temp, kNewFileSuffix, kPathSize);
+    ScopedHandle file(CreateNewFile(temp, GENERIC_WRITE | DELETE, 0, nullptr));
+    if (file) {
+      // Without the mark a kill would leave the file; without the file nothing is left.
+      if (MarkForDeletion(file.get(), true)) return file.release();
+      file.reset();
+      DelFile(temp);
+      return INVALID_HANDLE_VALUE;
+    }
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+bool KeepPendingFile(HANDLE file) { return MarkForDeletion(file, false); }
+
 bool WriteNewFile(const wchar_t* name, const void* data, unsigned size) {
   wchar_t temp[kPathSize];
-  CopyText(temp, name, kPathSize);
-  AppendText(temp, L".", kPathSize);
-  if (TextLength(temp) != TextLength(name) + 1 || !AppendRandomDigits(temp, kPathSize) ||
-      TextLength(temp) + TextLength(kNewFileSuffix) >= kPathSize)
-    return false;
-  AppendText(temp, kNewFileSuffix, kPathSize);
   bool written;
   {
-    ScopedHandle file(CreateNewFile(temp, GENERIC_WRITE, 0, nullptr));
+    ScopedHandle file(CreatePendingFile(name, temp));
     if (!file) return false;
     DWORD done = 0;
-    written = WriteFile(file.get(), data, size, &done, nullptr) && done == size;
+    written = WriteFile(file.get(), data, size, &done, nullptr) && done == size &&
+              KeepPendingFile(file.get());
   }
   // The file at temp is this call's own: deleting it reaches no link.
   if (written && ReplaceEntry(temp, name)) return true;

@@ -12,14 +12,13 @@
 #include "base/stringlist.h"
 #include "base/text.h"
 #include "filesystem/fileops.h"
+#include "filesystem/secure.h"
+#include "settings/registry.h"
 #include "settings/textfile.h"
 
 namespace {
 
 constexpr wchar_t kIniFileName[] = L"Ombrix.ini";
-// The new content is first written beside the old file as "Ombrix.ini.<random digits>.tmp".
-constexpr wchar_t kIniTempSuffix[] = L".tmp";
-constexpr unsigned kTempNameTries = 16;
 constexpr unsigned kFirstBucketCount = 64;
 constexpr wchar_t kUserRootPrefix[] = L"HKCU\\";
 constexpr wchar_t kMachineRootPrefix[] = L"HKLM\\";
@@ -28,9 +27,13 @@ constexpr wchar_t kGlobalKey[] = L"Global";
 constexpr wchar_t kAppDataValue[] = L"AppData";
 constexpr wchar_t kIntegrationValue[] = L"Integration";
 constexpr wchar_t kSaveSettingsValue[] = L"SaveSettings";
+constexpr wchar_t kSettingsFileValue[] = L"SettingsFile";
 
 struct SearchPlaces {
   bool overridden = false;
+  // The store setup recorded: the ini file's path, or empty for the registry.
+  bool recorded = false;
+  wchar_t recordedFile[kPathSize] = {};
   wchar_t programFile[kPathSize] = {};
   wchar_t userFolder[kPathSize] = {};
 };
@@ -218,6 +221,10 @@ bool IsExistingFile(const wchar_t* path) {
 
 // The ini next to the program wins over the one in the per-user data folder.
 void FindIniFile(wchar_t* out, unsigned size) {
+  if (searchPlaces.recorded) {
+    CopyText(out, searchPlaces.recordedFile, size);
+    return;
+  }
   wchar_t path[kPathSize];
   if (searchPlaces.overridden)
     CopyText(path, searchPlaces.programFile, kPathSize);
@@ -316,24 +323,6 @@ void FormatIni(Array<wchar_t>& out) {
   }
 }
 
-// Creates a new file beside ini, named "Ombrix.ini.<16 random hex digits>.tmp", never through a
-// link standing at that name (CreateNewFile): a taken name only costs another try.
-bool CreateSaveFile(const wchar_t* ini, wchar_t* temp, ScopedHandle& file) {
-  for (unsigned tries = 0; tries < kTempNameTries; tries++) {
-    CopyText(temp, ini, kPathSize);
-    AppendText(temp, L".", kPathSize);
-    if (!AppendRandomDigits(temp, kPathSize) ||
-        TextLength(temp) + TextLength(kIniTempSuffix) >= kPathSize)
-      return false;
-    AppendText(temp, kIniTempSuffix, kPathSize);
-    file.reset(CreateNewFile(temp, GENERIC_WRITE, 0, nullptr));
-    if (file) return true;
-    DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
-  }
-  return false;
-}
-
 bool WriteAll(HANDLE file, const void* data, DWORD size) {
   DWORD written = 0;
   return WriteFile(file, data, size, &written, nullptr) && written == size;
@@ -350,14 +339,13 @@ bool MayBeReplaced(const wchar_t* iniName) {
 
 // Puts the complete new file in the old one's place. ReplaceFileW keeps the old file's
 // attributes (hidden), security and streams, which a rename would drop. A link standing at the
-// ini's name is replaced itself, never written through.
+// name now (the file the save resolved was exchanged) is neither replaced nor written through.
 bool ReplaceWithSaveFile(const wchar_t* ini, const wchar_t* temp) {
   wchar_t iniBuffer[kPathSize], tempBuffer[kPathSize];
   const wchar_t* iniName = WindowsName(ini, iniBuffer);
   const wchar_t* tempName = WindowsName(temp, tempBuffer);
   DWORD attributes = GetFileAttributesW(iniName);
-  if (attributes != INVALID_FILE_ATTRIBUTES && IsLink(attributes))
-    return MoveFileExW(tempName, iniName, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (attributes != INVALID_FILE_ATTRIBUTES && IsLink(attributes)) return false;
   if (MayBeReplaced(iniName) &&
       ReplaceFileW(iniName, tempName, nullptr,
                    REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
@@ -375,9 +363,10 @@ bool ReplaceWithSaveFile(const wchar_t* ini, const wchar_t* temp) {
 // its place, or left under its own name as the only complete copy.
 bool SaveThroughNewFile(const wchar_t* ini, const void* data, DWORD size) {
   wchar_t temp[kPathSize];
-  ScopedHandle file;
-  if (!CreateSaveFile(ini, temp, file)) return false;
-  bool written = WriteAll(file.get(), data, size) && FlushFileBuffers(file.get());
+  ScopedHandle file(CreatePendingFile(ini, temp));
+  if (!file) return false;
+  bool written = WriteAll(file.get(), data, size) && FlushFileBuffers(file.get()) &&
+                 KeepPendingFile(file.get());
   file.reset();
   if (written && ReplaceWithSaveFile(ini, temp)) return true;
   if (written && !FileExist(ini)) {
@@ -413,13 +402,64 @@ bool RewriteInPlace(const wchar_t* ini, const void* data, DWORD size) {
          FlushFileBuffers(file.get());
 }
 
+// The file a save must write: the ini's own name, or where a link at that name (or a linked
+// folder above it) leads, so that the link stays and its target gets the complete text. False
+// when the name leads elsewhere and this process is elevated: a standard user may have made the
+// link, and an elevated run writes nothing a standard user can point elsewhere.
+bool FindSaveTarget(const wchar_t* ini, wchar_t* target) {
+  wchar_t buffer[kPathSize], named[kPathSize];
+  const wchar_t* name = WindowsName(ini, buffer);
+  ScopedHandle file(CreateFileW(name, FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  DWORD length = GetLongPathNameW(name, named, kPathSize);
+  if (length == 0 || length >= kPathSize) CopyText(named, name, kPathSize);
+  DWORD found = file ? GetFinalPathNameByHandleW(file.get(), target, kPathSize, 0) : 0;
+  if (found == 0 || found >= kPathSize) {
+    // Nothing to follow: a file that is gone is written anew under its own name.
+    CopyText(target, ini, kPathSize);
+    return !file;
+  }
+  // The final name comes in its "\\?\" form; a share's as "\\?\UNC\server\...".
+  wchar_t* plain = target;
+  if (std::wcsncmp(target, L"\\\\?\\UNC\\", 8) == 0) {
+    plain = target + 6;
+    *plain = L'\\';
+  } else if (std::wcsncmp(target, L"\\\\?\\", 4) == 0) {
+    plain = target + 4;
+  }
+  if (plain != target) std::wmemmove(target, plain, TextLength(plain) + 1);
+  if (CompareNoCase(target, StartsWith(named, L"\\\\?\\") ? named + 4 : named) == 0) return true;
+  if (!IsProcessElevated()) return true;
+  ErrorText(L"%s leads to another file: not saved", ini);
+  return false;
+}
+
 }  // namespace
 
 SettingsStore settingsStore;
 
 SettingsStore::~SettingsStore() { FreeIni(); }
 
+void RecordSettingsStore(HKEY root, const wchar_t* key) {
+  if (!settingsStore.attempted) LoadIni();
+  SetRegString(root, key, kSettingsFileValue, settingsStore.active ? settingsStore.iniPath : L"");
+}
+
+void FollowRecordedSettingsStore(HKEY root, const wchar_t* key) {
+  // Read with no ini file in force, whose switches could drop the request.
+  FreeIni();
+  settingsStore.attempted = true;
+  wchar_t file[kPathSize];
+  bool recorded = GetRegString(root, key, kSettingsFileValue, file, L"", kPathSize);
+  settingsStore.attempted = false;
+  if (!recorded) return;
+  searchPlaces.recorded = true;
+  CopyText(searchPlaces.recordedFile, file, kPathSize);
+}
+
 void SetIniSearchPlaces(const wchar_t* programFile, const wchar_t* userFolder) {
+  searchPlaces.recorded = false;
   searchPlaces.overridden = programFile != nullptr || userFolder != nullptr;
   CopyText(searchPlaces.programFile, programFile ? programFile : L"", kPathSize);
   CopyText(searchPlaces.userFolder, userFolder ? userFolder : L"", kPathSize);
@@ -544,8 +584,10 @@ bool SaveIni() {
   Array<wchar_t> content;
   FormatIni(content);
   DWORD size = content.count * sizeof(wchar_t);
-  return SaveThroughNewFile(store.iniPath, content.data, size) ||
-         RewriteInPlace(store.iniPath, content.data, size);
+  wchar_t target[kPathSize];
+  if (!FindSaveTarget(store.iniPath, target)) return false;
+  return SaveThroughNewFile(target, content.data, size) ||
+         RewriteInPlace(target, content.data, size);
 }
 
 void FreeIni() {

@@ -97,6 +97,17 @@ bool IntegrationAllowed();
 bool MakeIniKey(HKEY root, const wchar_t* subkey, const wchar_t* name, wchar_t* out,
                 unsigned size);
 
+// Records in the value "SettingsFile" of key (an absolute key of root, such as the
+// installed-programs record, which only an administrator can change for a machine-wide
+// installation) which store this run uses: the ini file's full path, or empty for the registry.
+// Dropped like any registry change when the ini file switches integration off.
+void RecordSettingsStore(HKEY root, const wchar_t* key);
+// From now on the store that setup recorded there is used, whatever ini file a search would find:
+// an ini file that appeared since (beside the program, or in the per-user data folder) neither
+// turns a registry installation into a portable one nor moves a portable one to another file.
+// With no record the search decides as before. Takes effect at once (the entries are reloaded).
+void FollowRecordedSettingsStore(HKEY root, const wchar_t* key);
+
 // Where the search looks: the file of the module holding this code and the per-user data folder.
 // Tests point them elsewhere; null restores the real places. Takes effect at the next search.
 void SetIniSearchPlaces(const wchar_t* programFile, const wchar_t* userFolder);
