@@ -29,6 +29,10 @@ log=$(mktemp)
 failedList=$dir/Testing/Temporary/LastTestsFailed.log
 trap 'rm -f "$log"' EXIT
 rm -f "$failedList"
+# Filled by scripts/wine-test.sh with the processes that outlived their test program.
+export OBX_LEFT_RUNNING=$dir/Testing/Temporary/LeftRunning.log
+mkdir -p "$(dirname "$OBX_LEFT_RUNNING")"
+: >"$OBX_LEFT_RUNNING"
 ctest --test-dir "$dir" --output-on-failure --no-tests=error --timeout 300 \
   "${select[@]}" "$@" 2>&1 | tee "$log"
 code=${PIPESTATUS[0]}
@@ -59,6 +63,11 @@ else
   summary="$summary, all passed"
 fi
 [ "$code" -eq 0 ] && [ -n "${passedOnRerun:-}" ] && summary="$summary; the rest passed"
+if [ -s "$OBX_LEFT_RUNNING" ]; then
+  echo "== processes that outlived their test program, holding its output:"
+  sed 's/^/   /' "$OBX_LEFT_RUNNING"
+  summary="$summary; $(wc -l <"$OBX_LEFT_RUNNING") processes outlived their test (listed above)"
+fi
 echo "== $summary"
 [ -n "${OBX_SUMMARY:-}" ] && echo "$summary" >>"$OBX_SUMMARY"
 exit "$code"

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The main job on the built-in sample installation: sets up what is missing, builds, and runs
 # the real uninstall.exe in a throw-away Wine prefix the way an installer and then the
-# installed-programs panel start it, and reports what it did and what it left behind.
+# installed-programs panel start it, and reports what it did and what it left behind. The program
+# is the shipped 32-bit one, run as on 64-bit Windows (a WOW64 process), where the kernel runs
+# i386 programs and Debian's 32-bit Wine is there; else the 64-bit build. Each registry key listed
+# is named with the views that see it: the 32-bit one, the 64-bit one or both.
 #
 # With --dialogs and a display (DISPLAY set), the setup dialog and the uninstall question are
 # shown on that display for a person to click, instead of the silent runs.
@@ -16,6 +19,8 @@ fi
 if [ -z "${OBX_IN_XVFB:-}" ]; then
   "$root/scripts/bootstrap.sh"
   "$root/scripts/build.sh"
+  export OBX_ARCH=win64
+  if "$root/scripts/runs-i386.sh" && [ -x /usr/lib/wine/wine ]; then OBX_ARCH=win32; fi
   exec "$root/scripts/wine-session.sh" "$0" "$@"
 fi
 
@@ -29,6 +34,12 @@ preset=A01D1
 
 ms_since() { echo $(( ($(date +%s%N) - $1) / 1000000 )); }
 w() { "$WINE" "$@" </dev/null 2>/dev/null; }
+# The 64-bit reg.exe, whose exports show the 32-bit view's own keys under Wow6432Node, and the
+# 32-bit one, which opens keys as the shipped program does.
+reg64() { /usr/lib/wine/wine64 reg "$@" </dev/null 2>/dev/null; }
+reg32() { [ "$OBX_ARCH" = win32 ] && /usr/lib/wine/wine reg "$@" </dev/null >/dev/null 2>&1; }
+# Where the program's own keys of HKLM\Software lie: a WOW64 process's view is Wow6432Node.
+if [ "$OBX_ARCH" = win32 ]; then own_lm='HKEY_LOCAL_MACHINE\Software\Wow6432Node'; else own_lm='HKEY_LOCAL_MACHINE\Software'; fi
 
 # start LABEL COMMAND ARGS...: runs a Windows program, prints its exit code and run time.
 start() {
@@ -45,11 +56,11 @@ snapshot_registry() {
   : >"$dest"
   for key in 'HKCU\Software' 'HKLM\Software' 'HKCR'; do
     i=$((i + 1))
-    w reg export "$key" "Z:$work/export$i.reg" /y >/dev/null
+    reg64 export "$key" "Z:$work/export$i.reg" /y >/dev/null
     iconv -f UTF-16LE -t UTF-8 "$work/export$i.reg" | tr -d '\r' | awk '
       /^\[/ { key = substr($0, 2, length($0) - 2); print key "|"; next }
       /^$/ || /^Windows Registry/ { next }
-      { print key "|" $0 }' | grep -v '^HKEY_LOCAL_MACHINE\\Software\\Classes[\\|]' >>"$dest"
+      { print key "|" $0 }' | grep -v -E '^HKEY_LOCAL_MACHINE\\Software\\(Wow6432Node\\)?Classes[\\|]' >>"$dest"
   done
   sort -o "$dest" "$dest"
 }
@@ -60,6 +71,21 @@ snapshot_disk() {
   (cd "$drive_c" && find . -mindepth 1 \
     -path ./windows -prune -o -path './users/*/AppData/Local/Temp' -prune -o \
     -path './users/*/Temp' -prune -o -print) | sed 's|^\./||' | sort >"$1"
+}
+
+# Key paths on standard input as a program names them (Wow6432Node left out), each once, with the
+# registry views in which it opens.
+name_views() {
+  sed -E 's/\\Wow6432Node(\\|$)/\1/I' | sort -u | while IFS= read -r key; do
+    local views=()
+    reg32 query "$key" && views+=(32-bit)
+    reg64 query "$key" >/dev/null && views+=(64-bit)
+    case ${#views[@]} in
+      2) echo "$key (both views)" ;;
+      1) echo "$key (${views[0]} view)" ;;
+      *) echo "$key (in no view)" ;;
+    esac
+  done
 }
 
 # Keys only in the second snapshot, without those whose parent is new as well.
@@ -79,7 +105,11 @@ reg_value() {
 }
 
 echo "Ombrix setup and uninstall helper: sample run in a throw-away Wine prefix"
-echo "  program: $program (x86_64 build; the shipped 32-bit build cannot run on this machine)"
+if [ "$OBX_ARCH" = win32 ]; then
+  echo "  program: $program (the shipped 32-bit build, as on 64-bit Windows: a WOW64 process)"
+else
+  echo "  program: $program (x86_64 build: no 32-bit Wine here, as this kernel cannot run i386 programs)"
+fi
 echo
 
 # Another archiver's handlers on .zip and .7z, with a New-menu entry on .zip, so that setup
@@ -104,7 +134,7 @@ else
 fi
 mkdir -p "$install_dir"
 for f in uninstall.exe Ombrix.exe obxext.dll obxext64.dll Ombrix.chm Obx.txt; do
-  cp "$out/win64/$f" "$install_dir/"
+  cp "$out/$OBX_ARCH/$f" "$install_dir/"
 done
 printf '%s\r\n' uninstall.exe Ombrix.exe obxext.dll obxext64.dll Ombrix.chm Obx.txt \
   obxnew.dat zipnew.dat Ombrix.ini Uninstall.lst >"$install_dir/Uninstall.lst"
@@ -143,11 +173,12 @@ awk -F'|' '$1 ~ /^HKEY_CLASSES_ROOT\\\.[^\\]+$/ && ($2 == "@=\"Ombrix\"" || $2 =
     [ "$volumes" -eq 0 ] || echo "  and $volumes OBX volume extensions .o00... -> Ombrix"; }
 
 echo
-echo "Registered and recorded (keys new since before setup, each with what is beneath it):"
-new_keys "$work/reg.before" "$s" | grep -v -E '^HKEY_CLASSES_ROOT\\\.[^\\]+$' |
+echo "Registered and recorded (keys new since before setup, each with what is beneath it, and the"
+echo "registry views in which it opens):"
+new_keys "$work/reg.before" "$s" | grep -v -E '^HKEY_CLASSES_ROOT\\\.[^\\]+$' | name_views |
   sed 's/^HKEY_CLASSES_ROOT/HKCR/; s/^HKEY_LOCAL_MACHINE/HKLM/; s/^HKEY_CURRENT_USER/HKCU/' |
   awk '{ printf "%s%s", (NR > 1 ? ", " : "  "), $0 } END { print "" }' | fold -s -w 100 | sed '2,$s/^/  /'
-rec='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ombrix archiver'
+rec="$own_lm"'\Microsoft\Windows\CurrentVersion\Uninstall\Ombrix archiver'
 uninstall_string=$(reg_value "$s" "$rec" UninstallString)
 echo "  installed-programs record: DisplayName \"$(reg_value "$s" "$rec" DisplayName)\"," \
   "UninstallString $uninstall_string"

@@ -19,4 +19,13 @@ tailErr=$!
 wait "$program"
 code=$?
 wait "$tailOut" "$tailErr"
+# Processes that outlived the program and still hold its output: the ones that would have held
+# ctest up. Named in the log OBX_LEFT_RUNNING names, for the summary.
+if [ -n "${OBX_LEFT_RUNNING:-}" ]; then
+  for pid in $(find /proc/[0-9]*/fd \( -lname "$out" -o -lname "$err" \) 2>/dev/null |
+               cut -d/ -f3 | sort -u); do
+    name=$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | sed 's/ *$//')
+    echo "$(basename -- "${2:-?}") ${*:3}: ${name:-process $pid}" >>"$OBX_LEFT_RUNNING"
+  done
+fi
 exit "$code"

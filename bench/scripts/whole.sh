@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Whole-program figures of the x86_64 build under Wine, each beside baselines measured in the
+# Whole-program figures of one build under Wine (OBX_ARCH of the session: win64, or win32, the
+# shipped program as a WOW64 process), each beside baselines measured in the
 # same rounds (whole processes, interleaved, medians of the per-round ratios): start-up to the
 # setup dialog and a silent setup against importing the same registry values with `reg import`
 # and against the platform's floor (an empty dialog program; a program that only saves the same
@@ -7,25 +8,26 @@
 # tree with `cmd /c rd /s /q`; peak working sets; the size of the shipped 32-bit program.
 # Runs inside the Wine session of scripts/bench.sh, and only with the session's idle helper
 # running: without it Wine's desktop starts and stops around every program and inflates every
-# figure.
+# figure. The launcher and the floor programs are of the same build as the program.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 out=${OBX_BUILD:-$root/build}
-launcher="$out/win64/bench_whole.exe"
+arch=${OBX_ARCH:-win64}
+launcher="$out/$arch/bench_whole.exe"
 shipped="$out/win32/uninstall.exe"
 runs=${OBX_BENCH_RUNS:-5}
 preset='/initA111111111111111111D1M1P1S1C1I1'
 # The same without any shortcut: the difference is setup's shortcut phase.
 preset_noshort='/initA111111111111111111D0M0P0S1C1I1'
-floor_dialog="$out/win64/floor_dialog.exe"
-floor_links="$out/win64/floor_shortcuts.exe"
+floor_dialog="$out/$arch/floor_dialog.exe"
+floor_links="$out/$arch/floor_shortcuts.exe"
 
-echo "== whole"
-for f in "$launcher" "$out/win64/uninstall.exe" "$floor_dialog" "$floor_links"; do
+echo "== whole ($arch build$([ "$arch" = win32 ] && echo ', a WOW64 process'))"
+for f in "$launcher" "$out/$arch/uninstall.exe" "$floor_dialog" "$floor_links"; do
   [ -f "$f" ] || { echo "not built: $f" >&2; exit 1; }
 done
 # The idle helper of scripts/wine-session.sh, started just before this script: give it a moment.
-idle="$out/win64/obxidle.exe"
+idle="$out/$arch/obxidle.exe"
 idle_running() {
   local pid
   for pid in $(pgrep -f 'obxidle\.exe' || true); do
@@ -60,15 +62,15 @@ check_exit() {  # check_exit LABEL LINE EXPECTED
 sample_files=(Ombrix.exe obxext.dll obxext64.dll Ombrix.chm Obx.txt)
 make_sample() {
   rm -rf "$install"; mkdir -p "$install"
-  cp "$out/win64/uninstall.exe" "$install/"
-  for f in "${sample_files[@]}"; do cp "$out/win64/$f" "$install/"; done
+  cp "$out/$arch/uninstall.exe" "$install/"
+  for f in "${sample_files[@]}"; do cp "$out/$arch/$f" "$install/"; done
   printf '%s\r\n' uninstall.exe "${sample_files[@]}" obxnew.dat zipnew.dat ombrix.ini \
     Uninstall.lst >"$install/Uninstall.lst"
 }
 # 100 folders of 100 empty files, listed folders first as the installer writes the list.
 make_big() {
   rm -rf "$install"; mkdir -p "$install"
-  cp "$out/win64/uninstall.exe" "$install/"
+  cp "$out/$arch/uninstall.exe" "$install/"
   { printf 'uninstall.exe\r\n'
     for d in $(seq 0 99); do printf 'data%d\r\n' "$d"; done
     for d in $(seq 0 99); do
@@ -78,9 +80,12 @@ make_big() {
     done
     printf 'Uninstall.lst\r\n'; } >"$install/Uninstall.lst"
 }
-export_registry() {  # export_registry PREFIX: both hives' Software trees as PREFIX-*.reg
-  "$WINE" reg export 'HKLM\Software' "C:\\ObxBench\\$1-lm.reg" /y </dev/null >/dev/null 2>&1
-  "$WINE" reg export 'HKCU\Software' "C:\\ObxBench\\$1-cu.reg" /y </dev/null >/dev/null 2>&1
+# Both hives' Software trees as PREFIX-*.reg, as the 64-bit view shows them: the 32-bit view's
+# keys are there under Wow6432Node, so a setup's keys in either view are all in the files, and
+# `reg import /reg:64` puts each back where it was.
+export_registry() {  # export_registry PREFIX
+  "$WINE" reg export 'HKLM\Software' "C:\\ObxBench\\$1-lm.reg" /y /reg:64 </dev/null >/dev/null 2>&1
+  "$WINE" reg export 'HKCU\Software' "C:\\ObxBench\\$1-cu.reg" /y /reg:64 </dev/null >/dev/null 2>&1
 }
 # Every key and value that setup added or changed, as one file for `reg import`.
 registry_difference() {
@@ -216,7 +221,7 @@ for i in $(seq 1 "$runs"); do
   check_exit "shortcut program, no shortcuts" "$line" 0
   none_ms+=("$(field ms "$line")")
 
-  line=$(measure "$base" run reg import 'C:\ObxBench\setup.reg')
+  line=$(measure "$base" run reg import 'C:\ObxBench\setup.reg' /reg:64)
   check_exit "reg import" "$line" 0
   import_ms+=("$(field ms "$line")"); import_peak+=("$(field peak_kib "$line")")
   if [ "$i" = 1 ]; then
