@@ -368,6 +368,19 @@ TEST_F(UninstallE2E, IniFileOfAPortableInstallationDoesNotComeBack) {
   EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
 }
 
+// An ini file copied in beside the program after a registry setup (as an installer carrying one
+// does) switching everything off: the uninstallation still takes the integration back.
+TEST_F(UninstallE2E, IniThatAppearedAfterARegistrySetupDoesNotSteerTheRemoval) {
+  Install();
+  RunSetup();
+  WriteFileBytes(At(L"Ombrix.ini"), "Global\\Integration=0\r\n");
+  StartUninstall(L"/S");
+  ExpectEndsWithSuccess();
+  ExpectIntegrationGone();
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+  EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
+}
+
 // A run stopped after its list went: only the program is left in the folder.
 TEST_F(UninstallE2E, RunFindingOnlyItselfWithoutAListRemovesItselfAndTheFolder) {
   folder_ = root_ / L"Ombrix";
