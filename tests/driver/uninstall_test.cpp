@@ -228,8 +228,13 @@ TEST_F(DeletionPassesTest, LineEndsBlanksEmptyLinesAndReadOnlyFiles) {
   MakeFile(L"ro.txt");
   SetFileAttributesW(At(L"ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   MakeFile(L"last.txt");
-  DeletionResult result = Run("a.txt  \t\r\n\r\n\n b.txt\r\nro.txt\r\n   \r\nmissing.txt\nlast.txt");
-  EXPECT_EQ(result.removed, 4u);
+  MakeFolder(L"lead");
+  MakeFile(L"lead\\c.txt");
+  // A leading separator: the folder's own path joined to the entry.
+  DeletionResult result = Run("\\lead\\c.txt\r\n/lead\r\na.txt  \t\r\n\r\n\n b.txt\r\n"
+                              "ro.txt\r\n   \r\nmissing.txt\nlast.txt");
+  EXPECT_EQ(result.removed, 6u);
+  EXPECT_FALSE(Exists(At(L"lead")));
   EXPECT_FALSE(Exists(At(L"a.txt")));
   EXPECT_FALSE(Exists(At(L" b.txt")));
   EXPECT_TRUE(Exists(At(L"b.txt")));  // the leading blank belongs to the name

@@ -162,11 +162,15 @@ ListLine NextListEntry(const FileList& list, unsigned& pos, const wchar_t* folde
   // "sub\" names the folder sub; with the separator a link there would be followed.
   unsigned length = TextLength(entry);
   while (length > 0 && IsPathSeparator(entry[length - 1])) entry[--length] = 0;
-  if (!IsSafeListEntry(entry)) return ListLine::kSkipped;
+  // "\sub\file" is sub\file of the folder, as the folder's own path joined to it reads; two
+  // separators begin a network or device name and stay refused.
+  const wchar_t* inside = entry;
+  if (IsPathSeparator(inside[0]) && !IsPathSeparator(inside[1])) inside++, length--;
+  if (!IsSafeListEntry(inside)) return ListLine::kSkipped;
   unsigned folderLength = TextLength(folder);
   if (folderLength + length >= kPathSize) return ListLine::kSkipped;
   std::wmemcpy(path, folder, folderLength);
-  std::wmemcpy(path + folderLength, entry, length + 1);
+  std::wmemcpy(path + folderLength, inside, length + 1);
   return ListLine::kEntry;
 }
 

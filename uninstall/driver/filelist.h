@@ -34,10 +34,10 @@ bool ReadFileList(const wchar_t* path, FileList& list);
 enum class ListLine { kEnd, kSkipped, kEntry };
 
 // Decodes the line that begins at byte pos and moves pos to the next one. kEntry with path =
-// folder (ending in a backslash) + the entry, trailing separators dropped. kSkipped for lines that
-// are empty, hold a zero character, are longer than 2047 bytes (ANSI and UTF-8) or do not decode,
-// name an unsafe entry, or do not fit into kPathSize with the folder: a cut line or path would
-// name another file.
+// folder (ending in a backslash) + the entry, one leading and the trailing separators dropped.
+// kSkipped for lines that are empty, hold a zero character, are longer than 2047 bytes (ANSI and
+// UTF-8) or do not decode, name an unsafe entry, or do not fit into kPathSize with the folder: a
+// cut line or path would name another file.
 ListLine NextListEntry(const FileList& list, unsigned& pos, const wchar_t* folder, wchar_t* path);
 
 // The folders of the last entry that were found to be real folders. Entries are mostly listed
