@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -120,17 +121,52 @@ TEST_F(RecordTest, FirstSetupWritesEveryValueWithItsType) {
 }
 
 TEST_F(RecordTest, RepeatedSetupKeepsAnExistingIconAndRewritesTheRest) {
-  std::wstring otherIcon = temp_ / L"other.ico";
+  std::wstring otherIcon = folder_ + L"\\other.ico";
   WriteFileBytes(otherIcon, "icon");
   SetRecordText(L"DisplayIcon", otherIcon);
   SetRecordText(L"Publisher", L"Someone else");
+  SetRecordText(L"Comments", L"kept");
   WriteUninstallRecord(program_.c_str());
   ExpectString(L"DisplayIcon", otherIcon);
   ExpectString(L"Publisher", L"Felsor GmbH");
+  ExpectString(L"Comments", L"kept");
 
   DeleteFileW(otherIcon.c_str());
   WriteUninstallRecord(program_.c_str());
   ExpectString(L"DisplayIcon", folder_ + L"\\Ombrix.exe");
+}
+
+// An older installation elsewhere, still on the disk: its icon and the values only it wrote go.
+TEST_F(RecordTest, SetupInAnotherFolderTakesOverNeitherIconNorValuesOfTheOldRecord) {
+  std::wstring old = temp_ / L"Old";
+  CreateDirectoryW(old.c_str(), nullptr);
+  WriteFileBytes(old + L"\\Ombrix.exe", "exe");
+  SetRecordText(L"InstallLocation", old + L"\\");
+  SetRecordText(L"DisplayIcon", old + L"\\Ombrix.exe");
+  SetRecordText(L"HelpLink", L"http://old.example");
+  SetRecordText(L"URLInfoAbout", L"http://old.example");
+  WriteUninstallRecord(program_.c_str());
+  ExpectString(L"InstallLocation", folder_ + L"\\");
+  ExpectString(L"DisplayIcon", folder_ + L"\\Ombrix.exe");
+  EXPECT_FALSE(ReadRecordValue(L"HelpLink").found);
+  EXPECT_FALSE(ReadRecordValue(L"URLInfoAbout").found);
+  ExpectString(L"Publisher", L"Felsor GmbH");
+}
+
+TEST_F(RecordTest, NamesProgramOnlyForItsOwnPathQuotedOrNot) {
+  EXPECT_FALSE(RecordNamesProgram(program_.c_str()));  // no record
+  WriteUninstallRecord(program_.c_str());
+  std::wstring upper = program_;
+  for (wchar_t& c : upper) c = towupper(c);
+  EXPECT_TRUE(RecordNamesProgram(program_.c_str()));
+  EXPECT_TRUE(RecordNamesProgram(upper.c_str()));
+  for (const std::wstring& other : {temp_ / L"Stray\\uninstall.exe", folder_ + L"\\Ombrix.exe",
+                                    folder_, std::wstring(L"\"") + program_})
+    EXPECT_FALSE(RecordNamesProgram(other.c_str())) << other;
+  SetRecordText(L"UninstallString", program_);  // as older versions wrote it
+  EXPECT_TRUE(RecordNamesProgram(program_.c_str()));
+  SetRecordText(L"UninstallString", L"\"" + program_ + L"\" /x");
+  EXPECT_FALSE(RecordNamesProgram(program_.c_str()));
 }
 
 TEST_F(RecordTest, IniThatSwitchesIntegrationOffWritesNothing) {

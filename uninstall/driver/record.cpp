@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/product.h"
+#include "base/convert.h"
 #include "base/text.h"
 #include "driver/filelist.h"
 #include "filesystem/fileops.h"
@@ -27,6 +28,14 @@ constexpr wchar_t kLanguageValue[] = L"Language";
 constexpr wchar_t kPublisherValue[] = L"Publisher";
 constexpr wchar_t kEstimatedSizeValue[] = L"EstimatedSize";
 
+// Every value the record holds; what an installation elsewhere left besides goes.
+constexpr const wchar_t* kRecordValues[] = {
+    kDisplayNameValue,     kDisplayVersionValue, kVersionMajorValue, kVersionMinorValue,
+    kUninstallStringValue, kQuietUninstallStringValue, kDisplayIconValue, kInstallLocationValue,
+    kNoModifyValue,        kNoRepairValue,       kLanguageValue,     kPublisherValue,
+    kEstimatedSizeValue};
+constexpr unsigned kValueNameSize = 256;
+
 constexpr wchar_t kPublisher[] = L"Felsor GmbH";
 constexpr wchar_t kQuietSwitch[] = L" /S";
 
@@ -46,10 +55,44 @@ void SetRecordDword(const wchar_t* name, DWORD value) {
   SetRegDword(HKEY_LOCAL_MACHINE, kUninstallRecordKey, name, value);
 }
 
+bool IsRecordValue(const wchar_t* name) {
+  for (const wchar_t* known : kRecordValues)
+    if (CompareNoCase(name, known) == 0) return true;
+  return false;
+}
+
+// The values a record of another installation (an older version elsewhere) has and this one
+// does not write; a name too long for the buffer is no value of any version.
+void DeleteForeignRecordValues() {
+  wchar_t name[kValueNameSize];
+  for (DWORD index = 0;;) {
+    DWORD error = EnumRegValue(HKEY_LOCAL_MACHINE, kUninstallRecordKey, index, name,
+                               kValueNameSize, nullptr, nullptr, nullptr);
+    if (error == ERROR_NO_MORE_ITEMS) return;
+    if (error != ERROR_SUCCESS || IsRecordValue(name) ||
+        DeleteRegValue(HKEY_LOCAL_MACHINE, kUninstallRecordKey, name) != ERROR_SUCCESS)
+      index++;
+  }
+}
+
 }  // namespace
 
 const wchar_t kUninstallRecordKey[] =
     L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver";
+
+bool RecordNamesProgram(const wchar_t* program) {
+  wchar_t command[kCommandSize];
+  if (!GetRegString(HKEY_LOCAL_MACHINE, kUninstallRecordKey, kUninstallStringValue, command, L"",
+                    kCommandSize))
+    return false;
+  wchar_t* named = command;
+  unsigned length = TextLength(command);
+  if (length >= 2 && command[0] == L'"' && command[length - 1] == L'"') {
+    command[length - 1] = 0;
+    named++;
+  }
+  return CompareNoCase(named, program) == 0;
+}
 
 void AppendVersionLabel(wchar_t* text, unsigned capacity) {
   if (capacity == 0) return;
@@ -118,10 +161,19 @@ void WriteUninstallRecord(const wchar_t* programPath) {
   wchar_t folder[kPathSize];
   CopyText(folder, programPath, kPathSize);
   *PointToName(folder) = 0;
+  unsigned folderLength = TextLength(folder);
 
+  // Before the folder is rewritten: a record of an installation elsewhere is this one's now.
+  wchar_t earlier[kPathSize];
+  GetRegString(HKEY_LOCAL_MACHINE, kUninstallRecordKey, kInstallLocationValue, earlier, L"",
+               kPathSize);
+  if (earlier[0] && CompareNoCase(earlier, folder) != 0) DeleteForeignRecordValues();
+
+  // An icon of the user's choice within the installation stays; one of an installation
+  // elsewhere, or of none, does not.
   wchar_t icon[kPathSize];
   GetRegString(HKEY_LOCAL_MACHINE, kUninstallRecordKey, kDisplayIconValue, icon, L"", kPathSize);
-  if (icon[0] == 0 || !FileExist(icon)) {
+  if (folderLength == 0 || CompareNoCaseN(icon, folder, folderLength) != 0 || !FileExist(icon)) {
     MakeName(folder, kMainProgramName, icon, kPathSize);
     SetRecordString(kDisplayIconValue, icon);
   }

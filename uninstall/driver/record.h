@@ -7,10 +7,14 @@
 extern const wchar_t kUninstallRecordKey[];
 
 // Writes every value of the record for the running program; nothing when registry integration is
-// switched off in the settings. A "DisplayIcon" that names an existing file is kept.
+// switched off in the settings. A "DisplayIcon" that names an existing file in the installation
+// folder is kept; a record that named another folder loses the values this one does not write.
 void WriteUninstallRecord();
 // The same for the program at programPath (a full path).
 void WriteUninstallRecord(const wchar_t* programPath);
+
+// Whether the record's "UninstallString" names program (quoted or not, in any case).
+bool RecordNamesProgram(const wchar_t* program);
 
 // Appends a blank (when text is not empty), the version "6.22" and " (32-bit)" in the user's
 // language to text, within capacity characters.
