@@ -548,39 +548,47 @@ TEST_F(RemovalBatchTest, PlaceNameSecurityAndSharingFollowElevation) {
   }
 }
 
-TEST_F(RemovalBatchTest, LinesInOrderWithTheWarningOnlyWhenNotSilent) {
+// First the wait for the end of the process that wrote it, by no program; then the tries, each
+// a second's pause by the system's ping apart; the folder only when named.
+TEST_F(RemovalBatchTest, LinesInOrderWithTheFolderAndTheWarningOnlyWhenAsked) {
   TempFolder temp;
   std::wstring folder = temp / L"Ombrix";
   std::wstring program = folder + L"\\uninstall.exe";
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
   WriteFileBytes(program, "exe");
+  wchar_t system[MAX_PATH] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
   std::string p = Ascii(program), d = Ascii(folder);
-  std::string expected = "\"" + p + "\" /wait\r\n";
-  for (int i = 0; i < 5; i++)
-    expected += "del \"" + p + "\"\r\nrd \"" + d + "\"\r\nif not exist \"" + p + "\" goto done\r\n";
-  expected += ":done\r\n";
+  std::string pause = "\"" + Ascii(system) + "\\ping.exe\" -n 2 127.0.0.1 >nul\r\n";
   std::string warning = "if exist \"" + p + "\" \"" + p + "\" /warning\r\n";
 
   for (bool elevated : {false, true}) {
-    for (bool silent : {false, true}) {
-      SCOPED_TRACE(elevated * 2 + silent);
+    for (int c = 0; c < 3; c++) {
+      bool withFolder = c < 2, warn = c == 0;
+      SCOPED_TRACE(elevated * 3 + c);
+      std::string expected = "set /p obx=\r\n";
+      for (int i = 0; i < 5; i++)
+        expected += "del \"" + p + "\"\r\n" + (withFolder ? "rd \"" + d + "\"\r\n" : "") +
+                    "if not exist \"" + p + "\" goto done\r\n" + pause;
+      expected += ":done\r\n";
       RemovalBatch& batch = Create(elevated);
       std::string last = "del \"" + Ascii(batch.path) + "\"\r\n";
-      ASSERT_TRUE(WriteRemovalBatch(batch, program.c_str(), folder.c_str(), silent));
-      EXPECT_EQ(ReadFileBytes(batch.path), expected + (silent ? "" : warning) + last);
+      ASSERT_TRUE(WriteRemovalBatch(batch, program.c_str(), withFolder ? folder.c_str() : nullptr,
+                                    warn));
+      EXPECT_EQ(ReadFileBytes(batch.path), expected + (warn ? warning : "") + last);
     }
   }
 }
 
 TEST_F(RemovalBatchTest, DriveRootIsNamedByRdAndUnreachablePathsLeaveNoFile) {
   RemovalBatch& root = Create(false);
-  ASSERT_TRUE(WriteRemovalBatch(root, L"C:\\uninstall.exe", L"C:\\", true));
+  ASSERT_TRUE(WriteRemovalBatch(root, L"C:\\uninstall.exe", L"C:\\", false));
   EXPECT_NE(ReadFileBytes(root.path).find("\r\nrd \"C:\\\"\r\n"), std::string::npos);
 
   for (bool elevated : {false, true}) {
     RemovalBatch& batch = Create(elevated);
     std::wstring path = batch.path;
-    EXPECT_FALSE(WriteRemovalBatch(batch, L"C:\\\u0416\\uninstall.exe", L"C:\\\u0416", true));
+    EXPECT_FALSE(WriteRemovalBatch(batch, L"C:\\\u0416\\uninstall.exe", L"C:\\\u0416", false));
     EXPECT_FALSE(batch.file);
     EXPECT_FALSE(Exists(path));
   }
@@ -634,9 +642,16 @@ TEST(RemovalBatchRun, NoCharacterOfAPathBreaksTheBatchOrRunsAnythingElse) {
     RemovalBatch batch;
     ASSERT_TRUE(CreateRemovalBatch(batch));
     std::wstring path = batch.path;
-    ASSERT_TRUE(WriteRemovalBatch(batch, program.c_str(), folder.c_str(), true));
+    // Started first and written then, as by the uninstallation.
     EXPECT_TRUE(StartRemovalBatch(batch));
+    ASSERT_TRUE(WriteRemovalBatch(batch, program.c_str(), folder.c_str(), false));
+    // Nothing goes while the process that wrote it runs, however long.
+    if (&c == cases) {
+      Sleep(3000);
+      EXPECT_TRUE(Exists(program));
+    }
     batch.file.reset();  // as at this process's end
+    batch.endSignal.reset();
     SetElevationOverride(nullptr);
     SetEnvironmentVariableW(L"TEMP", savedTemp);
     SetEnvironmentVariableW(L"TMP", savedTmp);
@@ -715,7 +730,9 @@ constexpr wchar_t kRecordKey[] =
 constexpr wchar_t kAppPathsKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
 
-TEST_F(RemoveIntegrationTest, TakesBackTypesSettingsRecordAndAppPaths) {
+// The record stays for the uninstallation to delete last: till then it is what lets a run stopped
+// after the list went finish without it.
+TEST_F(RemoveIntegrationTest, TakesBackTypesSettingsAndAppPathsButNotYetTheRecord) {
   MachineStateLock lock;  // shortcuts are not redirected
   IntegrationOptions options = {};
   for (bool& associate : options.associate) associate = true;
@@ -736,7 +753,7 @@ TEST_F(RemoveIntegrationTest, TakesBackTypesSettingsRecordAndAppPaths) {
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
   EXPECT_NE(DefaultValue(HKEY_CLASSES_ROOT, L".zip"), L"Ombrix.ZIP");
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Ombrix"));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey));
 }
 

@@ -381,16 +381,75 @@ TEST_F(UninstallE2E, IniThatAppearedAfterARegistrySetupDoesNotSteerTheRemoval) {
   EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
 }
 
-// A run stopped after its list went: only the program is left in the folder.
-TEST_F(UninstallE2E, RunFindingOnlyItselfWithoutAListRemovesItselfAndTheFolder) {
-  folder_ = root_ / L"Ombrix";
+// A run stopped after its list went leaves only the program in the folder, and the record naming
+// it. A copy alone in a folder that the record does not name is no such run: it changes nothing.
+TEST_F(UninstallE2E, RunFindingOnlyItselfWithoutAListFinishesOnlyWhereTheRecordNamesIt) {
+  Install();
+  RunSetup();
+  std::wstring installed = program_;
+  folder_ = root_ / L"Stray";
   program_ = folder_ + L"\\uninstall.exe";
   ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
   ASSERT_TRUE(CopyFileW(BuildFolderFile(L"uninstall.exe").c_str(), program_.c_str(), FALSE));
   StartUninstall(L"/S");
+  if (HWND box = uninstaller_.WaitForDialog(3000)) PressButton(box, IDOK);  // the missing list
+  ASSERT_TRUE(uninstaller_.WaitForExit(kExitTimeoutMs));
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".zip", nullptr), L"Ombrix.ZIP");
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Ombrix"));
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRecordKey, L"UninstallString"),
+            L"\"" + installed + L"\"");
+  EXPECT_TRUE(Exists(program_));
+  Sleep(1000);
+  EXPECT_FALSE(Exists(RemovalBatchFile()));
+
+  // The installation's own run, stopped after its list went.
+  DeleteFileW(program_.c_str());
+  RemoveDirectoryW(folder_.c_str());
+  folder_ = root_ / L"Ombrix";
+  program_ = installed;
+  for (const wchar_t* file : {L"Docs\\Guide\\start.txt", L"Docs\\readme.txt", L"Uninstall.lst",
+                              L"obxnew.dat", L"zipnew.dat", L"Ombrix.exe", L"obxext.dll",
+                              L"obxext64.dll", L"Ombrix.chm", L"Obx.txt"})
+    DeleteFileW(At(file).c_str());
+  RemoveDirectoryW(At(L"Docs\\Guide").c_str());
+  RemoveDirectoryW(At(L"Docs").c_str());
+  ASSERT_FALSE(Exists(At(L"Uninstall.lst")));
+  StartUninstall(L"/S");
   ExpectEndsWithSuccess();
+  ExpectIntegrationGone();
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
   EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
   EXPECT_TRUE(WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs));
+}
+
+// The installer's upgrade: the old version's silent uninstallation, then at once the new files into
+// the same folder and the new setup. The old run's batch takes only the old program file.
+TEST_F(UninstallE2E, UpgradeInPlaceKeepsTheNewInstallationWholeAndUninstallable) {
+  Install();
+  RunSetup();
+  StartUninstall(L"/S");
+  ExpectEndsWithSuccess();
+  CreateDirectoryW(folder_.c_str(), nullptr);
+  ASSERT_NO_FATAL_FAILURE(CopySampleFiles(folder_));
+  WriteFileBytes(At(L"Uninstall.lst"), SampleList());
+  TestProcess setup;
+  ASSERT_TRUE(setup.Start(program_, L"/setup /S", environment_, folder_));
+  ASSERT_TRUE(setup.WaitForExit(kExitTimeoutMs));
+  EXPECT_EQ(setup.exitCode(), 0u);
+
+  // The old batch has ended (it deletes itself last), long after the new setup.
+  EXPECT_TRUE(WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs));
+  for (const wchar_t* file : kSampleFiles) EXPECT_TRUE(Exists(At(file))) << file;
+  EXPECT_TRUE(Exists(At(L"Uninstall.lst")));
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRecordKey, L"UninstallString"),
+            L"\"" + program_ + L"\"");
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".zip", nullptr), L"Ombrix.ZIP");
+
+  StartUninstall(L"/S");
+  ExpectEndsWithSuccess();
+  ExpectIntegrationGone();
+  EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
 }
 
 namespace {
@@ -495,9 +554,10 @@ TEST_F(KilledUninstallE2E, StoppedAnywhereAndRunAgainEndsAsASingleRunDoes) {
   EXPECT_GE(stopped, std::size(kPoints) - 2);
 }
 
-// An MSI package takes back the integration; its record, App Paths and files stay its own.
+// An MSI package takes back the integration; its record, App Paths and files stay its own. It
+// need not install the list, which this never reads.
 TEST_F(UninstallE2E, MsiSwitchTakesBackTheIntegrationAndLeavesRecordAndFiles) {
-  Install();
+  Install(L"Ombrix", nullptr);
   for (const wchar_t* switches : {L"/msi", L"/S /msi"}) {
     RunSetup();
     StartUninstall(switches);
@@ -508,10 +568,10 @@ TEST_F(UninstallE2E, MsiSwitchTakesBackTheIntegrationAndLeavesRecordAndFiles) {
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey)) << switches;
     for (const wchar_t* file : kSampleFiles) EXPECT_TRUE(Exists(At(file))) << file;
     EXPECT_TRUE(Exists(At(L"Docs\\Guide\\start.txt")));
-    EXPECT_TRUE(Exists(At(L"Uninstall.lst")));
     EXPECT_FALSE(Exists(RemovalBatchFile()));
   }
   // The ordinary uninstallation takes the rest, so later tests start clean.
+  WriteFileBytes(At(L"Uninstall.lst"), kListTemplate);
   StartUninstall(L"/S");
   ExpectEndsWithSuccess();
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));

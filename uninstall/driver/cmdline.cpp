@@ -9,7 +9,7 @@
 namespace {
 
 constexpr wchar_t kInstallerSwitchesVariable[] = L"sfxcmd";
-// "/wait": the time the installed-programs panel's copy is given to end before the next line.
+// "/wait": a pause for a script that starts the program before its next step.
 constexpr DWORD kWaitMs = 2000;
 
 enum class SwitchAction { kSetup, kMsi, kInit, kWait, kNoExplorer, kWarning };
@@ -51,7 +51,6 @@ bool ApplySwitch(const wchar_t* argument, bool& setupRequested) {
         break;
       case SwitchAction::kWait:
         Sleep(kWaitMs);
-        WaitForRunningCopy();
         break;
       case SwitchAction::kNoExplorer:
         runState.noExplorer = true;

@@ -43,9 +43,8 @@ constexpr unsigned kSystemTextSize = 256;
 // in another session counts as well.
 constexpr wchar_t kRunningMutexName[] = L"Global\\Ombrix.SetupOrUninstall";
 // How long a silent copy waits for the running one to end (an installer may start the next step
-// at once), and how long "/wait" waits for the uninstallation that started the batch.
+// at once).
 constexpr DWORD kSilentCopyWaitMs = 60000;
-constexpr DWORD kRemovalWaitMs = 30000;
 constexpr unsigned kRtlMessageFlags = MB_RTLREADING | MB_RIGHT;
 
 // The screen's vertical dpi, asked once it can be had.
@@ -121,14 +120,6 @@ void RunSetupFlow() {
     EnsureCom();  // the shell may hand the folder to its extensions
     ShellExecuteW(nullptr, L"open", runState.programGroupFolder, nullptr, L"", SW_SHOWNORMAL);
   }
-}
-
-// The batch file deletes the program's file only after the running copy has ended.
-void WaitForRunningCopy() {
-  ScopedHandle running(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kRunningMutexName));
-  if (!running) return;
-  DWORD result = WaitForSingleObject(running.get(), kRemovalWaitMs);
-  if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) ReleaseMutex(running.get());
 }
 
 void HardenDllSearch() {

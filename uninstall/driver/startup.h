@@ -42,8 +42,6 @@ void GetUserDataFolder(wchar_t* out, unsigned size);
 // The exit code of a setup or uninstallation that ended without changing anything because
 // another one was running (ERROR_INSTALL_ALREADY_RUNNING, which installers know).
 constexpr int kAnotherCopyRunsExitCode = 1618;
-// Waits for a running setup or uninstallation, if any, to end ("/wait").
-void WaitForRunningCopy();
 // The setup run: the setup dialog or, when silent, its choices applied without any window; the
 // preset file taken over; then, unless silent or for the MSI package, the completion dialog.
 void RunSetupFlow();

@@ -48,12 +48,19 @@ constexpr wchar_t kFallbackTempFolder[] = L"\\obxtemp";
 constexpr wchar_t kTempNameFormat[] = L"%s.%u.tmp";
 constexpr unsigned kLastTempNumber = 999;
 
-constexpr wchar_t kBatchStartWait[] = L"\"%s\" /wait\r\n";
-constexpr wchar_t kBatchRemoveTry[] =
-    L"del \"%s\"\r\nrd \"%s\"\r\nif not exist \"%s\" goto done\r\n";
+// Reads the pipe whose other end only this process holds: it returns when this process has
+// ended, however it ends, and not before; no program is started for it.
+constexpr wchar_t kBatchWaitForEnd[] = L"set /p obx=\r\n";
+constexpr wchar_t kBatchDelete[] = L"del \"%s\"\r\n";
+constexpr wchar_t kBatchRemoveFolder[] = L"rd \"%s\"\r\n";
+// A program's file may stay locked a moment after the end of its process: a second's pause by
+// the system's own ping, by its full path, before the next try.
+constexpr wchar_t kBatchCheckAndPause[] =
+    L"if not exist \"%s\" goto done\r\n\"%s\" -n 2 127.0.0.1 >nul\r\n";
+constexpr wchar_t kPauseProgram[] = L"ping.exe";
+constexpr wchar_t kAsideExtension[] = L".exe";
 constexpr wchar_t kBatchDone[] = L":done\r\n";
 constexpr wchar_t kBatchWarning[] = L"if exist \"%s\" \"%s\" /warning\r\n";
-constexpr wchar_t kBatchDeleteSelf[] = L"del \"%s\"\r\n";
 // The batch by its bare name in the current folder: the name holds only letters, digits and "_",
 // and ".\" keeps the interpreter from searching the path for it.
 constexpr wchar_t kBatchCommand[] = L"cmd.exe /d /v:off /c .\\%s";
@@ -189,24 +196,37 @@ bool WriteFormattedLine(HANDLE file, const wchar_t* format, ...) {
   return written >= 0 && WriteBatchLine(file, line);
 }
 
+bool GetSystemFile(const wchar_t* name, wchar_t* out) {
+  wchar_t system[kPathSize];
+  UINT length = GetSystemDirectoryW(system, kPathSize);
+  if (length == 0 || length >= kPathSize) return false;
+  MakeName(system, name, out, kPathSize);
+  return true;
+}
+
 bool WriteBatchLines(const RemovalBatch& batch, const wchar_t* program, const wchar_t* folder,
-                     bool silent) {
-  wchar_t p[kPathSize], d[kPathSize], b[kPathSize];
-  if (!MakeBatchPath(program, p, kPathSize) || !MakeBatchPath(folder, d, kPathSize) ||
-      !MakeBatchPath(batch.path, b, kPathSize))
+                     bool warning) {
+  wchar_t p[kPathSize], d[kPathSize], b[kPathSize], pause[kPathSize], s[kPathSize];
+  if (!MakeBatchPath(program, p, kPathSize) || (folder && !MakeBatchPath(folder, d, kPathSize)) ||
+      !MakeBatchPath(batch.path, b, kPathSize) || !GetSystemFile(kPauseProgram, pause) ||
+      !MakeBatchPath(pause, s, kPathSize))
     return false;
   HANDLE file = batch.file.get();
-  if (!WriteFormattedLine(file, kBatchStartWait, p)) return false;
-  for (unsigned i = 0; i < kRemoveTries; i++)
-    if (!WriteFormattedLine(file, kBatchRemoveTry, p, d, p)) return false;
+  for (unsigned i = 0; i < kRemoveTries; i++) {
+    if (!WriteFormattedLine(file, kBatchDelete, p) ||
+        (folder && !WriteFormattedLine(file, kBatchRemoveFolder, d)) ||
+        !WriteFormattedLine(file, kBatchCheckAndPause, p, s))
+      return false;
+  }
   if (!WriteFormattedLine(file, kBatchDone)) return false;
-  if (!silent && !WriteFormattedLine(file, kBatchWarning, p, p)) return false;
-  return WriteFormattedLine(file, kBatchDeleteSelf, b);
+  if (warning && !WriteFormattedLine(file, kBatchWarning, p, p)) return false;
+  return WriteFormattedLine(file, kBatchDelete, b);
 }
 
 // Once closed, only an administrator can have replaced the batch of an elevated run; in the
 // user's temp folder only the user, who gains nothing by it.
 void DiscardRemovalBatch(RemovalBatch& batch) {
+  batch.endSignal.reset();
   if (batch.file) {
     batch.file.reset();
     DelFile(batch.path);
@@ -233,7 +253,7 @@ bool CreateBatchFileIn(const wchar_t* folder, SECURITY_ATTRIBUTES* security,
       return false;
     AppendText(batch.path, kBatchExtension, kPathSize);
     batch.file.reset(CreateNewFile(batch.path, GENERIC_WRITE, FILE_SHARE_READ, security));
-    if (batch.file) return true;
+    if (batch.file) return WriteBatchLine(batch.file.get(), kBatchWaitForEnd);
     DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
   }
@@ -384,17 +404,15 @@ bool CreateRemovalBatch(RemovalBatch& batch) {
 }
 
 bool WriteRemovalBatch(RemovalBatch& batch, const wchar_t* program, const wchar_t* folder,
-                       bool silent) {
-  if (batch.file && WriteBatchLines(batch, program, folder, silent)) return true;
+                       bool warning) {
+  if (batch.file && WriteBatchLines(batch, program, folder, warning)) return true;
   DiscardRemovalBatch(batch);
   return false;
 }
 
-bool StartRemovalBatch(const RemovalBatch& batch) {
-  wchar_t system[kPathSize], interpreter[kPathSize];
-  UINT length = GetSystemDirectoryW(system, kPathSize);
-  if (length == 0 || length >= kPathSize) return false;
-  MakeName(system, kInterpreterName, interpreter, kPathSize);
+bool StartRemovalBatch(RemovalBatch& batch) {
+  wchar_t interpreter[kPathSize];
+  if (!GetSystemFile(kInterpreterName, interpreter)) return false;
   wchar_t folder[kPathSize];
   GetFilePath(batch.path, folder, kPathSize);
   const wchar_t* name = PointToName(batch.path);
@@ -405,17 +423,34 @@ bool StartRemovalBatch(const RemovalBatch& batch) {
   }
   wchar_t command[kCommandLineSize];
   if (FormatText(command, kCommandLineSize, kBatchCommand, name) < 0) return false;
+  // The batch's input: nobody but this process holds the writing end, which no child inherits.
+  HANDLE read = nullptr, write = nullptr;
+  if (!CreatePipe(&read, &write, nullptr, 0)) return false;
+  ScopedHandle input(read);
+  batch.endSignal.reset(write);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
   startup.wShowWindow = SW_HIDE;
+  startup.hStdInput = read;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(interpreter, command, nullptr, nullptr, TRUE, 0, nullptr, folder, &startup,
-                      &process))
+  if (!SetHandleInformation(read, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT) ||
+      !CreateProcessW(interpreter, command, nullptr, nullptr, TRUE, 0, nullptr, folder, &startup,
+                      &process)) {
+    batch.endSignal.reset();
     return false;
+  }
   ScopedHandle thread(process.hThread);
   ScopedHandle child(process.hProcess);
   return true;
+}
+
+bool MoveProgramAside(const wchar_t* program, const wchar_t* beside, wchar_t* aside) {
+  wchar_t place[kPathSize];
+  GetFilePath(beside, place, kPathSize);
+  return MakeRandomBatchName(place, aside) &&
+         TextLength(aside) + TextLength(kAsideExtension) < kPathSize &&
+         (AppendText(aside, kAsideExtension, kPathSize), RenameFile(program, aside));
 }
 
 void GetTempFolder(wchar_t* out, unsigned size) {
@@ -451,7 +486,6 @@ void RemoveIntegration() {
   DeleteRegTree(HKEY_CURRENT_USER, L"");
   // The MSI package owns the record and App Paths.
   if (!runState.msiMode) {
-    DeleteRegKey(HKEY_LOCAL_MACHINE, kUninstallRecordKey);
     DeleteRegKey(HKEY_LOCAL_MACHINE, kAppPathsKey);
     // Setup registers the main program in the 64-bit view too on 64-bit Windows.
     ScopedRegView view(RegViewFor(true));
@@ -494,6 +528,12 @@ void RunUninstall() {
                   kQuestionFlags) != IDYES)
     return;
 
+  // The package owns the files and need not install the list.
+  if (runState.msiMode) {
+    RemoveIntegration();
+    return;
+  }
+
   const wchar_t* programName = PointToName(program);
   wchar_t listPath[kPathSize];
   MakeName(folder, kListFileName, listPath, kPathSize);
@@ -503,8 +543,10 @@ void RunUninstall() {
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   FileList files;
   bool known = list ? ReadFileList(list.get(), files)
-                    // A run stopped after the list went leaves the program alone in its folder.
-                    : GetLastError() == ERROR_FILE_NOT_FOUND && HoldsOnly(folder, programName);
+                    // A run stopped after the list went leaves the program alone in its folder,
+                    // and the record, which only an administrator can write, still naming it.
+                    : GetLastError() == ERROR_FILE_NOT_FOUND && HoldsOnly(folder, programName) &&
+                          RecordNamesProgram(program);
   if (!known) {
     ShowListError();
     return;
@@ -521,7 +563,6 @@ void RunUninstall() {
 
   RemoveIntegration();
   languageModule.Free();
-  if (runState.msiMode) return;
 
   // Settings kept in "Ombrix.ini" are written now; a save at process end would bring the file
   // back into a folder that is about to go.
@@ -555,10 +596,26 @@ void RunUninstall() {
   list.reset();
   DelFile(listPath);
 
-  if (!CreateRemovalBatch(removalBatch) ||
-      !WriteRemovalBatch(removalBatch, program, installFolder, runState.silent))
-    return;
   // Out of the folder, so that this process does not hold it.
   if (entered) SetCurrentDirectoryW(L"..");
-  if (!StartRemovalBatch(removalBatch)) DiscardRemovalBatch(removalBatch);
+  // Started before the program file moves, the batch waits for this process's end; till the
+  // move a run stopped here finds the program and the record again.
+  if (CreateRemovalBatch(removalBatch) && StartRemovalBatch(removalBatch)) {
+    // Beside the batch, the folder can go at once, and the batch has no business with it: a setup
+    // that fills it again at once keeps what it puts there. Else (another drive) beside itself.
+    wchar_t aside[kPathSize];
+    bool movedOut = MoveProgramAside(program, removalBatch.path, aside);
+    if (movedOut) {
+      RemoveFolder(installFolder);
+    } else if (!MoveProgramAside(program, program, aside)) {
+      CopyText(aside, program, kPathSize);
+    }
+    // A copy in the temp folder is no installation's file, and may stay for the system to clean.
+    WriteRemovalBatch(removalBatch, aside, movedOut ? nullptr : installFolder,
+                      !movedOut && !runState.silent);
+  } else {
+    DiscardRemovalBatch(removalBatch);
+  }
+  // Last: until now it is what lets a run stopped on the way finish without the list.
+  DeleteRegKey(HKEY_LOCAL_MACHINE, kUninstallRecordKey);
 }

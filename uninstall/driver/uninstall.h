@@ -72,22 +72,35 @@ struct RemovalBatch {
   // Open for writing, shared for reading only: nobody else can rewrite, replace or delete the
   // file while this process holds it, and the interpreter, which shares writing, can read it.
   ScopedHandle file;
+  // The writing end of the started batch's input, which nothing else holds: its first line
+  // returns when this handle closes, that is when this process ends.
+  ScopedHandle endSignal;
 };
 
 // Creates the batch file under a name nobody can guess ("Uninstall_Obx_" + random digits +
-// ".Bat"), never through a link. Elevated, in the system's temp folder, where others may create
+// ".Bat"), never through a link, with its first line: wait for this process to end. Elevated, in the system's temp folder, where others may create
 // files but not delete or rename them, with security that lets only administrators and SYSTEM
 // change it; no unelevated process can then replace or rewrite it before or while it runs. Not
 // elevated, in the user's temp folder.
 bool CreateRemovalBatch(RemovalBatch& batch);
 
-// Writes the self-removal lines into the created batch for program and folder (the folder without
-// a trailing backslash unless it is a drive root); the last line deletes the batch. False, with
-// the batch gone, when any line could not be written so that it names exactly the file meant.
+// Appends the self-removal lines to the created batch, started or not, for program and, unless
+// null, folder (without a trailing backslash unless it is a drive root): up to five tries, a
+// second apart, to delete the program and remove the folder (only when empty), then, with
+// warning, the program started with "/warning" if it is still there; the last line deletes the
+// batch. False, with the batch gone, when any line could not be written so that it names exactly
+// the file meant.
 bool WriteRemovalBatch(RemovalBatch& batch, const wchar_t* program, const wchar_t* folder,
-                       bool silent);
+                       bool warning);
 
-// Starts the written batch hidden through cmd.exe of the system folder (not the one the
-// environment names), with AutoRun commands (/d) and "!" expansion (/v:off) off, in the batch's
-// folder and by its bare name: no path reaches the interpreter's command line to be parsed.
-bool StartRemovalBatch(const RemovalBatch& batch);
+// Starts the batch hidden through cmd.exe of the system folder (not the one the environment
+// names), with AutoRun commands (/d) and "!" expansion (/v:off) off, in the batch's folder and by
+// its bare name: no path reaches the interpreter's command line to be parsed. Its input is a pipe
+// whose writing end stays in batch.endSignal.
+bool StartRemovalBatch(RemovalBatch& batch);
+
+// Renames the running program to "Uninstall_Obx_" + random digits + ".exe" in the folder of the
+// file beside (the batch's, else its own): its own name is free at once for a setup that copies a
+// new program in, and the batch deletes only the new name, which no setup uses. False, with the
+// program where it was, when that fails (another drive, or the file held without sharing).
+bool MoveProgramAside(const wchar_t* program, const wchar_t* beside, wchar_t* aside);
