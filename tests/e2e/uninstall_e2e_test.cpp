@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <windows.h>
+#include <sddl.h>
 
 #include <iterator>
 #include <string>
@@ -452,6 +453,39 @@ TEST_F(UninstallE2E, UpgradeInPlaceKeepsTheNewInstallationWholeAndUninstallable)
   EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
 }
 
+// An object of the lock's name that a process without an administrator's full rights made (owned
+// by the user, not the administrators), an event or a mutex it holds, is no running copy for an
+// elevated run: the uninstallation works as if it were not there.
+TEST_F(UninstallE2E, LockOfTheNameMadeByAnotherOwnerIsNoRunningCopy) {
+  ScopedHandle token;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()));
+  BYTE user[256];
+  DWORD length = 0;
+  ASSERT_TRUE(GetTokenInformation(token.get(), TokenUser, user, sizeof user, &length));
+  wchar_t* sid = nullptr;
+  ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid));
+  std::wstring sddl = L"O:" + std::wstring(sid) + L"D:(A;;GA;;;WD)";
+  LocalFree(sid);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                   &descriptor, nullptr));
+  SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
+  const wchar_t kName[] = L"Global\\Ombrix.SetupOrUninstall";
+  for (bool event : {true, false}) {
+    SCOPED_TRACE(event ? "event" : "mutex");
+    ScopedHandle squatter(event ? CreateEventW(&security, TRUE, FALSE, kName)
+                                : CreateMutexW(&security, TRUE, kName));
+    ASSERT_TRUE(squatter);
+    Install(event ? L"Ombrix" : L"Ombrix2");
+    RunSetup();
+    StartUninstall(L"/S");
+    ExpectEndsWithSuccess();
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
+    EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
+  }
+  LocalFree(descriptor);
+}
+
 namespace {
 
 constexpr wchar_t kOtherType[] = L"OtherArchiver.zip";
@@ -630,8 +664,9 @@ TEST_F(UninstallE2E, WithoutRightsItSaysSoFirstChangesNothingAndEndsWithFive) {
   EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
 }
 
-// A second copy started while one runs changes nothing: an interactive one ends at once with
-// 1618 (ERROR_INSTALL_ALREADY_RUNNING), a silent one waits until the first has ended, then works.
+// A second copy started while one runs changes nothing: an interactive one says so and ends at
+// once with 1618 (ERROR_INSTALL_ALREADY_RUNNING), a silent one waits until the first has ended,
+// then works.
 TEST_F(UninstallE2E, SecondCopyEndsOrWaitsWhileTheFirstRuns) {
   Install();
   RunSetup();
@@ -641,6 +676,11 @@ TEST_F(UninstallE2E, SecondCopyEndsOrWaitsWhileTheFirstRuns) {
 
   TestProcess interactive;
   ASSERT_TRUE(interactive.Start(program_, L"", environment_, root_.path()));
+  HWND note = interactive.WaitForDialog(kExitTimeoutMs);
+  ASSERT_NE(note, nullptr);
+  EXPECT_EQ(ReadWindowText(note), ResourceText(5106));
+  EXPECT_EQ(ReadControlText(note, kMessageBoxTextId), ResourceText(5155));
+  ASSERT_TRUE(PressButton(note, IDOK));
   ASSERT_TRUE(interactive.WaitForExit(kExitTimeoutMs));
   EXPECT_EQ(interactive.exitCode(), 1618u);
   TestProcess silent;

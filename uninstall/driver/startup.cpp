@@ -17,6 +17,7 @@
 #include "driver/setupdlg.h"
 #include "driver/uninstall.h"
 #include "filesystem/fileops.h"
+#include "filesystem/secure.h"
 #include "localisation/dialogs.h"
 #include "localisation/dialogsource.h"
 #include "localisation/langfile.h"
@@ -40,7 +41,8 @@ constexpr unsigned kWarningSize = 512;
 constexpr unsigned kRightsErrorSize = 1024;
 constexpr unsigned kSystemTextSize = 256;
 // Held by the running setup or uninstallation until its process ends; global, so that a copy
-// in another session counts as well.
+// in another session counts as well. Any process may make an object of this name; an elevated
+// run's is owned by the administrators and usable by them alone.
 constexpr wchar_t kRunningMutexName[] = L"Global\\Ombrix.SetupOrUninstall";
 // How long a silent copy waits for the running one to end (an installer may start the next step
 // at once).
@@ -57,10 +59,18 @@ DisplayMetrics displayMetrics;
 ScopedHandle runningMutex;
 
 // True once no other setup or uninstallation runs; a silent copy waits a bounded time for one
-// to end, an interactive one does not (its user sees the other one's window).
+// to end, an interactive one does not (its user sees the other one's window). Elevated, only a
+// lock that an administrator made counts: an object of the name that another kind or owner made
+// is no run of this program (a non-elevated process cannot make the administrators its owner).
 bool BecomeOnlyRunningCopy() {
-  runningMutex.reset(CreateMutexW(nullptr, FALSE, kRunningMutexName));
-  if (!runningMutex) return false;  // another's object that this process may not use
+  bool elevated = IsProcessElevated();
+  AdminOnlySecurity security(true);
+  runningMutex.reset(CreateMutexW(elevated ? security.get() : nullptr, FALSE, kRunningMutexName));
+  if (elevated && (!runningMutex || !IsAdminOwned(runningMutex.get()))) {
+    runningMutex.reset();
+    return true;
+  }
+  if (!runningMutex) return false;  // an elevated run's, which this process may not use
   DWORD result = WaitForSingleObject(runningMutex.get(), runState.silent ? kSilentCopyWaitMs : 0);
   return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
 }
@@ -219,6 +229,10 @@ int RunProgram(HINSTANCE instance) {
   }
   if ((setupRequested || uninstallRequested) && !BecomeOnlyRunningCopy()) {
     runState.exitCode = kAnotherCopyRunsExitCode;
+    if (!runState.silent)
+      ShowMessage(nullptr, GetMsg(IDS_ANOTHERRUNNING),
+                  GetMsg(setupRequested ? IDS_UNINSTTITLE : IDS_UNINSTALLOBX),
+                  MB_ICONERROR | MB_SETFOREGROUND);
   } else {
     if (setupRequested) RunSetupFlow();
     if (uninstallRequested) RunUninstall();

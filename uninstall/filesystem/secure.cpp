@@ -1,5 +1,6 @@
 #include "filesystem/secure.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include "base/owners.h"
@@ -8,7 +9,9 @@ namespace {
 
 // Protected ("P"): no entry inherited from the parent. Object and container inherit ("OICI"):
 // files and folders made inside get the same two entries.
-constexpr wchar_t kAdminOnlyDescriptor[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+constexpr wchar_t kAdminOwnedDescriptor[] = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+// The same without the owner.
+constexpr const wchar_t* kAdminOnlyDescriptor = kAdminOwnedDescriptor + 4;
 
 struct ElevationState {
   bool overridden = false;
@@ -43,9 +46,22 @@ void SetElevationOverride(const bool* elevated) {
   elevationState.elevated = elevated && *elevated;
 }
 
-AdminOnlySecurity::AdminOnlySecurity() {
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdminOnlyDescriptor, SDDL_REVISION_1,
-                                                            &descriptor_, nullptr))
+bool IsAdminOwned(HANDLE object) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                      nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  bool admin = owner && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+                         IsWellKnownSid(owner, WinLocalSystemSid));
+  LocalFree(descriptor);
+  return admin;
+}
+
+AdminOnlySecurity::AdminOnlySecurity(bool adminOwned) {
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          adminOwned ? kAdminOwnedDescriptor : kAdminOnlyDescriptor, SDDL_REVISION_1,
+          &descriptor_, nullptr))
     descriptor_ = nullptr;
   attributes_.nLength = sizeof attributes_;
   attributes_.lpSecurityDescriptor = descriptor_;

@@ -11,11 +11,17 @@ bool IsProcessElevated();
 // system's answer again when null. Never set by the program.
 void SetElevationOverride(const bool* elevated);
 
-// Security for CreateDirectoryW and CreateNewFile: full access for Administrators and SYSTEM
-// only, passed down to everything created below, nothing taken over from the parent folder.
+// Whether the kernel object's owner is the Administrators group or SYSTEM: what no process without
+// an administrator's full rights can have made.
+bool IsAdminOwned(HANDLE object);
+
+// Security for CreateDirectoryW, CreateNewFile and named objects: full access for Administrators
+// and SYSTEM only, passed down to everything created below, nothing taken over from the parent
+// folder; with adminOwned, owned by the Administrators group (which only an elevated process can
+// name as owner) whatever the token's default owner.
 class AdminOnlySecurity {
  public:
-  AdminOnlySecurity();
+  explicit AdminOnlySecurity(bool adminOwned = false);
   ~AdminOnlySecurity();
   AdminOnlySecurity(const AdminOnlySecurity&) = delete;
   AdminOnlySecurity& operator=(const AdminOnlySecurity&) = delete;
