@@ -151,6 +151,7 @@ TEST_F(RecordTest, SetupInAnotherFolderTakesOverNeitherIconNorValuesOfTheOldReco
   EXPECT_FALSE(ReadRecordValue(L"HelpLink").found);
   EXPECT_FALSE(ReadRecordValue(L"URLInfoAbout").found);
   ExpectString(L"Publisher", L"Felsor GmbH");
+  EXPECT_TRUE(ReadRecordValue(L"SettingsFile").found);  // the store's, written after
 }
 
 TEST_F(RecordTest, NamesProgramOnlyForItsOwnPathQuotedOrNot) {

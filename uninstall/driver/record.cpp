@@ -28,7 +28,8 @@ constexpr wchar_t kLanguageValue[] = L"Language";
 constexpr wchar_t kPublisherValue[] = L"Publisher";
 constexpr wchar_t kEstimatedSizeValue[] = L"EstimatedSize";
 
-// Every value the record holds; what an installation elsewhere left besides goes.
+// Every value this unit writes into the record; what an installation elsewhere left besides goes
+// before the record is written (the settings store's value is written again after).
 constexpr const wchar_t* kRecordValues[] = {
     kDisplayNameValue,     kDisplayVersionValue, kVersionMajorValue, kVersionMinorValue,
     kUninstallStringValue, kQuietUninstallStringValue, kDisplayIconValue, kInstallLocationValue,
@@ -138,6 +139,16 @@ void WriteUninstallRecord() {
 }
 
 void WriteUninstallRecord(const wchar_t* programPath) {
+  wchar_t folder[kPathSize];
+  CopyText(folder, programPath, kPathSize);
+  *PointToName(folder) = 0;
+  unsigned folderLength = TextLength(folder);
+  // First: a record of an installation elsewhere is this one's now, with this one's values only.
+  wchar_t earlier[kPathSize];
+  GetRegString(HKEY_LOCAL_MACHINE, kUninstallRecordKey, kInstallLocationValue, earlier, L"",
+               kPathSize);
+  if (earlier[0] && CompareNoCase(earlier, folder) != 0) DeleteForeignRecordValues();
+
   RecordSettingsStore(HKEY_LOCAL_MACHINE, kUninstallRecordKey);
   wchar_t name[kPathSize];
   CopyText(name, kProductName, kPathSize);
@@ -157,17 +168,6 @@ void WriteUninstallRecord(const wchar_t* programPath) {
   SetRecordString(kUninstallStringValue, command);
   AppendText(command, kQuietSwitch, kCommandSize);
   SetRecordString(kQuietUninstallStringValue, command);
-
-  wchar_t folder[kPathSize];
-  CopyText(folder, programPath, kPathSize);
-  *PointToName(folder) = 0;
-  unsigned folderLength = TextLength(folder);
-
-  // Before the folder is rewritten: a record of an installation elsewhere is this one's now.
-  wchar_t earlier[kPathSize];
-  GetRegString(HKEY_LOCAL_MACHINE, kUninstallRecordKey, kInstallLocationValue, earlier, L"",
-               kPathSize);
-  if (earlier[0] && CompareNoCase(earlier, folder) != 0) DeleteForeignRecordValues();
 
   // An icon of the user's choice within the installation stays; one of an installation
   // elsewhere, or of none, does not.
