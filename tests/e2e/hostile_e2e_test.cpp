@@ -24,6 +24,9 @@ class HostileCommandLineE2E : public ::testing::Test {
         << "uninstall.exe not found beside the test program";
     environment_.remove = {L"sfxcmd", L"sfxname"};
   }
+  // A command line that comes out as a plain uninstallation starts the self-removal batch file:
+  // it must not run on into the next test.
+  void TearDown() override { WaitUntilGone(RemovalBatchFile(), 20000); }
 
   // Runs the program, declining every question and closing every dialog it shows; checks that
   // it ended normally. Returns the number of dialogs answered.
