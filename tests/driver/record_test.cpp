@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <cwctype>
 #include <string>
 #include <vector>
@@ -114,6 +115,11 @@ TEST_F(RecordTest, FirstSetupWritesEveryValueWithItsType) {
   ExpectNumber(L"Language", 0);
   ExpectString(L"Publisher", L"Felsor GmbH");
   ExpectNumber(L"EstimatedSize", 2);  // 1500 bytes, rounded up
+  SYSTEMTIME today;
+  GetLocalTime(&today);
+  wchar_t date[16];
+  swprintf(date, 16, L"%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
+  ExpectString(L"InstallDate", date);
   // The record lives in the machine root, not under the product's own key.
   HKEY misplaced = nullptr;
   EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Ombrix", 0, KEY_READ, &misplaced),

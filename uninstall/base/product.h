@@ -4,10 +4,23 @@
 // Self-contained, so that it can live in whichever folder holds the lowest layer.
 #pragma once
 
+// The version and the publisher, as the file's version resource and the installed-programs record
+// both state them; the resource script reads these lines too, so they are plain macros.
+#define OBX_VERSION_MAJOR 6
+#define OBX_VERSION_MINOR 22
+#define OBX_VERSION_BUILD 0
+#define OBX_QUOTE_(x) #x
+#define OBX_QUOTE(x) OBX_QUOTE_(x)
+#define OBX_VERSION_TEXT \
+  OBX_QUOTE(OBX_VERSION_MAJOR) "." OBX_QUOTE(OBX_VERSION_MINOR) "." OBX_QUOTE(OBX_VERSION_BUILD)
+#define OBX_PUBLISHER "Felsor GmbH"
+#define OBX_PRODUCT_TEXT "Ombrix"
+
+#ifndef RC_INVOKED
 #include <windows.h>
 
 // The product's name; the literal also makes up the names built from it below.
-#define OBX_PRODUCT_NAME L"Ombrix"
+#define OBX_PRODUCT_NAME L"" OBX_PRODUCT_TEXT
 // The product's own key in HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE; settings/registry.h takes
 // relative key names below it.
 #define OBX_PROGRAM_KEY L"Software\\" OBX_PRODUCT_NAME
@@ -52,3 +65,4 @@ inline constexpr wchar_t kShellNewFileNameValue[] = L"FileName";
 
 // Windows Vista, in the form GetWindowsVersion gives: (major << 8) + minor.
 inline constexpr unsigned kWindowsVista = 0x0600;
+#endif  // RC_INVOKED

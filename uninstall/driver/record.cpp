@@ -27,6 +27,7 @@ constexpr wchar_t kNoRepairValue[] = L"NoRepair";
 constexpr wchar_t kLanguageValue[] = L"Language";
 constexpr wchar_t kPublisherValue[] = L"Publisher";
 constexpr wchar_t kEstimatedSizeValue[] = L"EstimatedSize";
+constexpr wchar_t kInstallDateValue[] = L"InstallDate";
 
 // Every value this unit writes into the record; what an installation elsewhere left besides goes
 // before the record is written (the settings store's value is written again after).
@@ -34,15 +35,14 @@ constexpr const wchar_t* kRecordValues[] = {
     kDisplayNameValue,     kDisplayVersionValue, kVersionMajorValue, kVersionMinorValue,
     kUninstallStringValue, kQuietUninstallStringValue, kDisplayIconValue, kInstallLocationValue,
     kNoModifyValue,        kNoRepairValue,       kLanguageValue,     kPublisherValue,
-    kEstimatedSizeValue};
+    kEstimatedSizeValue,   kInstallDateValue};
 constexpr unsigned kValueNameSize = 256;
 
-constexpr wchar_t kPublisher[] = L"Felsor GmbH";
+constexpr wchar_t kPublisher[] = L"" OBX_PUBLISHER;
 constexpr wchar_t kQuietSwitch[] = L" /S";
 
-constexpr int kVersionMajor = 6;
-constexpr int kVersionMinor = 22;
-constexpr int kVersionBuild = 0;
+constexpr int kVersionMajor = OBX_VERSION_MAJOR;
+constexpr int kVersionMinor = OBX_VERSION_MINOR;
 
 constexpr unsigned kLabelPieceSize = 100;
 // Room for a full path in quotes and the quiet switch.
@@ -155,10 +155,7 @@ void WriteUninstallRecord(const wchar_t* programPath) {
   AppendVersionLabel(name, kPathSize);
   SetRecordString(kDisplayNameValue, name);
 
-  wchar_t version[kLabelPieceSize];
-  FormatText(version, kLabelPieceSize, L"%d.%02d.%d", kVersionMajor, kVersionMinor,
-             kVersionBuild);
-  SetRecordString(kDisplayVersionValue, version);
+  SetRecordString(kDisplayVersionValue, L"" OBX_VERSION_TEXT);
   SetRecordDword(kVersionMajorValue, kVersionMajor);
   SetRecordDword(kVersionMinorValue, kVersionMinor);
 
@@ -182,6 +179,12 @@ void WriteUninstallRecord(const wchar_t* programPath) {
   SetRecordDword(kNoRepairValue, 1);
   SetRecordDword(kLanguageValue, 0);
   SetRecordString(kPublisherValue, kPublisher);
+  // The day of this setup, in the form the installed-programs panel reads (YYYYMMDD).
+  SYSTEMTIME today;
+  GetLocalTime(&today);
+  wchar_t date[kLabelPieceSize];
+  FormatText(date, kLabelPieceSize, L"%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
+  SetRecordString(kInstallDateValue, date);
 
   // Nothing to measure, or no registry to write the figure to.
   if (folder[0] == 0 || !IntegrationAllowed()) return;
