@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/owners.h"
@@ -97,13 +98,49 @@ TEST_F(ParseSwitchesTest, SilentSwitchFormsSetSilentAndStillUninstall) {
   }
 }
 
-TEST_F(ParseSwitchesTest, SwitchesThatOnlyStartWithSAreNotSilentAndPreventUninstall) {
-  for (const wchar_t* form : {L"/Sx", L"/silent", L"/set", L"/", L"-", L"/unknown"}) {
+TEST_F(ParseSwitchesTest, SwitchesThatOnlyStartWithSAreNotSilentAndMakeTheLineInvalid) {
+  for (const wchar_t* form : {L"/Sx", L"/silentx", L"/set", L"/", L"-", L"/unknown", L"/logx",
+                              L"/qnx", L"/norestarts", L"/??", L"/helpme"}) {
     ParseFresh(form);
     EXPECT_FALSE(runState.silent) << form;
     EXPECT_FALSE(uninstall) << form;
     EXPECT_FALSE(setup) << form;
+    EXPECT_EQ(runState.exitCode, kExitInvalidCommandLine) << form;
   }
+}
+
+// What deployment systems pass by habit: other installers' silent switches, "/norestart" and
+// "/log" leave the uninstallation as it is; help rules it out.
+TEST_F(ParseSwitchesTest, DeploymentSwitchesAreUnderstood) {
+  struct Case {
+    const wchar_t* switches;
+    bool uninstall, silent, help, log;
+    const wchar_t* logPath;
+  };
+  const Case cases[] = {
+      {L"/quiet", true, true, false, false, L""},
+      {L"/SILENT /norestart", true, true, false, false, L""},
+      {L"/verysilent", true, true, false, false, L""},
+      {L"/qn /log", true, true, false, true, L""},
+      {L"/S \"/log=C:\\my logs\\run.txt\"", true, true, false, true, L"C:\\my logs\\run.txt"},
+      {L"/setup /LOG=x.txt", false, false, false, true, L"x.txt"},
+      {L"/?", false, false, true, false, L""},
+      {L"-Help /S", false, true, true, false, L""},
+  };
+  for (const Case& c : cases) {
+    ParseFresh(c.switches);
+    EXPECT_EQ(uninstall, c.uninstall) << c.switches;
+    EXPECT_EQ(runState.silent, c.silent) << c.switches;
+    EXPECT_EQ(runState.helpRequested, c.help) << c.switches;
+    EXPECT_EQ(runState.logRequested, c.log) << c.switches;
+    EXPECT_STREQ(runState.logPath, c.logPath) << c.switches;
+    EXPECT_EQ(runState.exitCode, kExitSuccess) << c.switches;
+  }
+  // Only the silent ones count from the installer's variable.
+  runState = RunState{};
+  Parse(L"/quiet /log /?", true);
+  EXPECT_TRUE(runState.silent);
+  EXPECT_FALSE(runState.logRequested || runState.helpRequested);
 }
 
 TEST_F(ParseSwitchesTest, SetupSwitchIgnoresCaseAndTrailingText) {
@@ -188,10 +225,24 @@ TEST_F(ParseSwitchesTest, WaitPausesTwoSecondsOnlyFromTheCommandLine) {
   EXPECT_FALSE(uninstall);
 }
 
-TEST_F(ParseSwitchesTest, WarningFromTheInstallerVariableShowsNothing) {
-  DialogAnswerer answerer(IDOK, 1500);  // answers a wrongly shown box so the test cannot hang
-  Parse(L"/warning", true);
-  EXPECT_FALSE(answerer.Wait().found);
+// Neither from the installer's variable, nor on a line that is not understood, nor when silent,
+// wherever "/S" stands.
+TEST_F(ParseSwitchesTest, WarningShowsNothingFromTheVariableOnAnInvalidLineOrWhenSilent) {
+  const std::pair<const wchar_t*, bool> lines[] = {
+      {L"/warning", true}, {L"/warning /bogus", false}, {L"/warning /S", false}};
+  for (const auto& [line, fromEnvironment] : lines) {
+    DialogAnswerer answerer(IDOK, 1500);  // answers a wrongly shown box so the test cannot hang
+    runState = RunState{};
+    Parse(line, fromEnvironment);
+    EXPECT_FALSE(answerer.Wait().found) << line;
+  }
+}
+
+TEST_F(ParseSwitchesTest, WaitDoesNotPauseOnAnInvalidLine) {
+  DWORD start = GetTickCount();
+  Parse(L"/wait /bogus");
+  EXPECT_LT(GetTickCount() - start, 1000u);
+  EXPECT_EQ(runState.exitCode, kExitInvalidCommandLine);
 }
 
 class InstallerSwitchesTest : public ParseSwitchesTest {
@@ -432,12 +483,18 @@ TEST(ShowRightsError, JoinsTheMessageWithTheSystemsTextAndStaysQuietWhenSilent) 
   EXPECT_FALSE(answerer.Wait().found);
 }
 
-TEST(ShowMessage, ShowsTheTextAndReturnsThePressedButton) {
-  DialogAnswerer answerer(IDCANCEL);
-  EXPECT_EQ(ShowMessage(nullptr, L"obx text", L"obx probe", MB_OKCANCEL), IDCANCEL);
-  const DialogSnapshot& box = answerer.Wait();
-  ASSERT_TRUE(box.found);
-  EXPECT_EQ(box.caption, L"obx probe");
-  ASSERT_NE(box.Control(kMessageBoxTextId), nullptr);
-  EXPECT_EQ(box.Control(kMessageBoxTextId)->text, L"obx text");
+TEST(ShowMessage, ShowsTheTextAndReturnsThePressedButtonButNothingWhenSilent) {
+  {
+    DialogAnswerer answerer(IDCANCEL);
+    EXPECT_EQ(ShowMessage(nullptr, L"obx text", L"obx probe", MB_OKCANCEL), IDCANCEL);
+    const DialogSnapshot& box = answerer.Wait();
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.caption, L"obx probe");
+    ASSERT_NE(box.Control(kMessageBoxTextId), nullptr);
+    EXPECT_EQ(box.Control(kMessageBoxTextId)->text, L"obx text");
+  }
+  runState.silent = true;
+  DialogAnswerer answerer(IDYES, 1500);
+  EXPECT_EQ(ShowMessage(nullptr, L"obx text", L"obx probe", MB_YESNO), 0);
+  EXPECT_FALSE(answerer.Wait().found);
 }

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <string>
+#include <utility>
 
 #include "testenv.h"
 #include "uiauto.h"
@@ -48,15 +50,25 @@ TEST_F(StartupE2E, SilentWaitPausesAboutTwoSecondsAndSucceeds) {
   EXPECT_NE(GetFileAttributesW(program_.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(StartupE2E, UnknownSwitchEndsAtOnceWithoutUninstalling) {
-  EXPECT_EQ(Run(L"/Sx"), 0u);
-  EXPECT_LT(process_.RunTimeMs(), 1900u);
-  EXPECT_NE(GetFileAttributesW(program_.c_str()), INVALID_FILE_ATTRIBUTES);
+// A person sees the switches; "/wait" does not act on a line that is not understood.
+TEST_F(StartupE2E, UnknownSwitchShowsTheSwitchesAndEndsWithInvalidCommandLine) {
+  for (const wchar_t* line : {L"/Sx /wait", L"/?", L"/help"}) {
+    SCOPED_TRACE(line);
+    ASSERT_TRUE(process_.Start(program_, line, environment_, install_.path()));
+    HWND box = process_.WaitForDialog(kExitTimeoutMs);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(ReadControlText(box, kMessageBoxTextId), ResourceText(5160));
+    ASSERT_TRUE(PressButton(box, IDOK));
+    ASSERT_TRUE(process_.WaitForExit(kExitTimeoutMs));
+    EXPECT_EQ(process_.exitCode(), line[1] == L'S' ? 1639u : 0u);
+    EXPECT_LT(process_.RunTimeMs(), 1900u);
+    EXPECT_NE(GetFileAttributesW(program_.c_str()), INVALID_FILE_ATTRIBUTES);
+  }
 }
 
 TEST_F(StartupE2E, InstallerVariableCannotPauseOrWarn) {
   environment_.set = {{L"sfxcmd", L"/wait /warning"}};
-  ASSERT_TRUE(process_.Start(program_, L"/Sx", environment_, install_.path()));
+  ASSERT_TRUE(process_.Start(program_, L"/noexplorer", environment_, install_.path()));
   EXPECT_EQ(process_.WaitForDialog(3000), nullptr);  // gives up early once the process ended
   ASSERT_TRUE(process_.WaitForExit(kExitTimeoutMs));
   EXPECT_EQ(process_.exitCode(), 0u);
@@ -85,6 +97,7 @@ TEST_F(StartupE2E, SilentSetupFromTheInstallerTakesOverThePresetFile) {
   TempFolder package;
   WriteFileBytes(package / L"ombrix.ini", "[Setup]\r\n");
   environment_.set = {{L"sfxcmd", L"/S"}, {L"sfxname", package / L"obxsetup.exe"}};
+  WriteFileBytes(install_ / L"Ombrix.exe", "main program");
   EXPECT_EQ(Run(L"/setup /msi"), 0u);
   EXPECT_EQ(ReadFileBytes(install_ / L"ombrix.ini"), "[Setup]\r\n");
 
@@ -120,3 +133,36 @@ TEST(BuiltProgram, ManifestAsksForTheHighestAvailableExecutionLevel) {
 }
 
 }  // namespace
+
+// Inventory tools read the file's version resource; it must say what the installed-programs
+// record says.
+TEST(BuiltProgram, VersionResourceMatchesTheRecord) {
+  HMODULE program = LoadLibraryExW(BuildFolderFile(L"uninstall.exe").c_str(), nullptr,
+                                   LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(program, nullptr);
+  HRSRC found = FindResourceW(program, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+  ASSERT_NE(found, nullptr);
+  const char* data = static_cast<const char*>(LockResource(LoadResource(program, found)));
+  ASSERT_NE(data, nullptr);
+  std::string block(data, SizeofResource(program, found));
+  FreeLibrary(program);
+  size_t fixed = block.find("\xBD\x04\xEF\xFE");
+  ASSERT_NE(fixed, std::string::npos);
+  VS_FIXEDFILEINFO info;
+  memcpy(&info, block.data() + fixed, sizeof info);
+  EXPECT_EQ(info.dwFileVersionMS, (6u << 16) | 22u);
+  EXPECT_EQ(info.dwFileVersionLS, 0u);
+  EXPECT_EQ(info.dwProductVersionMS, (6u << 16) | 22u);
+  auto wide = [](const std::wstring& text) {
+    return std::string(reinterpret_cast<const char*>(text.c_str()), text.size() * 2 + 2);
+  };
+  // Each value's name and text, both UTF-16 and terminated, the text aligned to four bytes.
+  for (const auto& [name, text] : {std::pair(L"CompanyName", L"Felsor GmbH"),
+                                   std::pair(L"FileVersion", L"6.22.0"),
+                                   std::pair(L"ProductVersion", L"6.22.0")}) {
+    size_t at = block.find(wide(name));
+    ASSERT_NE(at, std::string::npos) << name;
+    size_t value = (at + wide(name).size() + 3) & ~size_t{3};
+    EXPECT_EQ(block.compare(value, wide(text).size(), wide(text)), 0) << name;
+  }
+}

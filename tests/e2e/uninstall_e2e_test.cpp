@@ -163,10 +163,11 @@ class UninstallE2E : public ::testing::Test {
     ASSERT_TRUE(PressButton(box, button));
   }
 
-  void ExpectEndsWithSuccess() {
+  void ExpectEndsWith(DWORD code) {
     ASSERT_TRUE(uninstaller_.WaitForExit(kExitTimeoutMs));
-    EXPECT_EQ(uninstaller_.exitCode(), 0u);
+    EXPECT_EQ(uninstaller_.exitCode(), code);
   }
+  void ExpectEndsWithSuccess() { ExpectEndsWith(0); }
 
   void ExpectIntegrationGone() {
     for (const wchar_t* key : {L"Ombrix", L"Ombrix.ZIP", L"Ombrix.REV", L".rev"})
@@ -193,7 +194,7 @@ TEST_F(UninstallE2E, ConfirmationAnsweredNoChangesNothing) {
   RunSetup();
   StartUninstall();
   Answer(5109, IDNO);
-  ExpectEndsWithSuccess();
+  ExpectEndsWith(1602);  // ERROR_INSTALL_USEREXIT
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Ombrix"));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
@@ -203,7 +204,8 @@ TEST_F(UninstallE2E, ConfirmationAnsweredNoChangesNothing) {
   EXPECT_FALSE(Exists(RemovalBatchFile()));
 }
 
-TEST_F(UninstallE2E, MissingListIsReportedAlsoWhenSilentAndNothingChanges) {
+// A silent run shows nothing: the exit code tells that nothing could be done.
+TEST_F(UninstallE2E, MissingListIsReportedOrWhenSilentEndsWithFailureAndNothingChanges) {
   Install(L"Ombrix", nullptr);
   RunSetup();
   std::wstring error = ResourceText(5110);
@@ -212,11 +214,11 @@ TEST_F(UninstallE2E, MissingListIsReportedAlsoWhenSilentAndNothingChanges) {
   StartUninstall();
   Answer(5109, IDYES);
   Answer(5110, IDOK, error);
-  ExpectEndsWithSuccess();
+  ExpectEndsWith(1603);
 
   StartUninstall(L"/S");
-  Answer(5110, IDOK, error);
-  ExpectEndsWithSuccess();
+  EXPECT_EQ(uninstaller_.WaitForDialog(3000), nullptr);
+  ExpectEndsWith(1603);
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
   for (const wchar_t* file : kSampleFiles) EXPECT_TRUE(Exists(At(file))) << file;
@@ -265,7 +267,7 @@ TEST_F(UninstallE2E, FileInUseIsRenamedScheduledAndTheRestartNoteShown) {
   StartUninstall();
   Answer(5109, IDYES);
   Answer(5116, IDOK);
-  ExpectEndsWithSuccess();
+  ExpectEndsWith(3010);  // ERROR_SUCCESS_REBOOT_REQUIRED
   EXPECT_FALSE(Exists(At(L"holder.exe")));
   EXPECT_TRUE(Exists(At(L"holder.exe.0.tmp")));
   EXPECT_TRUE(IsPendingDeletion(At(L"holder.exe.0.tmp")));
@@ -291,14 +293,14 @@ TEST_F(UninstallE2E, FileNeitherDeletedNorScheduledIsNamedInsteadOfARestart) {
   StartUninstall();
   Answer(5109, IDYES);
   Answer(5108, IDOK, text);
-  ExpectEndsWithSuccess();
+  ExpectEndsWith(1603);  // a file stays with nothing to remove it
   EXPECT_TRUE(Exists(At(L"locked.txt")));
   EXPECT_FALSE(Exists(At(L"Docs")));
   EXPECT_TRUE(WaitUntilGone(program_, kBatchTimeoutMs));
   EXPECT_TRUE(WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs));
 }
 
-TEST_F(UninstallE2E, SilentAsksNothingSchedulesNoFolderAndStartsNoWarning) {
+TEST_F(UninstallE2E, SilentAsksNothingSchedulesTheFolderTooAndStartsNoWarning) {
   std::string list = kListTemplate + "holder.exe\r\n";
   Install(L"Ombrix", list.c_str());
   ASSERT_TRUE(CopyFileW(BuildFolderFile(L"obxidle.exe").c_str(), At(L"holder.exe").c_str(), FALSE));
@@ -317,9 +319,9 @@ TEST_F(UninstallE2E, SilentAsksNothingSchedulesNoFolderAndStartsNoWarning) {
   }
   ASSERT_TRUE(pin);
   EXPECT_EQ(uninstaller_.WaitForDialog(3000), nullptr);
-  ExpectEndsWithSuccess();
+  ExpectEndsWith(3010);
   EXPECT_TRUE(IsPendingDeletion(At(L"holder.exe.0.tmp")));
-  EXPECT_FALSE(IsPendingDeletion(folder_));
+  EXPECT_TRUE(IsPendingDeletion(folder_));
   EXPECT_TRUE(WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs));
   EXPECT_EQ(WaitForAnyDialog(ResourceText(5106), 1000), nullptr);
   EXPECT_TRUE(Exists(program_));
@@ -690,7 +692,7 @@ TEST_F(UninstallE2E, SecondCopyEndsOrWaitsWhileTheFirstRuns) {
   EXPECT_TRUE(Exists(At(L"Ombrix.exe")));
 
   ASSERT_TRUE(PressButton(question, IDNO));
-  ExpectEndsWithSuccess();
+  ExpectEndsWith(1602);
   ASSERT_TRUE(silent.WaitForExit(kExitTimeoutMs));
   EXPECT_EQ(silent.exitCode(), 0u);
   ExpectIntegrationGone();

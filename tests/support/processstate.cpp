@@ -9,6 +9,7 @@
 #include "driver/help.h"
 #include "driver/startup.h"
 #include "filesystem/fileops.h"
+#include "filesystem/log.h"
 #include "filesystem/secure.h"
 #include "localisation/dialogs.h"
 #include "localisation/dialogsource.h"
@@ -35,6 +36,7 @@ void ResetProcessState() {
   SetProcessDefaultLayout(0);
   SetPlatformOverride(nullptr);
   SetFolderAccessDeniedOverride(nullptr);
+  CloseRunLog();
   SetElevationOverride(nullptr);
   SetWorkAreaOverride(nullptr);
   SetHelpViewerOverride(nullptr);

@@ -4,6 +4,7 @@
 
 #include "base/convert.h"
 #include "base/text.h"
+#include "filesystem/path.h"
 #include "driver/startup.h"
 
 namespace {
@@ -12,7 +13,7 @@ constexpr wchar_t kInstallerSwitchesVariable[] = L"sfxcmd";
 // "/wait": a pause for a script that starts the program before its next step.
 constexpr DWORD kWaitMs = 2000;
 
-enum class SwitchAction { kSetup, kMsi, kInit, kWait, kNoExplorer, kWarning };
+enum class SwitchAction { kSetup, kMsi, kInit, kWait, kNoExplorer, kWarning, kLog, kNoRestart, kHelp };
 
 struct SwitchEntry {
   const wchar_t* keyword;
@@ -20,48 +21,84 @@ struct SwitchEntry {
   SwitchAction action;
 };
 
-// Searched in order, first match wins; text after the compared characters is ignored.
+// Searched in order, first match wins; text after the compared characters is ignored. The
+// switches deployment systems pass by habit are compared whole (their terminator counted).
 constexpr SwitchEntry kSwitches[] = {
     {L"setup", 5, SwitchAction::kSetup}, {L"msi", 3, SwitchAction::kMsi},
     {L"init", 4, SwitchAction::kInit},   {L"wait", 4, SwitchAction::kWait},
     {L"noexplorer", 4, SwitchAction::kNoExplorer}, {L"warning", 7, SwitchAction::kWarning},
+    {L"log", 3, SwitchAction::kLog},     {L"norestart", 10, SwitchAction::kNoRestart},
+    {L"?", 2, SwitchAction::kHelp},      {L"help", 5, SwitchAction::kHelp},
+};
+
+// Other installers' silent switches mean what "/S" means here.
+constexpr const wchar_t* kSilentAliases[] = {L"quiet", L"silent", L"verysilent", L"qn"};
+
+// What the switches ask for beyond the run state; "/wait" and "/warning" act once the whole line
+// is known to be valid, and after "/S" wherever it stands.
+struct RequestedSwitches {
+  bool setup = false;
+  bool wait = false;
+  bool warning = false;
+  bool uninstallRuledOut = false;
 };
 
 bool IsBlank(wchar_t ch) { return ch == L' ' || ch == L'\t'; }
 
 bool IsSilentSwitch(const wchar_t* argument) {
-  return ToUpperChar(argument[1]) == L'S' && !IsAsciiLetter(argument[2]);
+  if (ToUpperChar(argument[1]) == L'S' && !IsAsciiLetter(argument[2])) return true;
+  for (const wchar_t* alias : kSilentAliases)
+    if (CompareNoCase(argument + 1, alias) == 0) return true;
+  return false;
 }
 
-// True when the switch rules out uninstallation. "/msi" alone does not: an MSI package takes back
-// the integration with it, while the record and the files stay the package's.
-bool ApplySwitch(const wchar_t* argument, bool& setupRequested) {
+// "/msi", "/log" and "/norestart" leave the uninstallation as it is: an MSI package takes back
+// the integration with "/msi", while the record and the files stay the package's; the program
+// never restarts Windows itself. Any other switch rules it out, an unknown one makes the whole
+// command line invalid.
+void ApplySwitch(const wchar_t* argument, RequestedSwitches& requested) {
   const wchar_t* name = argument + 1;
   for (const SwitchEntry& entry : kSwitches) {
     if (CompareNoCaseN(name, entry.keyword, entry.compared) != 0) continue;
     switch (entry.action) {
       case SwitchAction::kSetup:
-        setupRequested = true;
+        requested.setup = true;
         break;
       case SwitchAction::kMsi:
         runState.msiMode = true;
-        return false;
+        return;
       case SwitchAction::kInit:
         CopyText(runState.initString, name + 4, kInitStringSize);
         break;
       case SwitchAction::kWait:
-        Sleep(kWaitMs);
+        requested.wait = true;
         break;
       case SwitchAction::kNoExplorer:
         runState.noExplorer = true;
         break;
       case SwitchAction::kWarning:
-        ShowRemovalWarning();
+        requested.warning = true;
+        break;
+      case SwitchAction::kLog:
+        // "/log" or "/log=<file>"; a log path that does not fit is no path.
+        if (name[3] == 0 || (name[3] == L'=' && TextLength(name + 4) < kPathSize)) {
+          runState.logRequested = true;
+          CopyText(runState.logPath, name[3] ? name + 4 : L"", kPathSize);
+          return;
+        }
+        runState.exitCode = kExitInvalidCommandLine;
+        break;
+      case SwitchAction::kNoRestart:
+        return;
+      case SwitchAction::kHelp:
+        runState.helpRequested = true;
         break;
     }
-    return true;
+    requested.uninstallRuledOut = true;
+    return;
   }
-  return true;
+  runState.exitCode = kExitInvalidCommandLine;
+  requested.uninstallRuledOut = true;
 }
 
 // Cuts a value longer than the buffer instead of dropping it; the buffer is empty when the
@@ -102,16 +139,24 @@ const wchar_t* NextArgument(const wchar_t* text, wchar_t* argument, unsigned cap
 void ParseSwitches(bool fromEnvironment, const wchar_t* text, bool& setupRequested,
                    bool& uninstallRequested) {
   wchar_t argument[kArgumentSize];
-  bool switchSeen = false;
+  RequestedSwitches requested;
   while ((text = NextArgument(text, argument, kArgumentSize)) != nullptr) {
     if (argument[0] != L'/' && argument[0] != L'-') continue;
     if (IsSilentSwitch(argument)) {
       runState.silent = true;
       continue;
     }
-    if (fromEnvironment || ApplySwitch(argument, setupRequested)) switchSeen = true;
+    if (fromEnvironment)
+      requested.uninstallRuledOut = true;
+    else
+      ApplySwitch(argument, requested);
   }
-  uninstallRequested = !switchSeen && !fromEnvironment;
+  setupRequested = requested.setup;
+  uninstallRequested = !requested.uninstallRuledOut && !fromEnvironment;
+  // Nothing acts on a command line that is not understood.
+  if (runState.exitCode == kExitInvalidCommandLine) return;
+  if (requested.wait) Sleep(kWaitMs);
+  if (requested.warning) ShowRemovalWarning();
 }
 
 void ParseInstallerSwitches() {

@@ -17,7 +17,9 @@
 #include "driver/setupdlg.h"
 #include "driver/uninstall.h"
 #include "filesystem/fileops.h"
+#include "filesystem/log.h"
 #include "filesystem/secure.h"
+#include "integration/associations.h"
 #include "localisation/dialogs.h"
 #include "localisation/dialogsource.h"
 #include "localisation/langfile.h"
@@ -48,6 +50,22 @@ constexpr wchar_t kRunningMutexName[] = L"Global\\Ombrix.SetupOrUninstall";
 // at once).
 constexpr DWORD kSilentCopyWaitMs = 60000;
 constexpr unsigned kRtlMessageFlags = MB_RTLREADING | MB_RIGHT;
+
+// What each exit code tells the log's reader.
+struct ExitMeaning {
+  int code;
+  const wchar_t* text;
+};
+constexpr ExitMeaning kExitMeanings[] = {
+    {kExitSuccess, L"done"},
+    {kExitCancelled, L"setup cancelled, nothing applied"},
+    {kExitNoRights, L"rights missing, nothing changed"},
+    {kExitDeclined, L"declined, nothing changed"},
+    {kExitIncomplete, L"failed"},
+    {kAnotherCopyRunsExitCode, L"another setup or uninstallation runs, nothing changed"},
+    {kExitInvalidCommandLine, L"invalid command line, nothing done"},
+    {kExitRestartNeeded, L"done; files in use go at the next restart"},
+};
 
 // The screen's vertical dpi, asked once it can be had.
 struct DisplayMetrics {
@@ -120,6 +138,13 @@ void RunSetupFlow() {
     runState.exitCode = kExitCancelled;
     return;
   }
+  // A refused change leaves the integration partly applied; without the main program the
+  // associations and shortcuts name nothing.
+  wchar_t mainProgram[kPathSize];
+  GetMainProgramPath(mainProgram, kPathSize);
+  bool whole = FileExist(mainProgram);
+  if (!whole) LogLine(L"missing: %s", mainProgram);
+  if (!whole || GetRegKeyCounts().failedChanges > 0) runState.exitCode = kExitIncomplete;
   CopyPresetFile(kPresetFileName);
   if (runState.silent || runState.msiMode) return;
   ShowDoneDialog();
@@ -149,6 +174,10 @@ int ScaleByDpi(int value) {
 }
 
 int ShowMessage(HWND owner, const wchar_t* text, const wchar_t* caption, unsigned flags) {
+  if (runState.silent) {
+    LogLine(L"message not shown (silent): %s", text);
+    return 0;
+  }
   if (languageFile.rightToLeft) flags |= kRtlMessageFlags;
   return MessageBoxW(owner, text, caption, flags);
 }
@@ -167,7 +196,6 @@ void ShowRemovalWarning() {
 }
 
 void ShowRightsError(unsigned textId, unsigned captionId, DWORD error) {
-  if (runState.silent) return;
   wchar_t text[kRightsErrorSize];
   CopyText(text, GetMsg(textId), kRightsErrorSize);
   wchar_t system[kSystemTextSize];
@@ -194,7 +222,9 @@ void CopyPresetFile(const wchar_t* name) {
   if (!ReadVariablePath(kInstallerPathVariable, source, kPathSize)) return;
   SetName(source, name, kPathSize);
   // The installer starts setup in the installation folder, so the bare name lands there.
-  if (FileExist(source)) CopyFileW(source, name, TRUE);
+  if (FileExist(source))
+    LogStep(CopyFileW(source, name, TRUE) ? ERROR_SUCCESS : GetLastError(), L"copy %s to %s",
+            source, name);
 }
 
 void GetUserDataFolder(wchar_t* out, unsigned size) {
@@ -227,7 +257,18 @@ int RunProgram(HINSTANCE instance) {
                                0, 0, kBoldFontFace));
     runState.boldFont = boldFont.get();
   }
-  if ((setupRequested || uninstallRequested) && !BecomeOnlyRunningCopy()) {
+  if (runState.logRequested && !OpenRunLog(runState.logPath)) {
+    runState.exitCode = kExitLogFailed;
+    return runState.exitCode;
+  }
+  LogLine(L"%s " OBX_VERSION_TEXT L", command line: %s", kProductName, GetCommandLineW());
+  LogLine(L"rights: %s", IsProcessElevated() ? L"elevated" : L"not elevated");
+  if (runState.exitCode == kExitInvalidCommandLine || runState.helpRequested) {
+    // A person who asked for help, or typed a switch wrong, sees the switches; a silent run
+    // cannot show them and so did not do what was asked.
+    ShowMessage(nullptr, GetMsg(IDS_USAGE), GetMsg(IDS_UNINSTTITLE), MB_ICONINFORMATION);
+    if (runState.silent) runState.exitCode = kExitInvalidCommandLine;
+  } else if ((setupRequested || uninstallRequested) && !BecomeOnlyRunningCopy()) {
     runState.exitCode = kAnotherCopyRunsExitCode;
     if (!runState.silent)
       ShowMessage(nullptr, GetMsg(IDS_ANOTHERRUNNING),
@@ -241,5 +282,9 @@ int RunProgram(HINSTANCE instance) {
   }
 
   runState.boldFont = nullptr;
+  for (const ExitMeaning& meaning : kExitMeanings)
+    if (meaning.code == runState.exitCode)
+      LogLine(L"exit code %d: %s", meaning.code, meaning.text);
+  CloseRunLog();
   return runState.exitCode;
 }

@@ -18,6 +18,7 @@
 #include "driver/startup.h"
 #include "filesystem/fileops.h"
 #include "filesystem/findfile.h"
+#include "filesystem/log.h"
 #include "filesystem/path.h"
 #include "filesystem/secure.h"
 #include "filesystem/tree.h"
@@ -511,7 +512,11 @@ void RunUninstall() {
   if (!GetProgramFolder(program, folder, kPathSize)) return;
   // Before anything is asked or changed: without the rights the run would remove only part of
   // the installation and look successful.
-  if (!HasUninstallRights(folder)) {
+  bool rights = HasUninstallRights(folder);
+  LogLine(L"rights check (class key%s): %s",
+          runState.msiMode ? L"" : L", installed-programs record, installation folder",
+          rights ? L"granted" : L"denied");
+  if (!rights) {
     ShowRightsError(IDS_UNINSTALLNORIGHTS, IDS_UNINSTALLOBX, ERROR_ACCESS_DENIED);
     runState.exitCode = kExitNoRights;
     return;
@@ -525,12 +530,15 @@ void RunUninstall() {
 
   if (!runState.silent &&
       ShowMessage(nullptr, GetMsg(IDS_CONTINUEUNINSTALL), GetMsg(IDS_UNINSTALLOBX),
-                  kQuestionFlags) != IDYES)
+                  kQuestionFlags) != IDYES) {
+    runState.exitCode = kExitDeclined;
     return;
+  }
 
   // The package owns the files and need not install the list.
   if (runState.msiMode) {
     RemoveIntegration();
+    if (GetRegKeyCounts().failedChanges > 0) runState.exitCode = kExitIncomplete;
     return;
   }
 
@@ -549,6 +557,7 @@ void RunUninstall() {
                           RecordNamesProgram(program);
   if (!known) {
     ShowListError();
+    runState.exitCode = kExitIncomplete;
     return;
   }
 
@@ -581,16 +590,19 @@ void RunUninstall() {
 
   RemoveWebViewData(temp);
 
-  if (!runState.silent && result.scheduled) {
+  // The folder, emptied at the restart, goes then too, whoever started the run.
+  if (result.scheduled) {
     ShowMessage(nullptr, rebootNote, caption, kNoteFlags);
     if (CompareNoCase(PointToName(installFolder), kProductName) == 0)
       ScheduleDeletion(installFolder);
+    if (runState.exitCode == kExitSuccess) runState.exitCode = kExitRestartNeeded;
   }
   // Nothing promises these a restart: the user is told to delete them.
-  if (!runState.silent && result.unscheduled > 0) {
+  if (result.unscheduled > 0) {
     wchar_t text[kLeftFilesSize + kNoteSize];
     SubstituteText(text, kLeftFilesSize + kNoteSize, leftFormat, result.left);
     ShowMessage(nullptr, text, caption, kNoteFlags);
+    runState.exitCode = kExitIncomplete;
   }
 
   list.reset();
@@ -600,7 +612,10 @@ void RunUninstall() {
   if (entered) SetCurrentDirectoryW(L"..");
   // Started before the program file moves, the batch waits for this process's end; till the
   // move a run stopped here finds the program and the record again.
-  if (CreateRemovalBatch(removalBatch) && StartRemovalBatch(removalBatch)) {
+  bool started = CreateRemovalBatch(removalBatch) && StartRemovalBatch(removalBatch);
+  LogStep(started ? ERROR_SUCCESS : GetLastError(), L"start self-removal batch %s",
+          removalBatch.path);
+  if (started) {
     // Beside the batch, the folder can go at once, and the batch has no business with it: a setup
     // that fills it again at once keeps what it puts there. Else (another drive) beside itself.
     wchar_t aside[kPathSize];
@@ -615,7 +630,11 @@ void RunUninstall() {
                       !movedOut && !runState.silent);
   } else {
     DiscardRemovalBatch(removalBatch);
+    // The program file and its folder stay.
+    runState.exitCode = kExitIncomplete;
   }
   // Last: until now it is what lets a run stopped on the way finish without the list.
   DeleteRegKey(HKEY_LOCAL_MACHINE, kUninstallRecordKey);
+  // A refused change leaves part of the installation behind.
+  if (GetRegKeyCounts().failedChanges > 0) runState.exitCode = kExitIncomplete;
 }

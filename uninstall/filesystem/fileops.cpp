@@ -4,6 +4,7 @@
 
 #include "base/owners.h"
 #include "base/text.h"
+#include "filesystem/log.h"
 #include "filesystem/path.h"
 
 namespace {
@@ -51,12 +52,21 @@ bool ReplaceEntry(const wchar_t* from, const wchar_t* to) {
          MoveFileExW(longFrom, longTo, MOVEFILE_REPLACE_EXISTING);
 }
 
+// What the run changes on the disk goes to its log with Windows' answer; returns done. A deletion
+// that found nothing changed nothing and is left out.
+bool Logged(bool done, const wchar_t* what, const wchar_t* name, bool deletion = false) {
+  DWORD error = done ? ERROR_SUCCESS : GetLastError();
+  if (!deletion || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND))
+    LogStep(error, L"%s %s", what, name);
+  return done;
+}
+
 }  // namespace
 
 bool DelFile(const wchar_t* name) {
-  if (DeleteFileW(name)) return true;
   wchar_t longName[kPathSize];
-  return LongFormForRetry(name, longName) && DeleteFileW(longName);
+  return Logged(DeleteFileW(name) || (LongFormForRetry(name, longName) && DeleteFileW(longName)),
+                L"delete file", name, true);
 }
 
 bool ClearAttributes(const wchar_t* name) {
@@ -66,23 +76,26 @@ bool ClearAttributes(const wchar_t* name) {
 }
 
 bool RemoveFolder(const wchar_t* name) {
-  if (RemoveDirectoryW(name)) return true;
   wchar_t longName[kPathSize];
-  return LongFormForRetry(name, longName) && RemoveDirectoryW(longName);
+  return Logged(
+      RemoveDirectoryW(name) || (LongFormForRetry(name, longName) && RemoveDirectoryW(longName)),
+      L"remove folder", name, true);
 }
 
 bool RenameFile(const wchar_t* from, const wchar_t* to) {
-  if (MoveFileW(from, to)) return true;
   wchar_t longFrom[kPathSize], longTo[kPathSize];
-  return LongFormForRetry(from, longFrom) && LongFormForRetry(to, longTo) &&
-         MoveFileW(longFrom, longTo);
+  bool done = MoveFileW(from, to) || (LongFormForRetry(from, longFrom) &&
+                                      LongFormForRetry(to, longTo) && MoveFileW(longFrom, longTo));
+  LogStep(done ? ERROR_SUCCESS : GetLastError(), L"rename %s to %s", from, to);
+  return done;
 }
 
 bool ScheduleDeletion(const wchar_t* name) {
-  if (MoveFileExW(name, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return true;
   wchar_t longName[kPathSize];
-  return LongFormForRetry(name, longName) &&
-         MoveFileExW(longName, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  return Logged(MoveFileExW(name, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ||
+                    (LongFormForRetry(name, longName) &&
+                     MoveFileExW(longName, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)),
+                L"schedule for deletion at restart", name);
 }
 
 HANDLE OpenExistingFile(const wchar_t* name, DWORD access, DWORD share) {
@@ -141,14 +154,15 @@ HANDLE CreateNewFile(const wchar_t* name, DWORD access, DWORD share,
                      SECURITY_ATTRIBUTES* security) {
   HANDLE file = CreateFileW(name, access, share, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                             nullptr);
-  if (file != INVALID_HANDLE_VALUE) return file;
   DWORD error = GetLastError();
-  // Something stands at the name: its long form names the same entry.
-  if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return file;
   wchar_t longName[kPathSize];
-  if (!LongFormForRetry(name, longName)) return INVALID_HANDLE_VALUE;
-  return CreateFileW(longName, access, share, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                     nullptr);
+  // Something standing at the name is there under its long form too.
+  if (file == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS &&
+      error != ERROR_ALREADY_EXISTS && LongFormForRetry(name, longName))
+    file = CreateFileW(longName, access, share, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+  Logged(file != INVALID_HANDLE_VALUE, L"create file", name);
+  return file;
 }
 
 namespace {
@@ -193,7 +207,8 @@ bool WriteNewFile(const wchar_t* name, const void* data, unsigned size) {
               KeepPendingFile(file.get());
   }
   // The file at temp is this call's own: deleting it reaches no link.
-  if (written && ReplaceEntry(temp, name)) return true;
+  if (written && ReplaceEntry(temp, name)) return Logged(true, L"write file", name);
+  Logged(false, L"write file", name);
   DelFile(temp);
   return false;
 }

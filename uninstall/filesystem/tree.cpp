@@ -12,6 +12,7 @@
 #include "base/procaddress.h"
 #include "base/text.h"
 #include "filesystem/fileops.h"
+#include "filesystem/log.h"
 #include "filesystem/path.h"
 
 namespace {
@@ -169,10 +170,13 @@ bool DeleteTree(const wchar_t* path) {
   CopyText(parent, path, nameStart + 1);
   Walk walk;
   ScopedHandle folder;
-  return (StartWalk(walk, parent, folder) &&
-          DeleteEntry(walk, folder.get(), path + nameStart, length - nameStart, 0, true, true) ==
-              Deletion::kDeleted) ||
-         GetFileAttr(path) == INVALID_FILE_ATTRIBUTES;
+  bool done =
+      (StartWalk(walk, parent, folder) &&
+       DeleteEntry(walk, folder.get(), path + nameStart, length - nameStart, 0, true, true) ==
+           Deletion::kDeleted) ||
+      GetFileAttr(path) == INVALID_FILE_ATTRIBUTES;
+  LogStep(done ? ERROR_SUCCESS : GetLastError(), L"delete folder tree %s", path);
+  return done;
 }
 
 struct HeldWay::State {
@@ -220,7 +224,11 @@ Deletion DeleteWithin(const wchar_t* path, unsigned base, HeldWay& way) {
     unsigned length = 0;
     while (name[length] && !IsPathSeparator(name[length])) length++;
     if (length == 0) return Deletion::kFailed;
-    if (!name[length]) return DeleteEntry(walk, folder, name, length, 0, false, false);
+    if (!name[length]) {
+      Deletion result = DeleteEntry(walk, folder, name, length, 0, false, false);
+      LogStep(result == Deletion::kDeleted ? ERROR_SUCCESS : GetLastError(), L"delete %s", path);
+      return result;
+    }
     ScopedHandle next;
     DWORD attributes = 0;
     bool opened;

@@ -12,6 +12,7 @@
 #include "base/winver.h"
 #include "filesystem/fileops.h"
 #include "filesystem/findfile.h"
+#include "filesystem/log.h"
 #include "filesystem/path.h"
 #include "filesystem/tree.h"
 #include "localisation/messages.h"
@@ -171,7 +172,9 @@ bool CreateShortcut(bool loadExisting, const wchar_t* target, const wchar_t* lin
   link->SetIconLocation(iconPath ? iconPath : L"", 0);
   if (arguments) link->SetArguments(arguments);
   if (workingFolder) link->SetWorkingDirectory(workingFolder);
-  return SUCCEEDED(file->Save(linkPath, TRUE));
+  HRESULT saved = file->Save(linkPath, TRUE);
+  LogStep(static_cast<unsigned long>(saved), L"shortcut %s to %s", linkPath, target);
+  return SUCCEEDED(saved);
 }
 
 void UpdateShortcuts(const IntegrationOptions& options, wchar_t* programGroupOut,

@@ -5,6 +5,7 @@
 #include "base/procaddress.h"
 #include "base/product.h"
 #include "base/text.h"
+#include "filesystem/log.h"
 #include "settings/store.h"
 
 namespace {
@@ -284,6 +285,24 @@ LONG DeleteOpenKey(HKEY key) {
   return status == 0 ? ERROR_SUCCESS : static_cast<LONG>(registryAccess.statusToError(status));
 }
 
+// Every change goes to the run's log with its root, view and Windows' answer, and a failed one
+// is counted; a deletion that found nothing changed nothing and is left out.
+DWORD NoteRegChange(DWORD error, const wchar_t* what, HKEY root, const wchar_t* path,
+                    const wchar_t* name, REGSAM view) {
+  bool deletion = what[0] == L'd';
+  if (deletion && error == ERROR_FILE_NOT_FOUND) return error;
+  if (error != ERROR_SUCCESS) registryAccess.counts.failedChanges++;
+  const wchar_t* rootName = root == HKEY_LOCAL_MACHINE  ? L"HKLM"
+                            : root == HKEY_CURRENT_USER ? L"HKCU"
+                                                        : L"HKCR";
+  const wchar_t* viewName = view & KEY_WOW64_32KEY   ? L"32-bit"
+                            : view & KEY_WOW64_64KEY ? L"64-bit"
+                                                     : L"default";
+  LogStep(error, L"registry %s %s\\%s%s%s (%s view)", what, rootName, path, name ? L" value " : L"",
+          name ? (name[0] ? name : L"(default)") : L"", viewName);
+  return error;
+}
+
 // What the registry deletions share once the settings store has passed: the full path, and
 // ERROR_SUCCESS when the registry is to be asked. A whole key is never the root itself, and the
 // batch forgets it with everything below it. view: that of the deletion.
@@ -305,9 +324,9 @@ DWORD SetRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD t
   if (!TakeRegChange()) return ERROR_CANCELLED;
   KeyUse use;
   LONG error = UseKeyToWrite(root, path, RegView, use);
-  if (error != ERROR_SUCCESS) return static_cast<DWORD>(error);
-  return static_cast<DWORD>(
-      RegSetValueExW(use.key, name, 0, type, static_cast<const BYTE*>(data), bytes));
+  if (error == ERROR_SUCCESS)
+    error = RegSetValueExW(use.key, name, 0, type, static_cast<const BYTE*>(data), bytes);
+  return NoteRegChange(static_cast<DWORD>(error), L"set", root, path, name ? name : L"", RegView);
 }
 
 // Deletes the key `name` below from with everything beneath it; true when it went. path is its
@@ -421,14 +440,14 @@ DWORD DeleteRegValue(HKEY root, const wchar_t* subkey, const wchar_t* name) {
   if (error != ERROR_SUCCESS) return error;
   // A key the batch created new is no link, so its kept handle is the key itself.
   CachedKey* entry = FindCachedKey(root, 0, path, false);
-  if (entry && entry->createdNew && !IsDenied(root, path))
-    return static_cast<DWORD>(RegDeleteValueW(entry->key, name));
   // A link key is opened as itself: the value of the key it points at stays.
   ScopedKey key;
-  error = static_cast<DWORD>(
-      OpenKeyAt(root, path, root, path, REG_OPTION_OPEN_LINK, KEY_WRITE, key));
-  if (error != ERROR_SUCCESS) return error;
-  return static_cast<DWORD>(RegDeleteValueW(key.get(), name));
+  if (entry && entry->createdNew && !IsDenied(root, path))
+    error = static_cast<DWORD>(RegDeleteValueW(entry->key, name));
+  else if ((error = static_cast<DWORD>(OpenKeyAt(root, path, root, path, REG_OPTION_OPEN_LINK,
+                                                 KEY_WRITE, key))) == ERROR_SUCCESS)
+    error = static_cast<DWORD>(RegDeleteValueW(key.get(), name));
+  return NoteRegChange(error, L"delete", root, path, name, 0);
 }
 
 DWORD DeleteRegKey(HKEY root, const wchar_t* subkey) {
@@ -439,8 +458,8 @@ DWORD DeleteRegKey(HKEY root, const wchar_t* subkey) {
   ScopedKey key;
   error = static_cast<DWORD>(
       OpenKeyAt(root, path, root, path, REG_OPTION_OPEN_LINK, DELETE | RegView, key));
-  if (error != ERROR_SUCCESS) return error;
-  return static_cast<DWORD>(DeleteOpenKey(key.get()));
+  if (error == ERROR_SUCCESS) error = static_cast<DWORD>(DeleteOpenKey(key.get()));
+  return NoteRegChange(error, L"delete key", root, path, nullptr, RegView);
 }
 
 DWORD DeleteRegTree(HKEY root, const wchar_t* subkey) {
@@ -460,7 +479,7 @@ DWORD DeleteRegTree(HKEY root, const wchar_t* subkey) {
       result = treeDeletion.lastError;
     treeDeletion.passes++;
   } while (treeDeletion.deleted > 0);
-  return static_cast<DWORD>(result);
+  return NoteRegChange(static_cast<DWORD>(result), L"delete tree", root, path, nullptr, 0);
 }
 
 unsigned LastRegTreePasses() { return treeDeletion.passes; }

@@ -96,6 +96,8 @@ class RegBatch {
 struct RegKeyCounts {
   unsigned creations;
   unsigned opens;
+  // Changes Windows refused or failed (a deletion of what is not there is none).
+  unsigned failedChanges;
 };
 RegKeyCounts GetRegKeyCounts();
 void ResetRegKeyCounts();
