@@ -140,7 +140,7 @@ TEST_F(DeployE2E, LogsOfASetupAndAnUninstallationNameWhatTheyDid) {
         std::string("registry delete tree HKCU\\Software\\Ombrix (default view): done"),
         std::string("registry delete key HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\"
                     "Uninstall\\Ombrix archiver (default view): done"),
-        "delete file " + folder + "\\Ombrix.exe: done", std::string("create file "),
+        "delete " + folder + "\\Ombrix.exe: done", std::string("create file "),
         std::string("start self-removal batch "), std::string("exit code 0: done\r\n")})
     EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
   EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
