@@ -165,12 +165,10 @@ HANDLE CreateNewFile(const wchar_t* name, DWORD access, DWORD share,
   return file;
 }
 
-namespace {
 bool MarkForDeletion(HANDLE file, bool mark) {
   FILE_DISPOSITION_INFO disposition = {mark};
   return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
-}  // namespace
 
 HANDLE CreatePendingFile(const wchar_t* name, wchar_t* temp) {
   for (unsigned tries = 0; tries < kNewFileTries; tries++) {
@@ -194,8 +192,6 @@ HANDLE CreatePendingFile(const wchar_t* name, wchar_t* temp) {
   return INVALID_HANDLE_VALUE;
 }
 
-bool KeepPendingFile(HANDLE file) { return MarkForDeletion(file, false); }
-
 bool WriteNewFile(const wchar_t* name, const void* data, unsigned size) {
   wchar_t temp[kPathSize];
   bool written;
@@ -204,7 +200,7 @@ bool WriteNewFile(const wchar_t* name, const void* data, unsigned size) {
     if (!file) return false;
     DWORD done = 0;
     written = WriteFile(file.get(), data, size, &done, nullptr) && done == size &&
-              KeepPendingFile(file.get());
+              MarkForDeletion(file.get(), false);
   }
   // The file at temp is this call's own: deleting it reaches no link.
   if (written && ReplaceEntry(temp, name)) return Logged(true, L"write file", name);

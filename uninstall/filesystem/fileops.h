@@ -37,12 +37,13 @@ uint64_t GetFreeDisk(const wchar_t* name);
 HANDLE CreateNewFile(const wchar_t* name, DWORD access, DWORD share,
                      SECURITY_ATTRIBUTES* security);
 // Creates "name.<random digits>.tmp" beside name as a new file (CreateNewFile: never through a
-// link), open for writing and marked for deletion, so that a run killed before KeepPendingFile
-// leaves nothing behind that would keep the folder from going. A taken name costs another try.
-// temp receives the name (kPathSize characters); INVALID_HANDLE_VALUE on failure.
+// link), open for writing and marked for deletion, so that a run killed before MarkForDeletion
+// takes the mark back leaves nothing that would keep the folder from going. A taken name costs
+// another try. temp receives the name (kPathSize characters); INVALID_HANDLE_VALUE on failure.
 HANDLE CreatePendingFile(const wchar_t* name, wchar_t* temp);
-// Takes back the deletion mark of a file made by CreatePendingFile, so it stays once closed.
-bool KeepPendingFile(HANDLE file);
+// Sets, or takes back, the mark that deletes the file or empty folder, opened with DELETE access,
+// when its last handle closes: the deletion of exactly the object that handle was checked to be.
+bool MarkForDeletion(HANDLE file, bool mark);
 // Writes a complete file of size bytes at name without following a link standing there: the bytes
 // go to a pending file beside it (CreatePendingFile), which then takes the name's place. A link
 // at the name is replaced itself and its target never opened (deleting or opening a link would

@@ -49,11 +49,6 @@ bool QueryName(Walk& walk, HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
          walk.found.FileNameLength < kPathSize * sizeof(wchar_t);
 }
 
-bool MarkDeleted(HANDLE entry) {
-  FILE_DISPOSITION_INFO disposition = {TRUE};
-  return SetFileInformationByHandle(entry, FileDispositionInfo, &disposition, sizeof disposition);
-}
-
 // Opens name within the held folder and appends it to walk.path. True when the handle is that
 // very entry: it names walk.path (Wine resolves a link while opening, and the handle then names
 // the target). attributes receives the entry's own.
@@ -129,7 +124,7 @@ Deletion DeleteEntry(Walk& walk, HANDLE folder, const wchar_t* name, unsigned na
       }
       // A link is deleted itself: its handle is the link, not what it leads to.
       if ((link || !isFolder || !recurse || EmptyFolder(walk, entry.get(), depth)) &&
-          MarkDeleted(entry.get()))
+          MarkForDeletion(entry.get(), true))
         result = Deletion::kDeleted;
     }
   } else if (!opened) {
@@ -159,26 +154,6 @@ bool StartWalk(Walk& walk, const wchar_t* folderName, ScopedHandle& folder) {
 
 }  // namespace
 
-bool DeleteTree(const wchar_t* path) {
-  unsigned length = TextLength(path);
-  while (length > 0 && IsPathSeparator(path[length - 1])) length--;
-  unsigned nameStart = length;
-  while (nameStart > 0 && !IsPathSeparator(path[nameStart - 1])) nameStart--;
-  if (nameStart == 0 || nameStart == length) return false;
-  // The folders above are the caller's: the walk starts where they lead.
-  wchar_t parent[kPathSize];
-  CopyText(parent, path, nameStart + 1);
-  Walk walk;
-  ScopedHandle folder;
-  bool done =
-      (StartWalk(walk, parent, folder) &&
-       DeleteEntry(walk, folder.get(), path + nameStart, length - nameStart, 0, true, true) ==
-           Deletion::kDeleted) ||
-      GetFileAttr(path) == INVALID_FILE_ATTRIBUTES;
-  LogStep(done ? ERROR_SUCCESS : GetLastError(), L"delete folder tree %s", path);
-  return done;
-}
-
 struct HeldWay::State {
   Walk walk;
   unsigned count = 0;  // folders held, the trusted one first
@@ -191,7 +166,7 @@ struct HeldWay::State {
 
 HeldWay::~HeldWay() { delete state; }
 
-Deletion DeleteWithin(const wchar_t* path, unsigned base, HeldWay& way) {
+Deletion DeleteWithin(const wchar_t* path, unsigned base, HeldWay& way, bool whole) {
   if (!way.state) way.state = new (std::nothrow) HeldWay::State;
   if (!way.state || base == 0 || base >= kPathSize) return Deletion::kFailed;
   HeldWay::State& held = *way.state;
@@ -225,8 +200,9 @@ Deletion DeleteWithin(const wchar_t* path, unsigned base, HeldWay& way) {
     while (name[length] && !IsPathSeparator(name[length])) length++;
     if (length == 0) return Deletion::kFailed;
     if (!name[length]) {
-      Deletion result = DeleteEntry(walk, folder, name, length, 0, false, false);
-      LogStep(result == Deletion::kDeleted ? ERROR_SUCCESS : GetLastError(), L"delete %s", path);
+      Deletion result = DeleteEntry(walk, folder, name, length, 0, whole, whole);
+      if (!whole)
+        LogStep(result == Deletion::kDeleted ? ERROR_SUCCESS : GetLastError(), L"delete %s", path);
       return result;
     }
     ScopedHandle next;
@@ -251,4 +227,15 @@ Deletion DeleteWithin(const wchar_t* path, unsigned base, HeldWay& way) {
       folder = beyond.get();
     }
   }
+}
+
+bool DeleteTree(const wchar_t* path) {
+  const wchar_t* name = PointToName(path);
+  HeldWay way;
+  bool done = (name != path && *name &&
+               DeleteWithin(path, static_cast<unsigned>(name - path), way, true) ==
+                   Deletion::kDeleted) ||
+              GetFileAttr(path) == INVALID_FILE_ATTRIBUTES;
+  LogStep(done ? ERROR_SUCCESS : GetLastError(), L"delete folder tree %s", path);
+  return done;
 }

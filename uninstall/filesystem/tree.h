@@ -18,9 +18,10 @@ enum class Deletion { kDeleted, kFailed, kRefused };
 // kRefused, with nothing changed, when something on the way or the entry is a link or was
 // exchanged (a link at the entry is deleted itself on Windows, kDeleted); kFailed when the entry is
 // missing or what it should be but cannot be deleted (in use, access denied). way keeps the
-// folders on the way held for the next call, which mostly shares them.
+// folders on the way held for the next call, which mostly shares them. With whole set the entry
+// must be a folder (or a link) and goes with everything in it, as by DeleteTree.
 class HeldWay;
-Deletion DeleteWithin(const wchar_t* path, unsigned base, HeldWay& way);
+Deletion DeleteWithin(const wchar_t* path, unsigned base, HeldWay& way, bool whole = false);
 
 // The folders DeleteWithin passed, held open and checked once for the entries that follow; they
 // are let go (and may be deleted) once the way parts or this object ends.

@@ -366,7 +366,7 @@ bool SaveThroughNewFile(const wchar_t* ini, const void* data, DWORD size) {
   ScopedHandle file(CreatePendingFile(ini, temp));
   if (!file) return false;
   bool written = WriteAll(file.get(), data, size) && FlushFileBuffers(file.get()) &&
-                 KeepPendingFile(file.get());
+                 MarkForDeletion(file.get(), false);
   file.reset();
   if (written && ReplaceWithSaveFile(ini, temp)) return true;
   if (written && !FileExist(ini)) {
@@ -420,15 +420,10 @@ bool FindSaveTarget(const wchar_t* ini, wchar_t* target) {
     CopyText(target, ini, kPathSize);
     return !file;
   }
-  // The final name comes in its "\\?\" form; a share's as "\\?\UNC\server\...".
-  wchar_t* plain = target;
-  if (std::wcsncmp(target, L"\\\\?\\UNC\\", 8) == 0) {
-    plain = target + 6;
-    *plain = L'\\';
-  } else if (std::wcsncmp(target, L"\\\\?\\", 4) == 0) {
-    plain = target + 4;
-  }
-  if (plain != target) std::wmemmove(target, plain, TextLength(plain) + 1);
+  // The final name comes in its "\\?\" form; a share's stays "\\?\UNC\...", which names the
+  // same file, though never in the ini name's text.
+  if (std::wcsncmp(target, L"\\\\?\\", 4) == 0 && target[5] == L':')
+    std::wmemmove(target, target + 4, TextLength(target + 4) + 1);
   if (CompareNoCase(target, StartsWith(named, L"\\\\?\\") ? named + 4 : named) == 0) return true;
   if (!IsProcessElevated()) return true;
   ErrorText(L"%s leads to another file: not saved", ini);
