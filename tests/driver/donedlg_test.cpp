@@ -17,6 +17,7 @@
 #include "localisation/messages.h"
 #include "resources/resource.h"
 #include "shelltest.h"
+#include "filesystem/secure.h"
 #include "testenv.h"
 #include "uiauto.h"
 
@@ -34,6 +35,7 @@ void SetString(HKEY root, const std::wstring& subkey, const std::wstring& value)
 class DoneDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    SetElevationOverride(&elevated_);
     wchar_t folder[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, folder);
     previousFolder_ = folder;
@@ -65,6 +67,7 @@ class DoneDialogTest : public ::testing::Test {
     EXPECT_FALSE(script.closedByScript());
   }
 
+  bool elevated_ = false;
   ScratchRegistry registry_;
   TempFolder install_;
   TempFolder tools_;
@@ -112,6 +115,19 @@ TEST_F(DoneDialogTest, LicenseButtonOpensTheLicenseInTheInstallationFolder) {
   ASSERT_TRUE(WaitForStart(tools_.path(), L"license.txt", kStartTimeoutMs));
   std::wstring line = StartedLines(tools_.path()).front();
   EXPECT_NE(line.find(L"\"" + (install_ / L"license.txt") + L"\""), std::wstring::npos) << line;
+}
+
+// Elevated, a licence a standard user could have put there is not opened (its association would
+// run with an administrator's rights); from a folder only administrators can change it is.
+TEST_F(DoneDialogTest, ElevatedOpensTheLicenseOnlyFromAFolderOnlyAdministratorsCanChange) {
+  WriteFileBytes(install_ / L"license.txt", "licence");
+  bool elevated = true;
+  SetElevationOverride(&elevated);
+  ClickAndClose(IDC_VIEWLICENSE);
+  EXPECT_FALSE(WaitForStart(tools_.path(), L"license.txt", kNoStartMs));
+  SetAdminOnlyFolderOverride(install_.path().c_str());
+  ClickAndClose(IDC_VIEWLICENSE);
+  EXPECT_TRUE(WaitForStart(tools_.path(), L"license.txt", kStartTimeoutMs));
 }
 
 TEST_F(DoneDialogTest, MissingLicenseOpensNothingAndSaysNothing) {

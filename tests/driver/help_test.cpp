@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "filesystem/secure.h"
 #include "testenv.h"
 #include "uiauto.h"
 
@@ -48,10 +49,26 @@ class HelpLauncher : public ::testing::Test {
     viewerCalls.clear();
     viewerAnswers.clear();
     SetHelpViewerOverride(StandInViewer);
+    SetElevationOverride(&notElevated_);
   }
+  bool notElevated_ = false;
 };
 
 }  // namespace
+
+// Elevated, no help file is opened from a folder that a standard user may change (under Wine
+// every folder reads back as its user's); from one only administrators may change it is.
+TEST_F(HelpLauncher, ElevatedOpensNoHelpFileAStandardUserCouldHavePutThere) {
+  viewerAnswers = {true};
+  bool elevated = true;
+  SetElevationOverride(&elevated);
+  EXPECT_EQ(ShowHelp(L"HELPContextItems"), nullptr);
+  EXPECT_EQ(ShowHelp(nullptr), nullptr);
+  EXPECT_TRUE(viewerCalls.empty());
+  SetAdminOnlyFolderOverride(ProgramFolder().c_str());
+  EXPECT_EQ(ShowHelp(nullptr), GetDesktopWindow());
+  EXPECT_EQ(viewerCalls.size(), 1u);
+}
 
 TEST_F(HelpLauncher, TopicAndContentsRequestsGoToTheHelpFileBesideTheProgram) {
   viewerAnswers = {true};

@@ -13,6 +13,7 @@
 #include "dialogscript.h"
 #include "driver/help.h"
 #include "driver/startup.h"
+#include "filesystem/secure.h"
 #include "integration/apply.h"
 #include "integration/options.h"
 #include "integrationenv.h"
@@ -238,6 +239,7 @@ TEST_F(SetupDialogTest, CancelEscapeAndCloseBoxEachEndWithOneAndWriteNothing) {
 
 TEST_F(SetupDialogTest, HelpKeyAndHelpButtonAskForTheSettingsTopicAndKeepTheDialogOpen) {
   UseWindows(kWindows10);
+  SetAdminOnlyFolderOverride(BuildFolderFile(L"").c_str());  // as under Program Files
   helpRequests.clear();
   SetHelpViewerOverride(RecordHelpRequest);
   SetHelpOpener(ShowHelp);

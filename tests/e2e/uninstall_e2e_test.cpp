@@ -327,28 +327,44 @@ TEST_F(UninstallE2E, SilentAsksNothingSchedulesTheFolderTooAndStartsNoWarning) {
   EXPECT_TRUE(Exists(program_));
 }
 
+// The batch's "/warning" run of a program file it could not delete is no program an elevated
+// batch starts from a folder a standard user may change (as every folder reads under Wine); from
+// one only administrators may change (as under Program Files) it is.
 TEST_F(UninstallE2E, ProgramFileTheBatchCannotDeleteIsReportedByAWarning) {
-  Install();
-  StartUninstall();
-  Answer(5109, IDYES);
-  ScopedHandle pin;
-  DWORD start = GetTickCount();
-  while (!pin && GetTickCount() - start < 5000) {
-    pin.reset(CreateFileW(program_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          0, nullptr));
-    if (!pin) Sleep(20);
+  for (bool adminOnly : {false, true}) {
+    SCOPED_TRACE(adminOnly);
+    Install(adminOnly ? L"Ombrix2" : L"Ombrix");
+    if (adminOnly) {
+      ASSERT_TRUE(CopyFileW(BuildFolderFile(L"obxdenied.exe").c_str(), program_.c_str(), FALSE));
+      environment_.set = {{L"OBXDENY", L"ADMINONLY"}};
+    }
+    StartUninstall();
+    Answer(5109, IDYES);
+    ScopedHandle pin;
+    DWORD start = GetTickCount();
+    while (!pin && GetTickCount() - start < 5000) {
+      pin.reset(CreateFileW(program_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr));
+      if (!pin) Sleep(20);
+    }
+    ASSERT_TRUE(pin);
+    ExpectEndsWithSuccess();
+    // Started by the batch file with "/warning", after its five tries.
+    HWND warning = WaitForAnyDialog(ResourceText(5106), adminOnly ? kBatchTimeoutMs : 9000);
+    if (!adminOnly) {
+      EXPECT_EQ(warning, nullptr);
+      EXPECT_TRUE(WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs));
+      if (warning) PressButton(warning, IDOK);
+      continue;
+    }
+    ASSERT_NE(warning, nullptr);
+    std::wstring text = ReadControlText(warning, kMessageBoxTextId);
+    EXPECT_EQ(text.find(ResourceText(5107)), 0u);
+    EXPECT_NE(text.find(program_), std::wstring::npos);
+    pin.reset();
+    PressButton(warning, IDOK);
+    EXPECT_TRUE(WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs));
   }
-  ASSERT_TRUE(pin);
-  ExpectEndsWithSuccess();
-  // Started by the batch file with "/warning", after its five tries.
-  HWND warning = WaitForAnyDialog(ResourceText(5106), kBatchTimeoutMs);
-  ASSERT_NE(warning, nullptr);
-  std::wstring text = ReadControlText(warning, kMessageBoxTextId);
-  EXPECT_EQ(text.find(ResourceText(5107)), 0u);
-  EXPECT_NE(text.find(program_), std::wstring::npos);
-  pin.reset();
-  PressButton(warning, IDOK);
-  EXPECT_TRUE(WaitUntilGone(RemovalBatchFile(), kBatchTimeoutMs));
 }
 
 TEST_F(UninstallE2E, FolderNameWithSymbolsAndForeignLettersIsRemovedByTheBatch) {

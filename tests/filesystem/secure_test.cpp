@@ -48,3 +48,32 @@ TEST(IsProcessElevated, TheOverrideAnswersUntilItIsTakenBack) {
   SetElevationOverride(nullptr);
   EXPECT_EQ(IsProcessElevated(), system);
 }
+
+// Under Wine every folder reads back as owned by its user, who may change it: so does a temp
+// folder on Windows. The override stands for a folder only administrators may change (as under
+// Program Files), with what is below it, and nothing beside it.
+TEST(StandardUsersCanChange, OwnFoldersCanAndTheOverriddenFolderAndItsContentsCannot) {
+  wchar_t temp[MAX_PATH] = {};
+  ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+  std::wstring folder = std::wstring(temp) + L"Ombrix";
+  std::wstring sibling = folder + L"2";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  CreateDirectoryW(sibling.c_str(), nullptr);
+  EXPECT_TRUE(StandardUsersCanChange(folder.c_str()));
+  SetAdminOnlyFolderOverride(folder.c_str());
+  for (const std::wstring& inside : {folder, folder + L"\\", folder + L"\\sub"})
+    EXPECT_FALSE(StandardUsersCanChange(inside.c_str())) << inside;
+  EXPECT_TRUE(StandardUsersCanChange(sibling.c_str()));
+  EXPECT_TRUE(StandardUsersCanChange(temp));
+  bool elevated = true;
+  SetElevationOverride(&elevated);
+  EXPECT_TRUE(ElevatedMayUse((folder + L"\\ombrix.chm").c_str()));
+  EXPECT_FALSE(ElevatedMayUse((sibling + L"\\ombrix.chm").c_str()));
+  elevated = false;
+  SetElevationOverride(&elevated);
+  EXPECT_TRUE(ElevatedMayUse((sibling + L"\\ombrix.chm").c_str()));
+  SetElevationOverride(nullptr);
+  SetAdminOnlyFolderOverride(nullptr);
+  RemoveDirectoryW(folder.c_str());
+  RemoveDirectoryW(sibling.c_str());
+}

@@ -38,6 +38,7 @@ void ResetProcessState() {
   SetFolderAccessDeniedOverride(nullptr);
   CloseRunLog();
   SetElevationOverride(nullptr);
+  SetAdminOnlyFolderOverride(nullptr);
   SetWorkAreaOverride(nullptr);
   SetHelpViewerOverride(nullptr);
   EndOle();

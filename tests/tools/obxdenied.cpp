@@ -3,13 +3,15 @@
 // place of uninstall.exe. The variable OBXDENY names the refused keys: entries separated by ';',
 // each a root ("HKLM", "HKCU" or "HKCR") optionally followed by a backslash and a full path below
 // it, for example "HKLM;HKCR" or "HKCU\Software\Ombrix"; the entry "FOLDER" refuses changes to
-// the program's own folder (deleting it, adding files), which Wine never refuses either.
+// the program's own folder (deleting it, adding files), which Wine never refuses either; the entry
+// "ADMINONLY" makes that folder one that only administrators can change, which Wine cannot.
 #include <windows.h>
 
 #include "base/convert.h"
 #include "driver/startup.h"
 #include "filesystem/fileops.h"
 #include "filesystem/path.h"
+#include "filesystem/secure.h"
 #include "settings/registry.h"
 
 namespace {
@@ -26,17 +28,22 @@ const RootName kRoots[] = {{L"HKLM", HKEY_LOCAL_MACHINE},
                                {L"HKCR", HKEY_CLASSES_ROOT}};
 
 constexpr wchar_t kFolderEntry[] = L"FOLDER";
+constexpr wchar_t kAdminOnlyEntry[] = L"ADMINONLY";
 
-void DenyOwnFolder() {
+void DenyOwnFolder(bool adminOnly) {
   wchar_t folder[kPathSize];
   DWORD length = GetModuleFileNameW(nullptr, folder, kPathSize);
   if (length == 0 || length >= kPathSize) return;
   RemoveNameFromPath(folder);  // the form the uninstallation asks about
-  SetFolderAccessDeniedOverride(folder);
+  if (adminOnly)
+    SetAdminOnlyFolderOverride(folder);
+  else
+    SetFolderAccessDeniedOverride(folder);
 }
 
 void DenyEntry(wchar_t* entry) {
-  if (CompareNoCase(entry, kFolderEntry) == 0) return DenyOwnFolder();
+  if (CompareNoCase(entry, kFolderEntry) == 0) return DenyOwnFolder(false);
+  if (CompareNoCase(entry, kAdminOnlyEntry) == 0) return DenyOwnFolder(true);
   wchar_t* path = entry;
   while (*path && *path != L'\\') path++;
   if (*path) *path++ = 0;

@@ -8,6 +8,7 @@
 #include "driver/help.h"
 #include "driver/startup.h"
 #include "filesystem/path.h"
+#include "filesystem/secure.h"
 #include "localisation/dialogs.h"
 #include "localisation/dialogsource.h"
 #include "localisation/langmodule.h"
@@ -43,7 +44,8 @@ void OpenLicense() {
   if (TextLength(path) + TextLength(kLicenseName) >= kPathSize) return;
   AppendText(path, kLicenseName, kPathSize);
   FindLocalizedFile(path, path, kPathSize);
-  Open(path);
+  // Opened through its association, the file starts a program with this process's rights.
+  if (ElevatedMayUse(path)) Open(path);
 }
 
 void OpenHomePage() {

@@ -10,6 +10,7 @@
 #include "base/text.h"
 #include "driver/startup.h"
 #include "filesystem/path.h"
+#include "filesystem/secure.h"
 #include "localisation/langmodule.h"
 
 namespace {
@@ -72,6 +73,8 @@ HWND ShowHelp(const wchar_t* topic) {
     if (!helpViewer.entry) return nullptr;
   }
 
+  // A help file can run script in the viewer.
+  if (!ElevatedMayUse(helpViewer.helpFile)) return nullptr;
   EnsureOle();  // the viewer is made of OLE controls
   HWND window;
   if (topic) {

@@ -625,9 +625,10 @@ void RunUninstall() {
     } else if (!MoveProgramAside(program, program, aside)) {
       CopyText(aside, program, kPathSize);
     }
-    // A copy in the temp folder is no installation's file, and may stay for the system to clean.
+    // A copy in the temp folder is no installation's file, and may stay for the system to clean;
+    // one in a folder a standard user can change is never started by an elevated batch.
     WriteRemovalBatch(removalBatch, aside, movedOut ? nullptr : installFolder,
-                      !movedOut && !runState.silent);
+                      !movedOut && !runState.silent && ElevatedMayUse(aside));
   } else {
     DiscardRemovalBatch(removalBatch);
     // The program file and its folder stay.

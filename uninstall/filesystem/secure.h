@@ -11,6 +11,20 @@ bool IsProcessElevated();
 // system's answer again when null. Never set by the program.
 void SetElevationOverride(const bool* elevated);
 
+// Whether a process without an administrator's full rights may change what folder holds: its
+// owner, or that of a folder above it, is neither the Administrators group, SYSTEM nor a service,
+// or their security lets anyone else add, replace or delete entries in folder, or delete,
+// rename or take over it or a folder above. A link, or security that cannot be read, counts as
+// changeable. An elevated run starts no program and opens no file from such a folder.
+bool StandardUsersCanChange(const wchar_t* folder);
+// False when this process is elevated and file lies in a folder StandardUsersCanChange: what a
+// standard user could have put there is neither started nor opened then.
+bool ElevatedMayUse(const wchar_t* file);
+// Tests only: folder and everything below it count as changeable by administrators only (Wine
+// keeps no security of its own for files and reads every folder back as its user's), or nothing
+// again when null. A copy is kept.
+void SetAdminOnlyFolderOverride(const wchar_t* folder);
+
 // Whether the kernel object's owner is the Administrators group or SYSTEM: what no process without
 // an administrator's full rights can have made.
 bool IsAdminOwned(HANDLE object);
