@@ -10,6 +10,7 @@
 #include "base/winver.h"
 #include "dialogscript.h"
 #include "driver/help.h"
+#include "filesystem/secure.h"
 #include "langtest.h"
 #include "localisation/dialogs.h"
 #include "localisation/langfile.h"
@@ -249,6 +250,7 @@ TEST_F(ContextItems, ConfirmingWritesTheIniFileAtOnce) {
 }
 
 TEST_F(ContextItems, F1AndTheHelpButtonOpenTheContextItemsTopicAndKeepTheDialogOpen) {
+  SetAdminOnlyFolderOverride(BuildFolderFile(L"").c_str());  // as under Program Files
   SetHelpViewerOverride(RecordHelpRequest);
   SetHelpOpener(ShowHelp);
   helpRequests.clear();

@@ -11,6 +11,7 @@
 
 #include "dialogscript.h"
 #include "driver/help.h"
+#include "filesystem/secure.h"
 #include "langtest.h"
 #include "localisation/langfile.h"
 #include "localisation/messages.h"
@@ -457,6 +458,7 @@ TEST_F(DialogLocalisation, ScaledRightToLeftDialogMirrorsTheScaledLeftToRightOne
 }
 
 TEST_F(DialogLocalisation, HelpKeyIsHandledWithOrWithoutATopicAndTheHelpButtonIsLeftToTheDialog) {
+  SetAdminOnlyFolderOverride(BuildFolderFile(L"").c_str());  // as under Program Files
   SetHelpViewerOverride(RecordHelpRequest);
   SetHelpOpener(ShowHelp);
   helpRequests.clear();
