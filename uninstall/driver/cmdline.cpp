@@ -13,7 +13,9 @@ constexpr wchar_t kInstallerSwitchesVariable[] = L"sfxcmd";
 // "/wait": a pause for a script that starts the program before its next step.
 constexpr DWORD kWaitMs = 2000;
 
-enum class SwitchAction { kSetup, kMsi, kInit, kWait, kNoExplorer, kWarning, kLog, kNoRestart, kHelp };
+enum class SwitchAction {
+  kSetup, kMsi, kInit, kWait, kNoExplorer, kWarning, kLog, kNoRestart, kHelp
+};
 
 struct SwitchEntry {
   const wchar_t* keyword;
@@ -151,7 +153,7 @@ void ParseSwitches(bool fromEnvironment, const wchar_t* text, bool& setupRequest
     else
       ApplySwitch(argument, requested);
   }
-  setupRequested = requested.setup;
+  if (requested.setup) setupRequested = true;
   uninstallRequested = !requested.uninstallRuledOut && !fromEnvironment;
   // Nothing acts on a command line that is not understood.
   if (runState.exitCode == kExitInvalidCommandLine) return;

@@ -48,7 +48,8 @@ void WriteLogLine(unsigned long outcome, const wchar_t* format, va_list args) {
   char bytes[kLogLineSize * 3];
   int size = WideCharToMultiByte(CP_UTF8, 0, line, -1, bytes, sizeof bytes, nullptr, nullptr);
   DWORD written;
-  if (size > 1) WriteFile(runLog.file.get(), bytes, static_cast<DWORD>(size - 1), &written, nullptr);
+  if (size > 1)
+    WriteFile(runLog.file.get(), bytes, static_cast<DWORD>(size - 1), &written, nullptr);
   SetLastError(lastError);
 }
 
