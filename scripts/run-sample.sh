@@ -153,13 +153,13 @@ if [ -n "$dialogs" ]; then
 else
   echo "Associated (preset $preset: .obx off, .zip on, desktop shortcut on; previous handler saved"
 fi
-echo "under HKCU\\Software\\Ombrix\\Setup\\<ext>):"
+echo "under HKLM\\Software\\Ombrix\\Setup\\<ext>):"
 awk -F'|' '$1 ~ /^HKEY_CLASSES_ROOT\\\.[^\\]+$/ && ($2 == "@=\"Ombrix\"" || $2 == "@=\"Ombrix.ZIP\"") {
   sub(/^HKEY_CLASSES_ROOT\\/, "", $1); v = $2; gsub(/^@="|"$/, "", v); print $1 "|" v }' "$s" |
   { volumes=0 fresh=''
     while IFS='|' read -r ext type; do
       if [[ $ext =~ ^\.o[0-9][0-9]$ ]]; then volumes=$((volumes + 1)); continue; fi
-      setup_key="HKEY_CURRENT_USER\\Software\\Ombrix\\Setup\\$ext"
+      setup_key="$own_lm\\Ombrix\\Setup\\$ext"
       exist=$(reg_value "$s" "$setup_key" Exist); before=$(reg_value "$s" "$setup_key" Type)
       shellnew=$(reg_value "$s" "$setup_key" ShellNew)
       case $exist in

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <htmlhelp.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -342,6 +343,37 @@ TEST_F(SetupDialogTest, SilentRunAppliesTheStoredChoicesWithThePresetWithoutAnyW
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE,
                         L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver"));
   EXPECT_EQ(runState.programGroupFolder[0], 0);
+}
+
+// A type whose previous handler cannot be saved completely stays with its owner, and a silent
+// setup tells so by its exit code instead of 0: a New-menu entry with more values than a backup
+// holds, one with a value over 4 KiB, a backup key that cannot be written.
+TEST_F(SetupDialogTest, ASilentSetupThatLeavesATypeToItsOwnerEndsWithInstallFailure) {
+  const std::function<void()> plants[] = {
+      [] {
+        for (int i = 0; i < 33; i++)
+          RegSetKeyValueW(HKEY_CLASSES_ROOT, L".zip\\ShellNew", std::to_wstring(i).c_str(),
+                          REG_SZ, L"", 2);
+      },
+      [] {
+        std::wstring big(2100, L'x');
+        RegSetKeyValueW(HKEY_CLASSES_ROOT, L".zip\\ShellNew", L"Data", REG_SZ, big.c_str(),
+                        static_cast<DWORD>(big.size() * 2 + 2));
+      },
+      [] { DenyRegistryWrites(HKEY_LOCAL_MACHINE, L"Software\\Ombrix\\Setup\\.7z"); },
+  };
+  for (const auto& plant : plants) {
+    env_.reset();  // the scratch registry of the case before goes first
+    UseWindows(kWindows10);
+    TemplateFilesLock templates;
+    runState = RunState{};
+    wcscpy(runState.initString, L"D0M0P0");  // no shortcuts, whose shell objects make windows
+    plant();
+    EXPECT_EQ(RunSilentSetupFlow(), 0u);
+    AllowRegistryWrites();
+    EXPECT_EQ(runState.exitCode, kExitIncomplete);
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".cab"), L"Ombrix");  // the rest is applied
+  }
 }
 
 // Without the rights for machine-wide keys (refused through the registry layer's override, as

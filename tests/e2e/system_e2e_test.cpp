@@ -183,9 +183,10 @@ class SystemE2E : public ::testing::Test {
               L"\"C:\\OtherArc\\otherarc.exe\" \"%1\"");
   }
 
-  // Setup as often as asked, then uninstallation: everything setup wrote goes, and the other
-  // archiver's handlers are back as they were before the first setup.
-  void RoundTrip(int setups) {
+  // Setup as often as asked, then uninstallation (by the same or another account): everything
+  // setup wrote goes, and the other archiver's handlers are back as they were before the first
+  // setup.
+  void RoundTrip(int setups, bool otherAccount = false) {
     PlantForeignHandlers();
     Install(root_ / L"Ombrix");
     RegistryState before;
@@ -193,10 +194,15 @@ class SystemE2E : public ::testing::Test {
       ASSERT_EQ(Run(kSetup), 0u) << "setup " << i + 1;
       EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".zip"), L"Ombrix.ZIP");
       EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".7z"), L"Ombrix");
-      EXPECT_EQ(ReadString(HKEY_CURRENT_USER, L"Software\\Ombrix\\Setup\\.zip", L"Type"),
+      EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, L"Software\\Ombrix\\Setup\\.zip", L"Type"),
                 L"OtherArc.zip");
-      EXPECT_EQ(ReadString(HKEY_CURRENT_USER, L"Software\\Ombrix\\Setup\\.7z", L"Type"),
+      EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, L"Software\\Ombrix\\Setup\\.7z", L"Type"),
                 L"OtherArc.7z");
+    }
+    // The prefix has one account. Another account's uninstallation sees none of the installing
+    // user's settings: they are gone here before it runs.
+    if (otherAccount) {
+      ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey), 0);
     }
     EXPECT_TRUE(Exists(ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Ombrix.lnk") ||
                 Exists(ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Ombrix.lnk"));
@@ -218,6 +224,10 @@ class SystemE2E : public ::testing::Test {
 TEST_F(SystemE2E, SetupThenUninstallRestoresAnotherArchiversHandlers) { RoundTrip(1); }
 
 TEST_F(SystemE2E, ThreeSetupsThenUninstallStillRestoreTheFirstHandlers) { RoundTrip(3); }
+
+TEST_F(SystemE2E, UninstallationByAnotherAccountRestoresTheHandlersAndLeavesNoKey) {
+  RoundTrip(1, true);
+}
 
 // Integration switched off in the ini file: the registry is neither read for settings nor
 // changed, and the ini file keeps the settings, rewritten in UTF-16 code unit order.

@@ -120,9 +120,9 @@ TEST_F(Apply, CleanRegistry_GetsExactlyTheEntriesOfEveryPart) {
   for (const wchar_t* id : {kClassId32, kClassId64})
     expected[std::wstring(L"HKLM\\") + kApprovedKey + L"|" + id] = L"sz:Ombrix shell extension";
 
-  // Each key taken over, with the backup that says it did not exist before.
+  // Each key taken over, with the backup under the machine key that says it did not exist before.
   auto takeOver = [&](const std::wstring& key, const wchar_t* type) {
-    std::wstring backup = L"HKCU\\Software\\Ombrix\\Setup\\" + key;
+    std::wstring backup = L"HKLM\\Software\\Ombrix\\Setup\\" + key;
     expected[L"HKCR\\" + key + L"|@"] = std::wstring(L"sz:") + type;
     expected[backup + L"|Exist"] = L"dword:0";
     expected[backup + L"|Type"] = L"sz:";
@@ -141,7 +141,7 @@ TEST_F(Apply, CleanRegistry_GetsExactlyTheEntriesOfEveryPart) {
     takeOver(volume, L"Ombrix");
   }
   for (const wchar_t* ext : {L".obx", L".zip"}) {
-    std::wstring backup = std::wstring(L"HKCU\\Software\\Ombrix\\Setup\\") + ext;
+    std::wstring backup = std::wstring(L"HKLM\\Software\\Ombrix\\Setup\\") + ext;
     expected[backup + L"|ShellNew"] = L"sz:";
     expected[backup + L"|ShellNewCount"] = L"dword:0";
     expected[backup + L"|ShellNewKey"] = L"dword:0";

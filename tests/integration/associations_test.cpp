@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "filesystem/path.h"
+#include "integration/handlerbackup.h"
 #include "integrationenv.h"
 #include "localisation/messages.h"
 #include "regsnapshot.h"
@@ -28,13 +29,15 @@ void SetClass(const wchar_t* key, const wchar_t* name, const wchar_t* text) {
   ASSERT_EQ(SetRegString(HKEY_CLASSES_ROOT, key, name, text), 0u);
 }
 
+// Backups live under the product's machine key.
 DWORD BackupDword(const wchar_t* ext, const wchar_t* name) {
-  return GetSettingDword((std::wstring(L"Setup\\") + ext).c_str(), name, 0xDEAD);
+  return GetRegDword(HKEY_LOCAL_MACHINE, (std::wstring(L"Setup\\") + ext).c_str(), name, 0xDEAD);
 }
 
 std::wstring BackupString(const wchar_t* ext, const wchar_t* name) {
   wchar_t buffer[2048];
-  if (!GetSettingString((std::wstring(L"Setup\\") + ext).c_str(), name, buffer, L"", 2048))
+  if (!GetRegString(HKEY_LOCAL_MACHINE, (std::wstring(L"Setup\\") + ext).c_str(), name, buffer,
+                    L"", 2048))
     return kMissing;
   return buffer;
 }
@@ -166,25 +169,37 @@ TEST(AssociateExtension, VolumesGoBackToWhatTheyWereAndOthersStayUntouched) {
   EXPECT_TRUE(before == after) << DescribeRegDifferences(before, after).c_str();
 }
 
-// Setup of an earlier version saved only "Exist", "Type" and "ShellNew" of each extension and
-// nothing for the volumes. An uninstallation (or a setup first) of this version gives back what
-// that backup names: the type, NullFile or the file name, no empty type, no key of our own.
-TEST(AssociateExtension, ABackupOfAnEarlierVersionIsStillGivenBack) {
+// Setup of an earlier version saved only "Exist", "Type" and "ShellNew" of each extension, in the
+// installing user's settings, and nothing for the volumes. An uninstallation (or a setup first,
+// which moves the backup to the machine key) of this version gives back what that backup names:
+// the type, NullFile or the file name, no empty type, no key of our own. Any process of that user
+// could have written it, so a type goes back only when it is registered and named after that
+// extension; an existing ProgID such as "exefile", one merely listed in the extension's
+// OpenWithProgids (which that user's own classes can add to) or another extension's type does not. A template of the earlier version in another folder is still
+// the product's own, and the entry saved before it survives a setup.
+TEST(AssociateExtension, ABackupOfAnEarlierVersionIsStillGivenBackWhenPlausible) {
   struct Case {
     const wchar_t* ext;
     bool isObxRow, isZipRow;
     DWORD exist;
     const wchar_t* type;
+    bool openWith;  // the type is listed in the extension's OpenWithProgids
     const wchar_t* shellNew;
     const wchar_t* expectedType;      // kMissing: no default value; null: no key at all
     const wchar_t* expectedShellNew;  // "NullFile", "FileName=..." or null for no ShellNew key
+    const wchar_t* templateFolder;    // of the earlier version's template; null: this folder
   };
   const Case cases[] = {
-      {L".zip", false, true, 1, L"OtherArc.zip", L"*", L"OtherArc.zip", L"NullFile"},
-      {L".zip", false, true, 1, L"", L"C:\\T\\e.zip", kMissing, L"FileName=C:\\T\\e.zip"},
-      {L".zip", false, true, 1, L"CompressedFolder", L"", L"CompressedFolder", nullptr},
-      {L".obx", true, false, 0, L"", L"", nullptr, nullptr},
-      {L".cab", false, false, 1, L"", L"", kMissing, nullptr},
+      {L".zip", false, true, 1, L"OtherArc.zip", false, L"*", L"OtherArc.zip", L"NullFile", nullptr},
+      {L".zip", false, true, 1, L"OtherArc.zip", false, L"*", L"OtherArc.zip", L"NullFile",
+       L"C:\\Old place"},
+      {L".zip", false, true, 1, L"", false, L"C:\\T\\e.zip", kMissing, L"FileName=C:\\T\\e.zip", nullptr},
+      {L".zip", false, true, 1, L"CompressedFolder", true, L"", kMissing, nullptr, nullptr},
+      {L".zip", false, true, 1, L"CompressedFolder", false, L"", kMissing, nullptr, nullptr},
+      {L".obx", true, false, 0, L"", false, L"", nullptr, nullptr, nullptr},
+      {L".obx", true, false, 1, L"exefile", false, L"", kMissing, nullptr, nullptr},
+      {L".cab", false, false, 1, L"", false, L"", kMissing, nullptr, nullptr},
+      {L".arj", false, false, 1, L"OtherArc.zip", false, L"", kMissing, nullptr, nullptr},
   };
   for (int setups : {0, 1}) {
     for (const Case& c : cases) {
@@ -195,9 +210,13 @@ TEST(AssociateExtension, ABackupOfAnEarlierVersionIsStillGivenBack) {
       SetSettingString(backup.c_str(), L"Type", c.type);
       SetSettingString(backup.c_str(), L"ShellNew", c.shellNew);
       SetClass(c.ext, L"", c.isZipRow ? L"Ombrix.ZIP" : L"Ombrix");
+      if (c.type[0]) SetClass(c.type, L"", L"a type registered on this machine");
+      if (c.openWith)
+        SetClass((std::wstring(c.ext) + L"\\OpenWithProgids").c_str(), c.type, L"");
       if (std::wstring(c.ext) == L".cab") SetClass(L".cab\\OpenWithProgids", L"Other.cab", L"");
       wchar_t templatePath[kPathSize];
       GetModuleFileNameW(nullptr, templatePath, kPathSize);
+      if (c.templateFolder) wcscpy(templatePath, (std::wstring(c.templateFolder) + L"\\x").c_str());
       SetName(templatePath, c.isObxRow ? L"obxnew.dat" : L"zipnew.dat", kPathSize);
       std::wstring shellNew = std::wstring(c.ext) + L"\\ShellNew";
       if (c.isObxRow || c.isZipRow) SetClass(shellNew.c_str(), L"FileName", templatePath);
@@ -205,6 +224,9 @@ TEST(AssociateExtension, ABackupOfAnEarlierVersionIsStillGivenBack) {
 
       for (int i = 0; i < setups; i++)
         AssociateExtension(c.ext, true, true, c.isObxRow, c.isZipRow);
+      if (setups) {
+        EXPECT_EQ(BackupDword(c.ext, L"User"), 1u) << c.ext;
+      }
       AssociateExtension(c.ext, false, false, c.isObxRow, c.isZipRow);
       std::wstring label = std::wstring(c.ext) + L" type \"" + c.type + L"\" ShellNew \"" +
                            c.shellNew + L"\" after setups: " + std::to_wstring(setups);
@@ -223,6 +245,79 @@ TEST(AssociateExtension, ABackupOfAnEarlierVersionIsStillGivenBack) {
         EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, Volume(n).c_str())) << label.c_str();
     }
   }
+}
+
+// Another program took ".zip" and ".obx" over after setup without making New-menu entries or
+// volumes of its own: the release gives back the saved entry in place of the product's template
+// and the volumes that still name the product, and leaves that program's type as it is.
+TEST(AssociateExtension, ReleaseTakesBackWhatStillNamesTheProductAfterAnotherProgramTookOver) {
+  IntegrationEnv env;
+  TemplateFilesLock lock;
+  SetClass(L".zip\\ShellNew", L"NullFile", L"");
+  AssociateExtension(L".zip", true, true, false, true);
+  AssociateExtension(L".obx", true, false, true, false);
+  ASSERT_NE(ClassValue(L".zip\\ShellNew", L"FileName"), kMissing);
+  SetClass(L".zip", L"", L"Other.zip");
+  SetClass(L".obx", L"", L"Other.obx");
+  SetClass(L".o03", L"", L"Other.volume");  // the other program's own volume stays
+  AssociateExtension(L".zip", false, false, false, true);
+  AssociateExtension(L".obx", false, false, true, false);
+  EXPECT_EQ(ClassValue(L".zip"), L"Other.zip");
+  EXPECT_EQ(ClassValue(L".zip\\ShellNew", L"NullFile"), L"");
+  EXPECT_EQ(ClassValue(L".zip\\ShellNew", L"FileName"), kMissing);
+  EXPECT_EQ(ClassValue(L".obx"), L"Other.obx");
+  EXPECT_EQ(ClassValue(L".o03"), L"Other.volume");
+  for (unsigned n = 0; n < 30; n++)
+    if (n != 3) {
+      EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, Volume(n).c_str())) << n;
+    }
+
+  // A New-menu entry the other program made is its own.
+  SetClass(L".zip\\ShellNew", L"FileName", L"C:\\Other\\new.zip");
+  AssociateExtension(L".zip", false, false, false, true);
+  EXPECT_EQ(ClassValue(L".zip\\ShellNew", L"FileName"), L"C:\\Other\\new.zip");
+}
+
+// A setup that ended between creating a key and writing the product's type into it leaves an
+// empty key that names nothing; the backup written first says the product made it.
+TEST(AssociateExtension, AnEmptyKeyALaterRunCreatedIsRemovedWithTheRelease) {
+  IntegrationEnv env;
+  TemplateFilesLock lock;
+  SetClass(L".tar", L"", L"");  // another program's empty key stays
+  AssociateExtension(L".arj", true, true, false, false);
+  AssociateExtension(L".tar", true, true, false, false);
+  AssociateExtension(L".obx", true, false, true, false);
+  for (const wchar_t* key : {L".arj", L".tar", L".o05"})
+    ASSERT_EQ(DeleteRegValue(HKEY_CLASSES_ROOT, key, L""), 0u) << key;
+  AssociateExtension(L".arj", false, false, false, false);
+  AssociateExtension(L".tar", false, false, false, false);
+  AssociateExtension(L".obx", false, false, true, false);
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, L".arj"));
+  EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, L".o05"));
+  EXPECT_TRUE(RegKeyExists(HKEY_CLASSES_ROOT, L".tar"));
+}
+
+// What could not be saved completely is not taken over, and the run counts it: a New-menu entry
+// with more values than a backup holds or a value too large, a backup key refused.
+TEST(AssociateExtension, AHandlerThatCannotBeSavedStaysAndIsCounted) {
+  IntegrationEnv env;
+  TemplateFilesLock lock;
+  for (unsigned i = 0; i < 33; i++)
+    SetClass(L".zip\\ShellNew", (L"Value" + std::to_wstring(i)).c_str(), L"x");
+  SetClass(L".obx\\ShellNew", L"Data", std::wstring(2100, L'x').c_str());
+  SetClass(L".cab", L"", L"CABFolder");
+  DenyRegistryWrites(HKEY_LOCAL_MACHINE, L"Software\\Ombrix\\Setup\\.cab");
+  HKEY classes = env.registry.Real(HKEY_CLASSES_ROOT);
+  RegSnapshot shellNew = TakeRegSnapshot(classes, L".zip\\ShellNew");
+  AssociateExtension(L".zip", true, true, false, true);
+  EXPECT_EQ(handlerBackups.unsaved, 1u);
+  AssociateExtension(L".obx", true, true, true, false);
+  EXPECT_EQ(handlerBackups.unsaved, 2u);
+  AssociateExtension(L".cab", true, true, false, false);
+  EXPECT_EQ(handlerBackups.unsaved, 3u);
+  EXPECT_EQ(ClassValue(L".cab"), L"CABFolder");
+  EXPECT_TRUE(shellNew == TakeRegSnapshot(classes, L".zip\\ShellNew"));
+  EXPECT_EQ(ClassValue(L".obx\\ShellNew", L"FileName"), kMissing);
 }
 
 TEST(AssociateAll, EachAliasHasItsOwnBackup) {

@@ -1,7 +1,7 @@
 // The saved previous handlers, through setup and uninstallation: random but realistic state of
 // other programs on every key the product takes over, setups with random presets, the
-// uninstallation's removal, also interrupted at random changes and run again, and the classes
-// root compared byte for byte with what it was before.
+// uninstallation's removal (now and then by another account), also interrupted at random changes
+// and run again, and the classes root compared byte for byte with what it was before.
 #include "integration/handlerbackup.h"
 
 #include <gtest/gtest.h>
@@ -176,6 +176,9 @@ std::wstring RoundTrip(const IntegrationEnv& env, unsigned seed, bool interrupt)
   unsigned setups = 1 + random() % 3;
   for (unsigned run = 0; run <= setups; run++) {
     IntegrationOptions options = RandomOptions(random);
+    // Now and then another account uninstalls: it sees none of the installing user's settings.
+    if (run == setups && Chance(random, 30))
+      RegDeleteTreeW(env.registry.Real(HKEY_CURRENT_USER), nullptr);
     unsigned interruptions = interrupt ? random() % 4 : 0;
     for (unsigned attempt = 0; attempt <= interruptions; attempt++) {
       // A removal makes a few hundred changes, a setup more.

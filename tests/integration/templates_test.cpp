@@ -143,7 +143,7 @@ TEST_F(NewFileTemplates, RestoringWithoutASavedEntryLeavesNeitherValue) {
   SetSettingString(L"Setup\\.zip", L"ShellNew", L"");
   SetClass(L".zip\\ShellNew", L"FileName", zipFile.c_str());
   SetClass(L".zip\\ShellNew", L"ItemName", L"kept");
-  RestoreNewFileHandler(L".zip", false);
+  RestoreNewFileHandler(L".zip", false, true);
   EXPECT_EQ(ClassValue(L".zip\\ShellNew", L"FileName"), kMissing);
   EXPECT_EQ(ClassValue(L".zip\\ShellNew", L"NullFile"), kMissing);
   EXPECT_EQ(ClassValue(L".zip\\ShellNew", L"ItemName"), L"kept");

@@ -71,7 +71,7 @@ TEST_F(MessagesTest, EveryMessageIdFindsItsKeyAndOnlyMessagesDo) {
     EXPECT_STREQ(key, KeyTable[i].key);
   }
   char key[kKeyNameSize];
-  for (unsigned id : {0u, 1u, 9u, 128u, 5100u, 5117u, 5126u, 5153u, 0xFFFFFFFFu})
+  for (unsigned id : {0u, 1u, 9u, 128u, 5100u, 5117u, 5126u, 5154u, 0xFFFFFFFFu})
     EXPECT_FALSE(FindKeyName(id, key, kKeyNameSize)) << id;
   // The key is cut to the caller's buffer.
   char small[6];

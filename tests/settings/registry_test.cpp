@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "base/owners.h"
@@ -428,6 +429,54 @@ TEST_F(RegistryLinkTest, DeletionsRemoveTheLinkAndNeverWhatItPointsAt) {
     if (RegOpenKeyExW(scratch_.Real(c.root), c.link, REG_OPTION_OPEN_LINK, DELETE, link.put()) ==
         ERROR_SUCCESS)
       RegDeleteKeyW(link.get(), L"");
+  }
+}
+
+// A link that a process without administrator rights could make (in the user's root, and in the
+// classes root, whose user part shadows the machine's): no write goes through it, at the key
+// written or on the way to it, alone or in a batch, and each refusal is counted.
+TEST_F(RegistryLinkTest, WritesNeverGoThroughALink) {
+  struct Case {
+    HKEY root;
+    const wchar_t* link;   // below the real root
+    const wchar_t* key;    // written through the layer
+  };
+  const Case cases[] = {
+      {HKEY_CURRENT_USER, L"Software\\Ombrix\\Setup\\.zip", L"Setup\\.zip"},
+      {HKEY_CURRENT_USER, L"Software\\Ombrix\\Setup", L"Setup\\Links"},
+      {HKEY_CLASSES_ROOT, L"Ombrix", L"Ombrix"},
+      {HKEY_CLASSES_ROOT, L"Ombrix", L"Ombrix\\shell\\open\\command"},
+  };
+  for (bool batched : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << "key " << std::string(c.key, c.key + wcslen(c.key))
+                                      << (batched ? " in a batch" : ""));
+      MakeCanary();
+      PlantLink(c.root, c.link, L"Software\\Other");
+      ResetRegKeyCounts();
+      {
+        std::optional<RegBatch> batch;
+        if (batched) batch.emplace();
+        EXPECT_EQ(SetRegString(c.root, c.key, L"W", L"through"),
+                  static_cast<DWORD>(ERROR_CANT_RESOLVE_FILENAME));
+        EXPECT_EQ(SetRegDword(c.root, c.key, L"V", 2),
+                  static_cast<DWORD>(ERROR_CANT_RESOLVE_FILENAME));
+      }
+      EXPECT_EQ(GetRegKeyCounts().linksRefused, 2u);
+      std::string data;
+      EXPECT_EQ(RealValue(HKEY_LOCAL_MACHINE, L"Software\\Other", L"V", data),
+                static_cast<DWORD>(REG_DWORD));
+      EXPECT_EQ(data, std::string("\x01\0\0\0", 4));
+      EXPECT_FALSE(RealKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Other\\shell"));
+      EXPECT_EQ(RealValue(HKEY_LOCAL_MACHINE, L"Software\\Other", L"W", data),
+                static_cast<DWORD>(REG_NONE));
+      ScopedKey link;
+      ASSERT_EQ(RegOpenKeyExW(scratch_.Real(c.root), c.link, REG_OPTION_OPEN_LINK, DELETE,
+                              link.put()),
+                ERROR_SUCCESS);
+      RegDeleteKeyW(link.get(), L"");
+      RegDeleteTreeW(scratch_.Real(c.root), L"Software\\Ombrix");
+    }
   }
 }
 

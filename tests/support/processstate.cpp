@@ -11,6 +11,7 @@
 #include "filesystem/fileops.h"
 #include "filesystem/log.h"
 #include "filesystem/secure.h"
+#include "integration/handlerbackup.h"
 #include "localisation/dialogs.h"
 #include "localisation/dialogsource.h"
 #include "localisation/langfile.h"
@@ -26,6 +27,7 @@ void ResetProcessState() {
   AllowRegistryWrites();
   SetRegChangeLimit(kUnlimitedRegChanges);
   ResetRegKeyCounts();
+  handlerBackups = HandlerBackups{};
   errorHandler = ErrorHandler{};
   runState = RunState{};
   languageFile.Clear();

@@ -20,6 +20,7 @@
 #include "filesystem/log.h"
 #include "filesystem/secure.h"
 #include "integration/associations.h"
+#include "integration/handlerbackup.h"
 #include "localisation/dialogs.h"
 #include "localisation/dialogsource.h"
 #include "localisation/langfile.h"
@@ -139,12 +140,14 @@ void RunSetupFlow() {
     return;
   }
   // A refused change leaves the integration partly applied; without the main program the
-  // associations and shortcuts name nothing.
+  // associations and shortcuts name nothing. So are types whose previous handler could not be
+  // saved, left to that program.
   wchar_t mainProgram[kPathSize];
   GetMainProgramPath(mainProgram, kPathSize);
   bool whole = FileExist(mainProgram);
   if (!whole) LogLine(L"missing: %s", mainProgram);
-  if (!whole || GetRegKeyCounts().failedChanges > 0) runState.exitCode = kExitIncomplete;
+  if (!whole || handlerBackups.unsaved > 0 || GetRegKeyCounts().failedChanges > 0)
+    runState.exitCode = kExitIncomplete;
   CopyPresetFile(kPresetFileName);
   if (runState.silent || runState.msiMode) return;
   ShowDoneDialog();

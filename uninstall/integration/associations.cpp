@@ -46,10 +46,24 @@ bool IsRecoveryExtensionOwned() {
 }
 
 // Points a key at a product type, having saved what it held unless the product owns it already.
-// A key whose previous handler cannot be saved is left to its owner.
+// A key whose previous handler cannot be saved is left to its owner, and the run says so.
 void TakeOverKey(const wchar_t* key, const wchar_t* type, bool owned) {
-  if (!owned && !SaveKeyHandler(key)) return;
+  if (owned) {
+    MoveLegacyBackup(key);
+  } else if (!SaveKeyHandler(key)) {
+    handlerBackups.unsaved++;
+    return;
+  }
   SetRegString(HKEY_CLASSES_ROOT, key, L"", type);
+}
+
+// Gives a key back while it names the product; one that another program took since stays as that
+// program left it, unless it is an empty key that a run of the product created and left.
+void ReleaseKey(const wchar_t* key, bool owned, bool existedIfUnsaved) {
+  if (owned)
+    RestoreKeyHandler(key, existedIfUnsaved);
+  else
+    RemoveCreatedEmptyKey(key);
 }
 
 void TakeOver(const wchar_t* ext, bool newFileWanted, bool isObxRow, bool isZipRow) {
@@ -67,24 +81,24 @@ void TakeOver(const wchar_t* ext, bool newFileWanted, bool isObxRow, bool isZipR
   if (newFileWanted)
     InstallNewFileTemplate(ext, isObxRow);
   else
-    RestoreNewFileHandler(ext, isObxRow);
+    RestoreNewFileHandler(ext, isObxRow, true);
 }
 
-// The extension's type goes back last: while it still names the product, an interrupted release
-// is finished by the next run.
+// Every entry that still names the product goes back, also when another program has taken the
+// extension itself since; the extension's type goes back last: while it still names the product,
+// an interrupted release is finished by the next run.
 void Release(const wchar_t* ext, bool isObxRow, bool isZipRow) {
-  if (!IsOwnedExtension(ext)) return;  // another program took it over since; leave it alone
-  if (isObxRow || isZipRow) RestoreNewFileHandler(ext, isObxRow);
+  if (isObxRow || isZipRow) RestoreNewFileHandler(ext, isObxRow, IsOwnedExtension(ext));
   if (isObxRow) {
     // Earlier versions took volumes over without a backup and up to .o99; a volume that still
     // names the product is given back, one that another program has is left alone.
     for (unsigned n = 0; n < kVolumesReleased; n++) {
       wchar_t volume[kVolumeSize];
       VolumeName(n, volume);
-      if (IsOwnedExtension(volume)) RestoreKeyHandler(volume, false);
+      ReleaseKey(volume, IsOwnedExtension(volume), false);
     }
   }
-  RestoreKeyHandler(ext, true);
+  ReleaseKey(ext, IsOwnedExtension(ext), true);
 }
 
 void WriteOpenCommand(const wchar_t* progId, const wchar_t* command) {
@@ -170,7 +184,7 @@ bool RegisterProgIds() {
 
 void ReleaseRecoveryExtension() {
   // Earlier versions saved nothing for ".rev"; the product created it as far as anyone knows.
-  if (IsRecoveryExtensionOwned()) RestoreKeyHandler(kRevExtension, false);
+  ReleaseKey(kRevExtension, IsRecoveryExtensionOwned(), false);
 }
 
 void RegisterDefaultPrograms(bool remove) {

@@ -9,6 +9,9 @@
 #include "base/text.h"
 #include "filesystem/path.h"
 #include "settings/registry.h"
+#include "settings/store.h"
+
+HandlerBackups handlerBackups;
 
 namespace {
 
@@ -27,6 +30,8 @@ constexpr wchar_t kShellNewCountValue[] = L"ShellNewCount";
 constexpr wchar_t kShellNewItemFormat[] = L"ShellNew%u";
 constexpr wchar_t kNullFileValue[] = L"NullFile";
 constexpr wchar_t kNullFileMark[] = L"*";
+// A backup copied from an earlier version's place in the user's settings: still checked.
+constexpr wchar_t kLegacyValue[] = L"User";
 
 constexpr unsigned kBackupKeySize = 64;
 constexpr unsigned kTypeSize = 512;
@@ -46,8 +51,43 @@ struct SavedValue {
   wchar_t name[kValueNameSize] = {};
 };
 
-void BackupKey(const wchar_t* key, wchar_t* out) {
-  FormatText(out, kBackupKeySize, kExtensionSetupKeyFormat, key);
+// A key's backup: written under the product's machine key, where every administrator's
+// uninstallation finds it and no unelevated process can change it. An earlier version's backup in
+// the installing user's settings is still read (and moved by the next setup), but what it says is
+// checked before it goes into the machine's classes: any process of that user could have written it.
+struct Backup {
+  wchar_t key[kBackupKeySize];
+  HKEY root;
+  bool legacy;
+};
+
+// userSettings: whether to look for an earlier version's backup there too.
+void FindBackup(const wchar_t* key, Backup& backup, bool userSettings = true) {
+  FormatText(backup.key, kBackupKeySize, kExtensionSetupKeyFormat, key);
+  backup.legacy = false;
+  // A portable installation keeps its backups in its ini file, where they always were.
+  backup.root = UsesIni(HKEY_CURRENT_USER, backup.key) ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+  if (GetRegDword(backup.root, backup.key, kExistValue, kUnknown) != kUnknown) {
+    backup.legacy = GetRegDword(backup.root, backup.key, kLegacyValue, 0) != 0;
+  } else if (userSettings && GetSettingDword(backup.key, kExistValue, kUnknown) != kUnknown) {
+    backup.root = HKEY_CURRENT_USER;
+    backup.legacy = true;
+  }
+}
+
+// Where a backup is written: the machine key, also for one found in the user's settings.
+HKEY WriteRoot(const Backup& backup) {
+  return backup.legacy ? HKEY_LOCAL_MACHINE : backup.root;
+}
+
+[[gnu::always_inline]] inline DWORD ReadNumber(const Backup& backup, const wchar_t* name,
+                                              DWORD defaultValue) {
+  return GetRegDword(backup.root, backup.key, name, defaultValue);
+}
+
+[[gnu::always_inline]] inline void ReadText(const Backup& backup, const wchar_t* name, wchar_t* out,
+                                             unsigned size) {
+  GetRegString(backup.root, backup.key, name, out, L"", size);
 }
 
 void ShellNewKey(const wchar_t* ext, wchar_t* out) {
@@ -120,13 +160,21 @@ bool DecodeValue(const wchar_t* text, bool withName, SavedValue& value) {
   return true;
 }
 
-bool IsProductTypeValue(const SavedValue& value) {
-  if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) return false;
-  wchar_t text[kTypeSize] = {};
-  CopyMemory(text, value.data, value.bytes < sizeof text - 2 ? value.bytes : sizeof text - 2);
-  for (const wchar_t* type : kProductTypes)
-    if (CompareNoCase(text, type) == 0) return true;
-  return false;
+// Whether a saved default value may be given back to key: never one of the product's own
+// types; from a legacy backup only a file type registered on the machine and named after this
+// very extension (such as "OtherArc.zip"), never one such as "exefile" that would make every
+// user's archive run as a program.
+bool MayRestoreType(const wchar_t* key, const SavedValue& value, bool legacy) {
+  bool text = value.type == REG_SZ || value.type == REG_EXPAND_SZ;
+  wchar_t type[kTypeSize] = {};
+  if (text)
+    CopyMemory(type, value.data, value.bytes < sizeof type - 2 ? value.bytes : sizeof type - 2);
+  for (const wchar_t* own : kProductTypes)
+    if (text && CompareNoCase(type, own) == 0) return false;
+  if (!legacy) return true;
+  unsigned typeLength = TextLength(type), keyLength = TextLength(key);
+  return text && typeLength > keyLength && RegKeyExists(HKEY_CLASSES_ROOT, type) &&
+         CompareNoCase(type + typeLength - keyLength, key) == 0;
 }
 
 void SetStringValue(SavedValue& value, const wchar_t* name, const wchar_t* text) {
@@ -149,12 +197,12 @@ bool HoldsOnly(const wchar_t* key, const wchar_t* name) {
 }
 
 // Backup writes; false when the write fails.
-bool WriteSetting(const wchar_t* backup, const wchar_t* name, const wchar_t* text) {
-  return SetSettingString(backup, name, text) == ERROR_SUCCESS;
+bool WriteSetting(const Backup& backup, const wchar_t* name, const wchar_t* text) {
+  return SetRegString(WriteRoot(backup), backup.key, name, text) == ERROR_SUCCESS;
 }
 
-bool WriteNumber(const wchar_t* backup, const wchar_t* name, DWORD number) {
-  return SetSettingDword(backup, name, number) == ERROR_SUCCESS;
+bool WriteNumber(const Backup& backup, const wchar_t* name, DWORD number) {
+  return SetRegDword(WriteRoot(backup), backup.key, name, number) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -173,31 +221,54 @@ bool SaveKeyHandler(const wchar_t* key) {
   GetRegString(HKEY_CLASSES_ROOT, key, L"", type, L"", kTypeSize);
   if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) type[0] = 0;
 
-  wchar_t backup[kBackupKeySize];
-  BackupKey(key, backup);
+  Backup backup;
+  FindBackup(key, backup, false);
+  // A fresh backup replaces one moved from the user's settings, marker and all.
+  bool moved = backup.legacy && backup.root == HKEY_LOCAL_MACHINE;
+  backup.root = WriteRoot(backup);
+  backup.legacy = false;
+  // "Exist" first: it is what marks a key the product is about to create, so that the removal
+  // finds the key even when a run ends between creating it and writing its value.
   return WriteNumber(backup, kExistValue, RegKeyExists(HKEY_CLASSES_ROOT, key) ? 1u : 0u) &&
+         (!moved || DeleteRegValue(backup.root, backup.key, kLegacyValue) == ERROR_SUCCESS) &&
          WriteSetting(backup, kTypeValue, type) && WriteSetting(backup, kDefaultValue, encoded);
 }
 
+void MoveLegacyBackup(const wchar_t* key) {
+  Backup backup;
+  FindBackup(key, backup);
+  if (backup.root != HKEY_CURRENT_USER || UsesIni(HKEY_CURRENT_USER, backup.key)) return;
+  // The mark first: whatever part of the copy stands is checked as coming from the user.
+  if (!WriteNumber(backup, kLegacyValue, 1)) return;
+  for (DWORD index = 0;; index++) {
+    SavedValue value;
+    value.bytes = kMaxValueBytes;
+    if (EnumRegValue(HKEY_CURRENT_USER, backup.key, index, value.name, kValueNameSize,
+                     &value.type, value.data, &value.bytes) != ERROR_SUCCESS)
+      break;
+    SetRegData(HKEY_LOCAL_MACHINE, backup.key, value.name, value.type, value.data, value.bytes);
+  }
+}
+
 void RestoreKeyHandler(const wchar_t* key, bool existedIfUnsaved) {
-  wchar_t backup[kBackupKeySize];
-  BackupKey(key, backup);
-  bool existed = GetSettingDword(backup, kExistValue, existedIfUnsaved ? 1 : 0) != 0;
+  Backup backup;
+  FindBackup(key, backup);
+  bool existed = ReadNumber(backup, kExistValue, existedIfUnsaved ? 1 : 0) != 0;
   wchar_t encoded[kEncodedSize];
-  GetSettingString(backup, kDefaultValue, encoded, L"", kEncodedSize);
+  ReadText(backup, kDefaultValue, encoded, kEncodedSize);
   SavedValue value;
   bool present;
   if (encoded[0] == 0) {
     // An earlier version's backup: the type as text, empty both for none and for an empty one.
     // An extension key without a default value is the common case, so empty counts as none.
     wchar_t type[kTypeSize];
-    GetSettingString(backup, kTypeValue, type, L"", kTypeSize);
+    ReadText(backup, kTypeValue, type, kTypeSize);
     SetStringValue(value, L"", type);
     present = type[0] != 0;
   } else {
     present = std::wcscmp(encoded, kNoValue) != 0 && DecodeValue(encoded, false, value);
   }
-  if (present && IsProductTypeValue(value)) present = false;
+  if (present && !MayRestoreType(key, value, backup.legacy)) present = false;
 
   if (!existed) {
     // One deletion takes the key and the product's value together, so that no interruption
@@ -214,22 +285,32 @@ void RestoreKeyHandler(const wchar_t* key, bool existedIfUnsaved) {
     DeleteRegValue(HKEY_CLASSES_ROOT, key, L"");
 }
 
+void RemoveCreatedEmptyKey(const wchar_t* key) {
+  DWORD subkeys, values;
+  if (!CountRegKeyContents(HKEY_CLASSES_ROOT, key, &subkeys, &values) || subkeys + values) return;
+  Backup backup;
+  FindBackup(key, backup);
+  if (ReadNumber(backup, kExistValue, 1) == 0) DeleteRegKey(HKEY_CLASSES_ROOT, key);
+}
+
 bool IsShellNewHeld(const wchar_t* ext, const wchar_t* templatePath) {
-  wchar_t backup[kBackupKeySize];
-  BackupKey(ext, backup);
-  DWORD held = GetSettingDword(backup, kShellNewHeldValue, kUnknown);
+  Backup backup;
+  FindBackup(ext, backup);
+  DWORD held = ReadNumber(backup, kShellNewHeldValue, kUnknown);
   if (held != kUnknown) return held != 0;
-  // An earlier version's backup: the template held the entry where its file is named.
+  // An earlier version's backup: the template held the entry where its file is named, also in
+  // the folder of an earlier installation elsewhere.
   wchar_t shellNewKey[kRegPathSize], fileName[kPathSize];
   ShellNewKey(ext, shellNewKey);
   return GetRegString(HKEY_CLASSES_ROOT, shellNewKey, kShellNewFileNameValue, fileName, L"",
                       kPathSize) &&
-         CompareNoCase(fileName, templatePath) == 0;
+         CompareNoCase(PointToName(fileName), PointToName(templatePath)) == 0;
 }
 
 bool SaveShellNew(const wchar_t* ext) {
-  wchar_t backup[kBackupKeySize], shellNewKey[kRegPathSize];
-  BackupKey(ext, backup);
+  Backup backup;
+  FindBackup(ext, backup);
+  wchar_t shellNewKey[kRegPathSize];
   ShellNewKey(ext, shellNewKey);
   bool keyExists = RegKeyExists(HKEY_CLASSES_ROOT, shellNewKey);
   // What an earlier version recorded, for an older uninstaller: a file name, or "*" for NullFile.
@@ -263,18 +344,19 @@ bool SaveShellNew(const wchar_t* ext) {
 
 void RestoreShellNew(const wchar_t* ext, const wchar_t* templatePath) {
   if (!IsShellNewHeld(ext, templatePath)) return;
-  wchar_t backup[kBackupKeySize], shellNewKey[kRegPathSize];
-  BackupKey(ext, backup);
+  Backup backup;
+  FindBackup(ext, backup);
+  wchar_t shellNewKey[kRegPathSize];
   ShellNewKey(ext, shellNewKey);
-  DWORD count = GetSettingDword(backup, kShellNewCountValue, kUnknown);
+  DWORD count = ReadNumber(backup, kShellNewCountValue, kUnknown);
   bool keyExisted;
   bool fileNameSaved = false;
   if (count == kUnknown) {
     // An earlier version's backup: one file name or NullFile; a key without either value was
     // most likely not there at all.
     wchar_t saved[kPathSize];
-    GetSettingString(backup, kShellNewValue, saved, L"", kPathSize);
-    keyExisted = saved[0] != 0 && GetSettingDword(backup, kExistValue, 1) != 0;
+    ReadText(backup, kShellNewValue, saved, kPathSize);
+    keyExisted = saved[0] != 0 && ReadNumber(backup, kExistValue, 1) != 0;
     if (keyExisted) {
       SavedValue value;
       bool nullFile = std::wcscmp(saved, kNullFileMark) == 0;
@@ -284,13 +366,18 @@ void RestoreShellNew(const wchar_t* ext, const wchar_t* templatePath) {
       fileNameSaved = !nullFile;
     }
   } else {
-    keyExisted = GetSettingDword(backup, kShellNewKeyValue, 1) != 0;
+    keyExisted = ReadNumber(backup, kShellNewKeyValue, 1) != 0;
     for (DWORD i = 0; keyExisted && i < count && i < kMaxShellNewValues; i++) {
       wchar_t item[kItemNameSize], encoded[kEncodedSize];
       FormatText(item, kItemNameSize, kShellNewItemFormat, i);
-      GetSettingString(backup, item, encoded, L"", kEncodedSize);
+      ReadText(backup, item, encoded, kEncodedSize);
       SavedValue value;
       if (!DecodeValue(encoded, true, value)) continue;
+      // From a legacy backup only the values that name no program, handler or icon that
+      // Explorer would load for every user.
+      if (backup.legacy && CompareNoCase(value.name, kNullFileValue) != 0 &&
+          CompareNoCase(value.name, kShellNewFileNameValue) != 0)
+        continue;
       SetRegData(HKEY_CLASSES_ROOT, shellNewKey, value.name, value.type, value.data, value.bytes);
       if (CompareNoCase(value.name, kShellNewFileNameValue) == 0) fileNameSaved = true;
     }
@@ -299,5 +386,5 @@ void RestoreShellNew(const wchar_t* ext, const wchar_t* templatePath) {
     DeleteRegKey(HKEY_CLASSES_ROOT, shellNewKey);
   else if (!fileNameSaved)
     DeleteRegValue(HKEY_CLASSES_ROOT, shellNewKey, kShellNewFileNameValue);
-  WriteNumber(backup, kShellNewHeldValue, 0u);
+  SetRegDword(backup.root, backup.key, kShellNewHeldValue, 0u);
 }

@@ -1,6 +1,10 @@
 // What another program had on a file-type key before the product took it over, saved under the
-// settings key Setup\<key> so that releasing gives back exactly that: the key's default value of
-// any type (or its absence) and the key's existence, and the values of its ShellNew subkey.
+// product's machine key (Software\Ombrix\Setup\<key> in HKEY_LOCAL_MACHINE, or the ini file of a
+// portable installation) so that releasing gives back exactly that, whichever account uninstalls:
+// the key's default value of any type (or its absence) and the key's existence, and the values of
+// its ShellNew subkey. Backups that earlier versions left in the installing user's settings are
+// still read, but only what could not steer every user's shell is given back from them: a default
+// value that names a file type registered for that extension, and the plain New-menu values.
 // Callers release only keys the product still owns; every release step can run again after an
 // interruption and ends in the same state.
 #pragma once
@@ -10,6 +14,12 @@
 // The product's own file types: never handed back to anyone, removed with the uninstallation.
 inline constexpr const wchar_t* kProductTypes[] = {kObxType, kZipType, kRevType};
 
+// Take-overs this run left undone because what was there could not be saved completely.
+struct HandlerBackups {
+  unsigned unsaved = 0;
+};
+extern HandlerBackups handlerBackups;
+
 // Saves the default value of HKEY_CLASSES_ROOT <key> and whether the key exists. False when the
 // backup could not be written completely: the key must not be taken over then.
 bool SaveKeyHandler(const wchar_t* key);
@@ -17,6 +27,12 @@ bool SaveKeyHandler(const wchar_t* key);
 // saved product type counts as none), and deletes the key when the product created it and
 // nothing else is in it. existedIfUnsaved: what to assume for a key without any backup.
 void RestoreKeyHandler(const wchar_t* key, bool existedIfUnsaved);
+// For a key the product holds already: copies a backup that an earlier version left in the
+// user's settings to the machine key, still marked as coming from there.
+void MoveLegacyBackup(const wchar_t* key);
+// Deletes the key when the backup says it did not exist before and it is empty: a run that ended
+// between creating it and writing the product's value left it.
+void RemoveCreatedEmptyKey(const wchar_t* key);
 
 // Whether the product's New-menu template holds <ext>\ShellNew, with the values found there
 // before saved. templatePath: the product's template file, for backups of earlier versions,

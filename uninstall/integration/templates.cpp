@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "base/convert.h"
 #include "base/product.h"
 #include "base/text.h"
 #include "filesystem/fileops.h"
@@ -68,7 +69,10 @@ void InstallNewFileTemplate(const wchar_t* ext, bool isObxRow) {
   // The entry found here is saved before the template replaces it; one that cannot be saved
   // completely keeps its place, without the product's template.
   if (!IsShellNewHeld(ext, path)) {
-    if (!SaveShellNew(ext)) return;
+    if (!SaveShellNew(ext)) {
+      handlerBackups.unsaved++;
+      return;
+    }
     ClearValues(shellNewKey);
   }
 
@@ -89,8 +93,12 @@ void InstallNewFileTemplate(const wchar_t* ext, bool isObxRow) {
   SetRegString(HKEY_CLASSES_ROOT, shellNewKey, kShellNewFileNameValue, path);
 }
 
-void RestoreNewFileHandler(const wchar_t* ext, bool isObxRow) {
+void RestoreNewFileHandler(const wchar_t* ext, bool isObxRow, bool owned) {
   wchar_t path[kPathSize];
   TemplatePath(isObxRow, path);
-  RestoreShellNew(ext, path);
+  // Another program that took the extension over may have made its own New-menu entry since.
+  wchar_t shellNewKey[kPathSize], fileName[kPathSize];
+  ShellNewKey(ext, shellNewKey);
+  GetRegString(HKEY_CLASSES_ROOT, shellNewKey, kShellNewFileNameValue, fileName, L"", kPathSize);
+  if (owned || CompareNoCase(fileName, path) == 0) RestoreShellNew(ext, path);
 }

@@ -18,6 +18,8 @@ constexpr unsigned kKeyNameSize = 256;
 constexpr wchar_t kNtModule[] = L"ntdll";
 constexpr char kNtDeleteKey[] = "NtDeleteKey";
 constexpr char kNtStatusToError[] = "RtlNtStatusToDosError";
+// The value that makes a key a registry link.
+constexpr wchar_t kLinkValue[] = L"SymbolicLinkValue";
 
 struct TreeDeletion {
   unsigned deleted = 0;  // keys deleted in the current pass
@@ -175,15 +177,49 @@ LONG OpenKey(HKEY root, const wchar_t* path, REGSAM access, ScopedKey& key) {
   return OpenKeyAt(root, path, root, path, 0, access, key);
 }
 
+// Whether the key, opened as itself, is a registry link.
+bool IsLinkKey(HKEY key) {
+  DWORD type = REG_NONE;
+  return RegQueryValueExW(key, kLinkValue, nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+         type == REG_LINK;
+}
+
+// Creates or opens the key. Below the user's root and the classes root, where a process without
+// administrator rights can make keys of its own (in the classes root, those of the user's part
+// shadow the machine's), each component is opened or created as itself below the one before:
+// a registry link anywhere on the way is met, refused and counted, never followed.
 LONG CreateKey(HKEY root, const wchar_t* path, REGSAM access, ScopedKey& key,
                DWORD* disposition) {
   key.reset();
   if (IsDenied(root, path)) return ERROR_ACCESS_DENIED;
   registryAccess.counts.creations++;
-  LONG error = RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
-                               key.put(), disposition);
-  if (error != ERROR_SUCCESS) key.release();
-  return error;
+  bool walk = root == HKEY_CURRENT_USER || root == HKEY_CLASSES_ROOT;
+  wchar_t rest[kRegPathSize];
+  CopyText(rest, path, kRegPathSize);
+  ScopedKey parent;
+  for (wchar_t* name = rest;;) {
+    wchar_t* end = name;
+    while (*end && (!walk || *end != L'\\')) end++;
+    bool last = !*end;
+    *end = 0;
+    LONG error = RegCreateKeyExW(parent ? parent.get() : root, name, 0, nullptr,
+                                 REG_OPTION_NON_VOLATILE | (walk ? REG_OPTION_OPEN_LINK : 0),
+                                 (last ? access : KEY_CREATE_SUB_KEY | (access & KEY_WOW64_RES)) |
+                                     KEY_QUERY_VALUE,
+                                 nullptr, key.put(), disposition);
+    if (error != ERROR_SUCCESS) {
+      key.release();
+      return error;
+    }
+    if (walk && *disposition == REG_OPENED_EXISTING_KEY && IsLinkKey(key.get())) {
+      key.reset();
+      registryAccess.counts.linksRefused++;
+      return ERROR_CANT_RESOLVE_FILENAME;
+    }
+    if (last) return ERROR_SUCCESS;
+    parent = std::move(key);
+    name = end + 1;
+  }
 }
 
 // The key a request works on: the batch's open handle, or one opened for this request alone.

@@ -43,7 +43,9 @@ bool GetRegString(HKEY root, const wchar_t* subkey, const wchar_t* name, wchar_t
 // terminator (never cut).
 bool GetRawRegString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* buffer,
                      unsigned size);
-// Win32 error codes; callers test ERROR_ACCESS_DENIED for missing rights.
+// Win32 error codes; callers test ERROR_ACCESS_DENIED for missing rights. Below HKEY_CURRENT_USER
+// and HKEY_CLASSES_ROOT no key is created and no value written through a registry link: a link on
+// the way gives ERROR_CANT_RESOLVE_FILENAME and is counted (RegKeyCounts).
 DWORD SetRegString(HKEY root, const wchar_t* subkey, const wchar_t* name, const wchar_t* text);
 DWORD SetRegDword(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD value);
 // The deletions return the Win32 error of the registry call (ERROR_SUCCESS when the settings
@@ -98,6 +100,8 @@ struct RegKeyCounts {
   unsigned opens;
   // Changes Windows refused or failed (a deletion of what is not there is none).
   unsigned failedChanges;
+  // Writes refused because a key on the way was a registry link.
+  unsigned linksRefused;
 };
 RegKeyCounts GetRegKeyCounts();
 void ResetRegKeyCounts();
