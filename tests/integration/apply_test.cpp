@@ -246,19 +246,31 @@ TEST_F(Apply, AppPaths_OnThirtyTwoBitWindowsTheSameKeyIsWrittenTwice) {
   EXPECT_EQ(paths, expected);
 }
 
-TEST_F(Apply, ThemeIcon_IsUsedOnlyWhenItsFileExists) {
+// The icon goes into shortcuts that every user opens, but any process of the user can set the
+// value: it is taken only when its file exists in the program's folder.
+TEST_F(Apply, ThemeIcon_IsUsedOnlyWhenItsFileExistsInTheProgramFolder) {
   options_.linkPrograms = true;
   TempFolder theme;
-  std::wstring icon = theme / L"theme.ico";
+  std::wstring name = UniqueName(L"theme") + L".ico";
+  std::wstring inProgramFolder = BuildFolderFile(name.c_str());
+  std::wstring outside = theme / L"theme.ico";
+  // Named from the program folder, but in the folder above it.
+  std::wstring above = BuildFolderFile((L"..\\" + name).c_str());
   std::wstring link = folders_.userPrograms() + L"\\Ombrix\\Ombrix.lnk";
-  ASSERT_EQ(SetSettingString(L"Interface\\Themes", L"ShellExtIcon", icon.c_str()), 0u);
-
+  WriteFileBytes(outside, "icon");
+  WriteFileBytes(above, "icon");
+  const std::wstring refused[] = {inProgramFolder /* not there yet */, outside, above};
+  for (const std::wstring& icon : refused) {
+    ASSERT_EQ(SetSettingString(L"Interface\\Themes", L"ShellExtIcon", icon.c_str()), 0u);
+    ASSERT_TRUE(ApplyIntegration(options_, nullptr, 0));
+    EXPECT_EQ(ReadShortcut(link).iconPath, L"") << testing::PrintToString(icon);
+  }
+  WriteFileBytes(inProgramFolder, "icon");
+  ASSERT_EQ(SetSettingString(L"Interface\\Themes", L"ShellExtIcon", inProgramFolder.c_str()), 0u);
   ASSERT_TRUE(ApplyIntegration(options_, nullptr, 0));
-  EXPECT_EQ(ReadShortcut(link).iconPath, L"");
-
-  WriteFileBytes(icon, "icon");
-  ASSERT_TRUE(ApplyIntegration(options_, nullptr, 0));
-  EXPECT_EQ(ReadShortcut(link).iconPath, icon);
+  EXPECT_EQ(ReadShortcut(link).iconPath, inProgramFolder);
+  DeleteFileW(inProgramFolder.c_str());
+  DeleteFileW(above.c_str());
 }
 
 }  // namespace

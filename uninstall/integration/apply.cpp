@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "base/convert.h"
 #include "base/product.h"
 #include "base/text.h"
 #include "filesystem/fileops.h"
@@ -56,9 +57,16 @@ bool ApplyIntegration(const IntegrationOptions& options, wchar_t* programGroupOu
   RegisterShellExtensions(false, options);
   AssociateAll(options);
   if (!RegisterProgIds()) return false;
-  wchar_t icon[kPathSize];
+  // The theme's icon goes into shortcuts that every user of the computer opens, but any process of
+  // the user can name it: only a file in the program's own folder, where the program those
+  // shortcuts start lies, is taken.
+  wchar_t icon[kPathSize], iconFolder[kPathSize], folder[kPathSize];
   GetSettingString(kThemesKey, kThemeIconName, icon, L"", kPathSize);
-  bool haveIcon = icon[0] != 0 && FileExist(icon);
+  CopyText(iconFolder, icon, kPathSize);
+  RemoveNameFromPath(iconFolder);
+  GetMainProgramPath(folder, kPathSize);
+  RemoveNameFromPath(folder);
+  bool haveIcon = icon[0] != 0 && CompareNoCase(iconFolder, folder) == 0 && FileExist(icon);
   UpdateShortcuts(options, programGroupOut, programGroupSize, haveIcon ? icon : nullptr);
   return true;
 }
