@@ -627,8 +627,10 @@ void RunUninstall() {
     }
     // A copy in the temp folder is no installation's file, and may stay for the system to clean;
     // one in a folder a standard user can change is never started by an elevated batch.
-    WriteRemovalBatch(removalBatch, aside, movedOut ? nullptr : installFolder,
-                      !movedOut && !runState.silent && ElevatedMayUse(aside));
+    // A batch that cannot be written ends without its lines: the program file stays behind.
+    if (!WriteRemovalBatch(removalBatch, aside, movedOut ? nullptr : installFolder,
+                           !movedOut && !runState.silent && ElevatedMayUse(aside)))
+      runState.exitCode = kExitIncomplete;
   } else {
     DiscardRemovalBatch(removalBatch);
     // The program file and its folder stay.
