@@ -26,8 +26,6 @@ namespace {
 
 bool IsBlank(wchar_t ch) { return ch == L' ' || ch == L'\t'; }
 
-wchar_t LowerAscii(wchar_t ch) { return ch >= L'A' && ch <= L'Z' ? ch + 32 : ch; }
-
 // ---------------------------------------------------------------------------------------------
 // Command line
 
@@ -75,17 +73,14 @@ class CommandLineMutator {
           break;
       }
     }
-    // The pause and the removal warning would only slow or block the run; they act during
-    // parsing and are tested on their own.
-    for (size_t i = 0; i + 1 < text.size(); i++)
-      if (LowerAscii(text[i]) == L'w' && LowerAscii(text[i + 1]) == L'a') text[i] = L'v';
     return text;
   }
 
  private:
   static constexpr const wchar_t* kSwitchForms[] = {L" /S", L" -s", L" /S1", L" /setup", L" /msi",
                                                      L" -noex", L" /initA1", L" /x", L" \"/S\"",
-                                                     L" /", L" -", L" /in\"it\"C1"};
+                                                     L" /", L" -", L" /in\"it\"C1", L" /wait",
+                                                     L" -Warning"};
   std::mt19937 random_;
 };
 
@@ -150,47 +145,38 @@ std::vector<std::wstring> SplitOnBlanks(const std::wstring& text) {
   return parts;
 }
 
-struct ParseResult {
-  RunState state;
-  bool setup = false;
-  bool uninstall = false;
-};
-
-ParseResult ParseFresh(bool fromEnvironment, const wchar_t* text) {
-  runState = RunState{};
-  // Fields the installer's variable must never reach start from a mark.
-  wcscpy(runState.initString, L"mark");
-  ParseResult result;
-  result.setup = fromEnvironment;  // left alone from the variable, so a mark as well
-  ParseSwitches(fromEnvironment, text, result.setup, result.uninstall);
-  result.state = runState;
-  return result;
+CommandLine ParseFresh(bool fromEnvironment, const wchar_t* text) {
+  CommandLine line;
+  // What the installer's variable must never reach starts from a mark.
+  if (fromEnvironment) {
+    wcscpy(line.initString, L"mark");
+    line.setup = true;
+  }
+  ParseSwitches(fromEnvironment, text, line);
+  return line;
 }
 
-void ExpectConsistentState(const ParseResult& line, const ParseResult& variable,
+void ExpectConsistentState(const CommandLine& line, const CommandLine& variable,
                            const std::wstring& text) {
-  const RunState& state = line.state;
-  size_t initLength = wcsnlen(state.initString, kInitStringSize);
+  size_t initLength = wcsnlen(line.initString, kInitStringSize);
   ASSERT_LT(initLength, kInitStringSize) << "preset not terminated";
   EXPECT_LE(initLength, 39u);
   EXPECT_FALSE(line.setup && line.uninstall);
-  // An unknown switch makes the line invalid and rules out uninstallation; nothing else sets a
-  // code while parsing, and the variable's unknown switches are passed over.
-  EXPECT_TRUE(state.exitCode == 0 ||
-              (state.exitCode == kExitInvalidCommandLine && !line.uninstall));
-  EXPECT_EQ(variable.state.exitCode, 0);
-  EXPECT_EQ(state.programGroupFolder[0], 0);
+  // An unknown switch makes the line invalid and rules out uninstallation; the variable's
+  // unknown switches are passed over.
+  EXPECT_FALSE(line.invalid && line.uninstall);
+  EXPECT_FALSE(variable.invalid);
   if (text.find(L'/') == std::wstring::npos && text.find(L'-') == std::wstring::npos) {
     EXPECT_TRUE(line.uninstall) << "no switch at all, yet no uninstallation";
-    EXPECT_FALSE(state.silent || state.msiMode || state.noExplorer || line.setup);
+    EXPECT_FALSE(line.silent || line.msiMode || line.noExplorer || line.setup);
   }
   // From the variable only the silent switch counts, and it counts as on the command line.
-  EXPECT_EQ(variable.state.silent, state.silent);
+  EXPECT_EQ(variable.silent, line.silent);
   EXPECT_FALSE(variable.uninstall);
   EXPECT_TRUE(variable.setup);
-  EXPECT_FALSE(variable.state.msiMode);
-  EXPECT_FALSE(variable.state.noExplorer);
-  EXPECT_STREQ(variable.state.initString, L"mark");
+  EXPECT_FALSE(variable.msiMode || variable.noExplorer || variable.wait || variable.warning ||
+               variable.help || variable.log);
+  EXPECT_STREQ(variable.initString, L"mark");
 }
 
 TEST(CommandLineHardening, DamagedCommandLinesNeverReadOrWritePastTheirEnds) {
@@ -229,11 +215,11 @@ TEST(CommandLineHardening, DamagedCommandLinesNeverReadOrWritePastTheirEnds) {
       for (size_t i = 0; i < words.size(); i++) ASSERT_TRUE(full[i] == words[i]) << "argument " << i;
     }
 
-    ParseResult line = ParseFresh(false, guarded);
-    ParseResult variable = ParseFresh(true, guarded);
+    CommandLine line = ParseFresh(false, guarded);
+    CommandLine variable = ParseFresh(true, guarded);
     ExpectConsistentState(line, variable, text);
     if (HasFailure()) return;
-    if (line.state.initString[0]) withPreset++;
+    if (line.initString[0]) withPreset++;
     if (line.setup) withSetup++;
     if (line.uninstall) uninstalling++;
   }
@@ -249,11 +235,11 @@ TEST(CommandLineHardening, GiantPresetIsCutTo39CharactersWithTheTextAgainstTheGu
   for (size_t length : {0u, 38u, 39u, 40u, 1023u, 1024u, 1025u, 32000u}) {
     std::wstring text = L"u.exe /S /init" + std::wstring(length, L'7');
     GuardedBuffer buffer((text.size() + 1) * sizeof(wchar_t), text.c_str());
-    ParseResult line = ParseFresh(false, buffer.wide());
+    CommandLine line = ParseFresh(false, buffer.wide());
     // "/init" itself is 5 of the argument's 1023 stored characters.
     size_t expected = std::min<size_t>({length, 39, kArgumentSize - 1 - 5});
-    EXPECT_EQ(std::wstring(line.state.initString), std::wstring(expected, L'7')) << length;
-    EXPECT_TRUE(line.state.silent);
+    EXPECT_EQ(std::wstring(line.initString), std::wstring(expected, L'7')) << length;
+    EXPECT_TRUE(line.silent);
     EXPECT_FALSE(line.uninstall);
   }
 }

@@ -4,14 +4,10 @@
 
 #include "base/convert.h"
 #include "base/text.h"
-#include "filesystem/path.h"
-#include "driver/startup.h"
 
 namespace {
 
 constexpr wchar_t kInstallerSwitchesVariable[] = L"sfxcmd";
-// "/wait": a pause for a script that starts the program before its next step.
-constexpr DWORD kWaitMs = 2000;
 
 enum class SwitchAction {
   kSetup, kMsi, kInit, kWait, kNoExplorer, kWarning, kLog, kNoRestart, kHelp
@@ -36,15 +32,6 @@ constexpr SwitchEntry kSwitches[] = {
 // Other installers' silent switches mean what "/S" means here.
 constexpr const wchar_t* kSilentAliases[] = {L"quiet", L"silent", L"verysilent", L"qn"};
 
-// What the switches ask for beyond the run state; "/wait" and "/warning" act once the whole line
-// is known to be valid, and after "/S" wherever it stands.
-struct RequestedSwitches {
-  bool setup = false;
-  bool wait = false;
-  bool warning = false;
-  bool uninstallRuledOut = false;
-};
-
 bool IsBlank(wchar_t ch) { return ch == L' ' || ch == L'\t'; }
 
 bool IsSilentSwitch(const wchar_t* argument) {
@@ -57,50 +44,49 @@ bool IsSilentSwitch(const wchar_t* argument) {
 // "/msi", "/log" and "/norestart" leave the uninstallation as it is: an MSI package takes back
 // the integration with "/msi", while the record and the files stay the package's; the program
 // never restarts Windows itself. Any other switch rules it out, an unknown one makes the whole
-// command line invalid.
-void ApplySwitch(const wchar_t* argument, RequestedSwitches& requested) {
+// command line invalid. True when the switch rules the uninstallation out.
+bool ApplySwitch(const wchar_t* argument, CommandLine& line) {
   const wchar_t* name = argument + 1;
   for (const SwitchEntry& entry : kSwitches) {
     if (CompareNoCaseN(name, entry.keyword, entry.compared) != 0) continue;
     switch (entry.action) {
       case SwitchAction::kSetup:
-        requested.setup = true;
+        line.setup = true;
         break;
       case SwitchAction::kMsi:
-        runState.msiMode = true;
-        return;
+        line.msiMode = true;
+        return false;
       case SwitchAction::kInit:
-        CopyText(runState.initString, name + 4, kInitStringSize);
+        CopyText(line.initString, name + 4, kInitStringSize);
         break;
       case SwitchAction::kWait:
-        requested.wait = true;
+        line.wait = true;
         break;
       case SwitchAction::kNoExplorer:
-        runState.noExplorer = true;
+        line.noExplorer = true;
         break;
       case SwitchAction::kWarning:
-        requested.warning = true;
+        line.warning = true;
         break;
       case SwitchAction::kLog:
         // "/log" or "/log=<file>"; a log path that does not fit is no path.
         if (name[3] == 0 || (name[3] == L'=' && TextLength(name + 4) < kPathSize)) {
-          runState.logRequested = true;
-          CopyText(runState.logPath, name[3] ? name + 4 : L"", kPathSize);
-          return;
+          line.log = true;
+          CopyText(line.logPath, name[3] ? name + 4 : L"", kPathSize);
+          return false;
         }
-        runState.exitCode = kExitInvalidCommandLine;
+        line.invalid = true;
         break;
       case SwitchAction::kNoRestart:
-        return;
+        return false;
       case SwitchAction::kHelp:
-        runState.helpRequested = true;
+        line.help = true;
         break;
     }
-    requested.uninstallRuledOut = true;
-    return;
+    return true;
   }
-  runState.exitCode = kExitInvalidCommandLine;
-  requested.uninstallRuledOut = true;
+  line.invalid = true;
+  return true;
 }
 
 // Cuts a value longer than the buffer instead of dropping it; the buffer is empty when the
@@ -138,33 +124,21 @@ const wchar_t* NextArgument(const wchar_t* text, wchar_t* argument, unsigned cap
   return text;
 }
 
-void ParseSwitches(bool fromEnvironment, const wchar_t* text, bool& setupRequested,
-                   bool& uninstallRequested) {
+void ParseSwitches(bool fromEnvironment, const wchar_t* text, CommandLine& line) {
   wchar_t argument[kArgumentSize];
-  RequestedSwitches requested;
+  bool uninstallRuledOut = false;
   while ((text = NextArgument(text, argument, kArgumentSize)) != nullptr) {
     if (argument[0] != L'/' && argument[0] != L'-') continue;
-    if (IsSilentSwitch(argument)) {
-      runState.silent = true;
-      continue;
-    }
-    if (fromEnvironment)
-      requested.uninstallRuledOut = true;
-    else
-      ApplySwitch(argument, requested);
+    if (IsSilentSwitch(argument))
+      line.silent = true;
+    else if (!fromEnvironment && ApplySwitch(argument, line))
+      uninstallRuledOut = true;
   }
-  if (requested.setup) setupRequested = true;
-  uninstallRequested = !requested.uninstallRuledOut && !fromEnvironment;
-  // Nothing acts on a command line that is not understood.
-  if (runState.exitCode == kExitInvalidCommandLine) return;
-  if (requested.wait) Sleep(kWaitMs);
-  if (requested.warning) ShowRemovalWarning();
+  if (!fromEnvironment) line.uninstall = !uninstallRuledOut;
 }
 
-void ParseInstallerSwitches() {
+void ParseInstallerSwitches(CommandLine& line) {
   wchar_t value[kArgumentSize];
   ReadVariableCut(kInstallerSwitchesVariable, value, kArgumentSize);
-  bool setupRequested = false;
-  bool uninstallRequested = false;
-  ParseSwitches(true, value, setupRequested, uninstallRequested);
+  ParseSwitches(true, value, line);
 }

@@ -51,6 +51,8 @@ constexpr wchar_t kRunningMutexName[] = L"Global\\Ombrix.SetupOrUninstall";
 // at once).
 constexpr DWORD kSilentCopyWaitMs = 60000;
 constexpr unsigned kRtlMessageFlags = MB_RTLREADING | MB_RIGHT;
+// "/wait": a pause for a script that starts the program before its next step.
+constexpr DWORD kWaitMs = 2000;
 
 // What each exit code tells the log's reader.
 struct ExitMeaning {
@@ -245,10 +247,21 @@ int RunProgram(HINSTANCE instance) {
   LoadLanguageFile(kLanguageFileName);
   OnDemandSupport onDemand;
 
-  ParseInstallerSwitches();
-  bool setupRequested = false;
-  bool uninstallRequested = false;
-  ParseSwitches(false, GetCommandLineW(), setupRequested, uninstallRequested);
+  CommandLine line;
+  ParseInstallerSwitches(line);
+  ParseSwitches(false, GetCommandLineW(), line);
+  runState.silent = line.silent;
+  runState.msiMode = line.msiMode;
+  runState.noExplorer = line.noExplorer;
+  CopyText(runState.initString, line.initString, kInitStringSize);
+  // Nothing acts on a command line that is not understood; "/wait" and "/warning" act once the
+  // whole line is known, so after "/S" wherever it stands.
+  if (line.invalid) {
+    runState.exitCode = kExitInvalidCommandLine;
+  } else {
+    if (line.wait) Sleep(kWaitMs);
+    if (line.warning) ShowRemovalWarning();
+  }
   // Only the dialogs use the icon and the bold font; asking for either brings up the display
   // driver, which a silent run never needs.
   ScopedFont boldFont;
@@ -260,26 +273,26 @@ int RunProgram(HINSTANCE instance) {
                                0, 0, kBoldFontFace));
     runState.boldFont = boldFont.get();
   }
-  if (runState.logRequested && !OpenRunLog(runState.logPath)) {
+  if (line.log && !OpenRunLog(line.logPath)) {
     runState.exitCode = kExitLogFailed;
     return runState.exitCode;
   }
   LogLine(L"%s " OBX_VERSION_TEXT L", command line: %s", kProductName, GetCommandLineW());
   LogLine(L"rights: %s", IsProcessElevated() ? L"elevated" : L"not elevated");
-  if (runState.exitCode == kExitInvalidCommandLine || runState.helpRequested) {
+  if (line.invalid || line.help) {
     // A person who asked for help, or typed a switch wrong, sees the switches; a silent run
     // cannot show them and so did not do what was asked.
     ShowMessage(nullptr, GetMsg(IDS_USAGE), GetMsg(IDS_UNINSTTITLE), MB_ICONINFORMATION);
     if (runState.silent) runState.exitCode = kExitInvalidCommandLine;
-  } else if ((setupRequested || uninstallRequested) && !BecomeOnlyRunningCopy()) {
+  } else if ((line.setup || line.uninstall) && !BecomeOnlyRunningCopy()) {
     runState.exitCode = kAnotherCopyRunsExitCode;
     if (!runState.silent)
       ShowMessage(nullptr, GetMsg(IDS_ANOTHERRUNNING),
-                  GetMsg(setupRequested ? IDS_UNINSTTITLE : IDS_UNINSTALLOBX),
+                  GetMsg(line.setup ? IDS_UNINSTTITLE : IDS_UNINSTALLOBX),
                   MB_ICONERROR | MB_SETFOREGROUND);
   } else {
-    if (setupRequested) RunSetupFlow();
-    if (uninstallRequested) RunUninstall();
+    if (line.setup) RunSetupFlow();
+    if (line.uninstall) RunUninstall();
     // While this copy is still the only one running; a copy that gave way changed nothing.
     SaveIni();
   }

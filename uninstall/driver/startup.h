@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "driver/cmdline.h"
 #include "filesystem/path.h"
 
 // The process exit codes, those that deployment systems read after any installer: Windows
@@ -27,7 +28,6 @@ constexpr int kExitLogFailed = 1622;
 constexpr int kExitInvalidCommandLine = 1639;
 // Done, but files in use go only at the next restart (ERROR_SUCCESS_REBOOT_REQUIRED).
 constexpr int kExitRestartNeeded = 3010;
-constexpr unsigned kInitStringSize = 40;
 
 struct RunState {
   bool silent = false;
@@ -35,9 +35,6 @@ struct RunState {
   bool noExplorer = false;
   wchar_t initString[kInitStringSize] = {};
   int exitCode = kExitSuccess;
-  bool helpRequested = false;
-  bool logRequested = false;
-  wchar_t logPath[kPathSize] = {};
   wchar_t programGroupFolder[kPathSize] = {};
   bool singleTopItemShown = false;
   HICON appIcon = nullptr;
