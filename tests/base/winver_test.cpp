@@ -38,7 +38,7 @@ TEST_F(WindowsVersion, Build22000DependsOnTheWmiName) {
 }
 
 TEST_F(WindowsVersion, MajorVersionAbove10IsWindows11WithoutAskingWmi) {
-  PlatformOverride platform = kWindows11;
+  PlatformOverride platform = kWindowsMajor11;
   platform.wmiReportsWindows10 = true;  // must not be asked
   platform.build = 100;
   SetPlatformOverride(&platform);

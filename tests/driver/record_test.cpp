@@ -10,14 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "expectednames.h"
 #include "resources/resource.h"
 #include "settings/store.h"
 #include "testenv.h"
 
 namespace {
-
-constexpr wchar_t kRecordKey[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver";
 
 std::wstring ResourceText(unsigned id) {
   wchar_t text[1024] = {};

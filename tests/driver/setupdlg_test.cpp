@@ -14,6 +14,7 @@
 #include "dialogscript.h"
 #include "driver/help.h"
 #include "driver/startup.h"
+#include "expectednames.h"
 #include "filesystem/secure.h"
 #include "integration/apply.h"
 #include "integration/options.h"
@@ -35,7 +36,6 @@ std::wstring ResourceText(unsigned id) {
   LoadStringW(GetModuleHandleW(nullptr), id, text, 1024);
   return text;
 }
-
 
 std::wstring ReadString(HKEY root, const wchar_t* subkey, const wchar_t* name = nullptr) {
   wchar_t text[1024] = {};
@@ -111,7 +111,7 @@ TEST(SetupExplanation, JoinsTheSixHelpMessagesWithTheirBlanksAndLineBreak) {
 // The classic menu choice exists on Windows 11 only.
 TEST_F(SetupDialogTest, ShellExtensionBoxSwitchesTheMenuBoxes) {
   for (bool windows11 : {false, true}) {
-    UseWindows(windows11 ? kWindows11 : kWindows10);
+    UseWindows(windows11 ? kWindowsMajor11 : kWindows10);
     struct Seen {
       bool shellExt, cascaded, icons, legacy;
     } before{}, off{}, on{};
@@ -167,7 +167,7 @@ TEST_F(SetupDialogTest, ToggleAllChecksEveryTypeUnlessAllAreCheckedAndLeavesTheR
 }
 
 TEST_F(SetupDialogTest, Windows11NoteOnUncheckingTheSubmenuAppearsOnceAndTheBoxStaysOff) {
-  UseWindows(kWindows11);
+  UseWindows(kWindowsMajor11);
   bool cascadedBefore = false, cascadedAfterNote = true;
   std::wstring noteText, noteCaption;
   HWND noteOwner = nullptr, dialog = nullptr, secondNote = nullptr;
@@ -340,8 +340,7 @@ TEST_F(SetupDialogTest, SilentRunAppliesTheStoredChoicesWithThePresetWithoutAnyW
   EXPECT_NE(ReadString(HKEY_CLASSES_ROOT, L".obx"), L"Ombrix");
   EXPECT_NE(ReadString(HKEY_CLASSES_ROOT, L".cab"), L"Ombrix");
   EXPECT_NE(ReadString(HKEY_CLASSES_ROOT, L".ace"), L"Ombrix");
-  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE,
-                        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver"));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
   EXPECT_EQ(runState.programGroupFolder[0], 0);
 }
 
@@ -393,8 +392,7 @@ TEST_F(SetupDialogTest, WithoutMachineRightsASilentSetupAppliesNothingAndEndsWit
   EXPECT_NE(ReadString(HKEY_CLASSES_ROOT, L".7z"), L"Ombrix");
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
   EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".ace"), L"Ombrix");
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE,
-                         L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
 }
 
 // A silent setup with the default choices opens or creates each key about once (keys it writes

@@ -16,6 +16,7 @@
 #include "base/owners.h"
 #include "driver/record.h"
 #include "driver/startup.h"
+#include "expectednames.h"
 #include "filesystem/fileops.h"
 #include "filesystem/secure.h"
 #include "integration/apply.h"
@@ -28,7 +29,6 @@
 #include "uiauto.h"
 
 namespace {
-
 
 // For texts known to be plain ASCII.
 std::string Ascii(const std::wstring& text) { return std::string(text.begin(), text.end()); }
@@ -683,7 +683,6 @@ class ScratchSettingsTest : public ::testing::Test {
 
 using GetTempFolderTest = ScratchSettingsTest;
 
-
 std::wstring DefaultValue(HKEY root, const wchar_t* subkey) {
   wchar_t text[512] = {};
   DWORD bytes = sizeof text - sizeof(wchar_t);
@@ -725,11 +724,6 @@ class RemoveIntegrationTest : public ScratchSettingsTest {
   }
 };
 
-constexpr wchar_t kRecordKey[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver";
-constexpr wchar_t kAppPathsKey[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
-
 // The record stays for the uninstallation to delete last: till then it is what lets a run stopped
 // after the list went finish without it.
 TEST_F(RemoveIntegrationTest, TakesBackTypesSettingsAndAppPathsButNotYetTheRecord) {
@@ -752,7 +746,7 @@ TEST_F(RemoveIntegrationTest, TakesBackTypesSettingsAndAppPathsButNotYetTheRecor
   for (const wchar_t* key : {L"Ombrix", L"Ombrix.ZIP", L"Ombrix.REV", L".rev"})
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
   EXPECT_NE(DefaultValue(HKEY_CLASSES_ROOT, L".zip"), L"Ombrix.ZIP");
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Ombrix"));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kSettingsKey));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathsKey));
 }

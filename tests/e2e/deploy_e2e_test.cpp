@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "expectednames.h"
 #include "machine.h"
 #include "testenv.h"
 #include "uiauto.h"
@@ -14,7 +15,6 @@ namespace {
 
 constexpr DWORD kExitTimeoutMs = 60000;
 constexpr DWORD kBatchTimeoutMs = 20000;
-constexpr wchar_t kSettingsKey[] = L"Software\\Ombrix";
 
 class DeployE2E : public ::testing::Test {
  protected:

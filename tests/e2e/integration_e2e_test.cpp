@@ -12,6 +12,7 @@
 
 #include "base/owners.h"
 #include "bitness.h"
+#include "expectednames.h"
 #include "machine.h"
 #include "regsnapshot.h"
 #include "shelltest.h"
@@ -21,14 +22,7 @@
 namespace {
 
 constexpr DWORD kExitTimeoutMs = 60000;
-constexpr wchar_t kAppPathsKey[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
 const wchar_t* const kArchives[] = {L"sample.obx", L"sample.zip", L"sample.tgz"};
-constexpr wchar_t kRecordKey[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver";
-// The Explorer modules' classes: the 32-bit module's, and the 64-bit module's on 64-bit Windows.
-constexpr wchar_t kClassId32[] = L"{7C3E5A10-2B4D-11D2-8F1A-3A5C6E7D8F90}";
-constexpr wchar_t kClassId64[] = L"{7C3E5A10-1B4D-11D2-8F1A-3A5C6E7D8F90}";
 constexpr wchar_t kClasses[] = L"Software\\Classes\\";
 constexpr wchar_t kOtherVendor[] = L"ObxOtherVendor";
 

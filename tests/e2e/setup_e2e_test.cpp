@@ -9,6 +9,7 @@
 
 #include "base/owners.h"
 #include "bitness.h"
+#include "expectednames.h"
 #include "machine.h"
 #include "resources/resource.h"
 #include "testenv.h"
@@ -19,19 +20,12 @@ namespace {
 constexpr DWORD kExitTimeoutMs = 60000;
 constexpr DWORD kDialogTimeoutMs = 30000;
 constexpr DWORD kBatchTimeoutMs = 20000;
-constexpr wchar_t kRecordKey[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver";
-constexpr wchar_t kAppPathsKey[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
-constexpr wchar_t kSettingsKey[] = L"Software\\Ombrix";
 constexpr int kZipBox = 5102;
 constexpr int kCabBox = 5103;
 constexpr int kDesktopBox = 5119;
 constexpr int kProgramsBox = 5121;
 constexpr int kDoneFolderText = 5102;
 constexpr int kDoneHelpButton = 5105;
-
-
 
 std::wstring ReadString(HKEY root, const std::wstring& subkey, const wchar_t* name = nullptr) {
   wchar_t text[2048] = {};
@@ -59,8 +53,6 @@ bool DesktopShortcutExists() {
   return Exists(ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Ombrix.lnk") ||
          Exists(ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Ombrix.lnk");
 }
-
-
 
 class SetupE2E : public ::testing::Test {
  protected:

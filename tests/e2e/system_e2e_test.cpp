@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/owners.h"
+#include "expectednames.h"
 #include "machine.h"
 #include "regsnapshot.h"
 #include "shelltest.h"
@@ -22,16 +23,9 @@ namespace {
 
 constexpr DWORD kExitTimeoutMs = 60000;
 constexpr DWORD kBatchTimeoutMs = 20000;
-constexpr wchar_t kRecordKey[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver";
-constexpr wchar_t kAppPathsKey[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
-constexpr wchar_t kSettingsKey[] = L"Software\\Ombrix";
 constexpr wchar_t kSetup[] = L"/setup /S /noexplorer /initA01D1";
 // Another archiver's types, planted before setup so that there is something to save.
 const wchar_t* const kForeignKeys[] = {L".zip", L".7z", L"OtherArc.zip", L"OtherArc.7z"};
-
-
 
 std::wstring ReadString(HKEY root, const std::wstring& subkey, const wchar_t* name = nullptr) {
   wchar_t text[2048] = {};
@@ -61,8 +55,6 @@ std::vector<std::wstring> ProductShortcuts() {
     if (Exists(ShellFolder(csidl) + L"\\Ombrix")) found.push_back(ShellFolder(csidl));
   return found;
 }
-
-
 
 // The parts of the registry that setup writes to.
 struct RegistryState {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/owners.h"
+#include "expectednames.h"
 #include "machine.h"
 #include "testenv.h"
 #include "uiauto.h"
@@ -20,10 +21,6 @@ namespace {
 
 constexpr DWORD kExitTimeoutMs = 30000;
 constexpr DWORD kBatchTimeoutMs = 20000;
-constexpr wchar_t kRecordKey[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ombrix archiver";
-constexpr wchar_t kAppPathsKey[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe";
 // Folders before their files, as the installer writes it.
 const std::string kListTemplate =
     "Docs\r\nDocs\\Guide\r\nDocs\\Guide\\start.txt\r\nDocs\\readme.txt\r\n" +
@@ -34,8 +31,6 @@ std::wstring ResourceText(unsigned id) {
   LoadStringW(GetModuleHandleW(nullptr), id, text, 1024);
   return text;
 }
-
-
 
 std::wstring ReadString(HKEY root, const wchar_t* subkey, const wchar_t* name) {
   wchar_t text[2048] = {};
@@ -53,8 +48,6 @@ bool DesktopShortcutExists() {
   }
   return false;
 }
-
-
 
 // What Wine's own uninstaller lists, one "key|||name" line per installed program.
 std::string InstalledProgramsList() {

@@ -17,6 +17,7 @@
 #include "integration/shellext.h"
 #include "integration/shortcuts.h"
 #include "machine.h"
+#include "platforms.h"
 #include "regsnapshot.h"
 #include "settings/registry.h"
 #include "shelltest.h"
@@ -27,9 +28,6 @@ namespace {
 
 using Listing = std::map<std::wstring, std::wstring>;
 
-constexpr PlatformOverride kWindows10x64 = {VER_PLATFORM_WIN32_NT, 10, 0, 19045, true, true};
-constexpr PlatformOverride kWindows7x86 = {VER_PLATFORM_WIN32_NT, 6, 1, 7601, false, false};
-
 // Every alias of the archive types, with the zip row's own.
 const wchar_t* const kAliases[] = {
     L".obx", L".cab", L".arj", L".lz",  L".tlz", L".lzh",  L".lha", L".7z",   L".tar",
@@ -37,7 +35,6 @@ const wchar_t* const kAliases[] = {
     L".jar", L".iso", L".z",   L".taz", L".xz",  L".txz",  L".zipx", L".zst", L".tzst",
     L".001"};
 constexpr wchar_t kZipAlias[] = L".zip";
-constexpr wchar_t kAppPaths[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths";
 
 // Where the shell notes folders it was asked for; written by Wine, not by this program.
 bool IsShellBookkeeping(const std::wstring& entry) {
@@ -164,8 +161,8 @@ TEST_F(Apply, CleanRegistry_GetsExactlyTheEntriesOfEveryPart) {
   expected[L"HKLM\\Software\\RegisteredApplications|Ombrix"] = L"sz:Software\\Ombrix\\Capabilities";
   expected[L"HKLM\\Software\\Ombrix\\Capabilities|ApplicationDescription"] = L"sz:Ombrix";
   expected[L"HKLM\\Software\\Ombrix|exe32"] = L"sz:" + program;
-  expected[std::wstring(L"HKLM\\") + kAppPaths + L"\\Ombrix.exe|@"] = L"sz:" + program;
-  expected[std::wstring(L"HKLM\\") + kAppPaths + L"\\Ombrix.exe|Path"] = L"sz:" + folder;
+  expected[std::wstring(L"HKLM\\") + kAppPathsKey + L"|@"] = L"sz:" + program;
+  expected[std::wstring(L"HKLM\\") + kAppPathsKey + L"|Path"] = L"sz:" + folder;
 
   Listing changes = Changes(before, Snapshot());
   for (const auto& entry : expected) {
@@ -186,8 +183,7 @@ TEST_F(Apply, CleanRegistry_GetsExactlyTheEntriesOfEveryPart) {
                          KEY_WOW64_64KEY),
             ClassKeys(L"obxext64.dll"));
   Listing appPaths = {{L"|@", L"sz:" + program}, {L"|Path", L"sz:" + folder}};
-  EXPECT_EQ(DumpRegistry(HKEY_LOCAL_MACHINE, std::wstring(kAppPaths) + L"\\Ombrix.exe",
-                         KEY_WOW64_64KEY),
+  EXPECT_EQ(DumpRegistry(HKEY_LOCAL_MACHINE, kAppPathsKey, KEY_WOW64_64KEY),
             appPaths);
 }
 
@@ -222,7 +218,7 @@ TEST_F(Apply, ShellOpensArchivesWithTheMainProgram_UntilRemoval) {
 TEST_F(Apply, WithoutAdministratorRights_NothingIsWrittenAndTheCallFails) {
   // App Paths readable but not writable, as for a standard user (Wine enforces no key security,
   // so the registry layer refuses the writes).
-  DenyRegistryWrites(HKEY_LOCAL_MACHINE, kAppPaths);
+  DenyRegistryWrites(HKEY_LOCAL_MACHINE, kAppPathsFolderKey);
   for (unsigned i = 0; i < kArchiveTypeCount; i++) options_.associate[i] = true;
   options_.shellExt = options_.linkDesktop = options_.linkStartMenu = options_.linkPrograms = true;
   Listing before = Snapshot();
@@ -235,10 +231,10 @@ TEST_F(Apply, WithoutAdministratorRights_NothingIsWrittenAndTheCallFails) {
 }
 
 TEST_F(Apply, AppPaths_OnThirtyTwoBitWindowsTheSameKeyIsWrittenTwice) {
-  SetPlatformOverride(&kWindows7x86);
+  SetPlatformOverride(&kWindows7);
   ASSERT_TRUE(RegisterAppPaths());
   EXPECT_EQ(RegView, 0u);
-  Listing paths = DumpRegistry(HKEY_LOCAL_MACHINE, kAppPaths);
+  Listing paths = DumpRegistry(HKEY_LOCAL_MACHINE, kAppPathsFolderKey);
   std::wstring folder = BuildFolderFile(L"");
   folder.pop_back();
   Listing expected = {{L"Ombrix.exe|@", L"sz:" + BuildFolderFile(L"Ombrix.exe")},

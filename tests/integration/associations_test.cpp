@@ -403,7 +403,7 @@ TEST(RegisterProgIds, KeepsAnIconSomeoneElseChose) {
 }
 
 TEST(RegisterDefaultPrograms, ListsEveryAliasFromVistaOn) {
-  for (const PlatformOverride* platform : {&kWindows7, &kWindows10, &kWindows11}) {
+  for (const PlatformOverride* platform : {&kWindows7, &kWindows10, &kWindowsMajor11}) {
     IntegrationEnv env(*platform);
     RegisterDefaultPrograms(false);
     wchar_t text[512];

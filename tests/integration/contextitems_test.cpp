@@ -14,6 +14,7 @@
 #include "langtest.h"
 #include "localisation/dialogs.h"
 #include "localisation/langfile.h"
+#include "platforms.h"
 #include "resources/resource.h"
 #include "settings/registry.h"
 #include "settings/store.h"
@@ -21,9 +22,6 @@
 #include "uiauto.h"
 
 namespace {
-
-constexpr PlatformOverride kWindows10Platform = {VER_PLATFORM_WIN32_NT, 10, 0, 19045, true, false};
-constexpr PlatformOverride kWindows11Platform = {VER_PLATFORM_WIN32_NT, 10, 0, 22631, false, false};
 
 constexpr wchar_t kMenuItems[] = L"Setup\\MenuItems";
 constexpr wchar_t kTopMenuItems[] = L"Setup\\TopMenuItems";
@@ -80,7 +78,7 @@ class ContextItems : public ::testing::Test {
 }  // namespace
 
 TEST_F(ContextItems, Windows10ShowsTheClassicLayoutAndNeverWritesTopLevelItems) {
-  Run(kWindows10Platform, false, [](HWND dialog) {
+  Run(kWindows10, false, [](HWND dialog) {
     for (int id : kTopBoxes) EXPECT_FALSE(Visible(dialog, id)) << id;
     for (int id : kClassicOnlyBoxes) EXPECT_TRUE(Visible(dialog, id)) << id;
     for (int id : kAlwaysShownBoxes) EXPECT_TRUE(Visible(dialog, id)) << id;
@@ -102,7 +100,7 @@ TEST_F(ContextItems, Windows10ShowsTheClassicLayoutAndNeverWritesTopLevelItems) 
   EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kTopMenuItems));
 
   // The setup dialog's cascaded box makes no difference here.
-  Run(kWindows10Platform, true, [](HWND dialog) {
+  Run(kWindows10, true, [](HWND dialog) {
     for (int id : kTopBoxes) EXPECT_FALSE(Visible(dialog, id)) << id;
     EXPECT_TRUE(IsChecked(dialog, IDC_CONTEXTTEST));
     EXPECT_FALSE(IsChecked(dialog, IDC_CONTEXTNEWZIP));
@@ -112,7 +110,7 @@ TEST_F(ContextItems, Windows10ShowsTheClassicLayoutAndNeverWritesTopLevelItems) 
 }
 
 TEST_F(ContextItems, Windows11WithCascadedMenusLooksAsOnWindows10) {
-  Run(kWindows11Platform, true, [](HWND dialog) {
+  Run(kWindows11, true, [](HWND dialog) {
     for (int id : kTopBoxes) EXPECT_FALSE(Visible(dialog, id)) << id;
     for (int id : kClassicOnlyBoxes) EXPECT_TRUE(Visible(dialog, id)) << id;
     PressButton(dialog, IDOK);
@@ -125,7 +123,7 @@ TEST_F(ContextItems, Windows11WithCascadedMenusLooksAsOnWindows10) {
 TEST_F(ContextItems, Windows11TopLevelLayoutShowsDefaultsAndKeepsHiddenItemsAsStored) {
   ASSERT_EQ(SetSettingDword(kMenuItems, L"Test", 1), 0u);
   ASSERT_EQ(SetSettingDword(kMenuItems, L"ExtrHere", 0), 0u);
-  Run(kWindows11Platform, false, [](HWND dialog) {
+  Run(kWindows11, false, [](HWND dialog) {
     for (int id : kTopBoxes) EXPECT_TRUE(Visible(dialog, id)) << id;
     for (int id : kClassicOnlyBoxes) EXPECT_FALSE(Visible(dialog, id)) << id;
     for (int id : kAlwaysShownBoxes) EXPECT_TRUE(Visible(dialog, id)) << id;
@@ -157,7 +155,7 @@ TEST_F(ContextItems, OnlyTheFirstStoredItemOfAGroupShowsCheckedAndConfirmingStor
   ASSERT_EQ(SetSettingDword(kTopMenuItems, L"ExtrHere", 1), 0u);
   ASSERT_EQ(SetSettingDword(kTopMenuItems, L"AddArc", 0), 0u);
   ASSERT_EQ(SetSettingDword(kTopMenuItems, L"AddTo", 1), 0u);
-  Run(kWindows11Platform, false, [](HWND dialog) {
+  Run(kWindows11, false, [](HWND dialog) {
     EXPECT_FALSE(IsChecked(dialog, IDC_CONTEXTTOPEXTRACT));
     EXPECT_TRUE(IsChecked(dialog, IDC_CONTEXTTOPEXTRACTTO));
     EXPECT_FALSE(IsChecked(dialog, IDC_CONTEXTTOPEXTRACTHERE));
@@ -171,12 +169,12 @@ TEST_F(ContextItems, OnlyTheFirstStoredItemOfAGroupShowsCheckedAndConfirmingStor
 }
 
 TEST_F(ContextItems, ClearedMasksAreStoredEmptyAndShownEmptyNextTime) {
-  Run(kWindows10Platform, false, [](HWND dialog) {
+  Run(kWindows10, false, [](HWND dialog) {
     SetDlgItemTextW(dialog, kAlwaysArcEdit, L"");
     PressButton(dialog, IDOK);
   });
   EXPECT_EQ(StoredText(L"AlwaysArc"), L"");
-  Run(kWindows10Platform, false, [](HWND dialog) {
+  Run(kWindows10, false, [](HWND dialog) {
     EXPECT_EQ(ReadControlText(dialog, kAlwaysArcEdit), L"");
     PressButton(dialog, IDCANCEL);
   });
@@ -202,7 +200,7 @@ TEST_F(ContextItems, MasksAreCutAt1023CharactersOnlyWhenEdited) {
     if (c.stored) {
       ASSERT_EQ(SetSettingString(kMenuItems, L"AlwaysArc", c.stored->c_str()), 0u);
     }
-    Run(kWindows10Platform, false, [&c](HWND dialog) {
+    Run(kWindows10, false, [&c](HWND dialog) {
       EXPECT_EQ(ReadControlText(dialog, kAlwaysArcEdit),
                 c.stored ? c.stored->substr(0, 1023) : L"*.iso");
       if (c.typed) SetDlgItemTextW(dialog, kAlwaysArcEdit, c.typed->c_str());
@@ -213,13 +211,13 @@ TEST_F(ContextItems, MasksAreCutAt1023CharactersOnlyWhenEdited) {
 }
 
 TEST_F(ContextItems, EscapeAndCancelStoreNothing) {
-  Run(kWindows11Platform, false, [](HWND dialog) {
+  Run(kWindows11, false, [](HWND dialog) {
     PressButton(dialog, IDC_CONTEXTTEST);
     PressButton(dialog, IDC_CONTEXTTOPEXTRACT);
     SetDlgItemTextW(dialog, kAlwaysArcEdit, L"*.img");
     PostKey(GetDlgItem(dialog, kAlwaysArcEdit), VK_ESCAPE);
   });
-  Run(kWindows10Platform, false, [](HWND dialog) {
+  Run(kWindows10, false, [](HWND dialog) {
     PressButton(dialog, IDC_CONTEXTTEST);
     PressButton(dialog, IDCANCEL);
   });
@@ -231,7 +229,7 @@ TEST_F(ContextItems, EscapeAndCancelStoreNothing) {
 TEST_F(ContextItems, ConfirmingWritesTheIniFileAtOnce) {
   FreeIni();
   WriteFileBytes(temp_ / L"Ombrix.ini", "[Global]\r\n");
-  Run(kWindows10Platform, false, [](HWND dialog) {
+  Run(kWindows10, false, [](HWND dialog) {
     PressButton(dialog, IDC_CONTEXTCONVERT);
     PressButton(dialog, IDOK);
   });
@@ -254,7 +252,7 @@ TEST_F(ContextItems, F1AndTheHelpButtonOpenTheContextItemsTopicAndKeepTheDialogO
   SetHelpViewerOverride(RecordHelpRequest);
   SetHelpOpener(ShowHelp);
   helpRequests.clear();
-  Run(kWindows10Platform, false, [](HWND dialog) {
+  Run(kWindows10, false, [](HWND dialog) {
     PressKey(dialog, VK_F1);  // F1 becomes WM_HELP only when the keyboard types it
     PressButton(dialog, IDHELP);
     Sleep(300);
@@ -271,7 +269,7 @@ TEST_F(ContextItems, RightToLeftLanguageMirrorsTheDialogButNotTheMasks) {
   ParseMessages(OBX_MARKER_LINE L":DIRECTION RTL\r\n:DIALOG SETUPCONTEXTITEMS\r\n"
                 L"IDC_CONTEXTTEST \"בדיקה\"\r\n");
   ASSERT_TRUE(languageFile.rightToLeft);
-  Run(kWindows10Platform, false, [](HWND dialog) {
+  Run(kWindows10, false, [](HWND dialog) {
     EXPECT_NE(GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_LAYOUTRTL, 0);
     EXPECT_EQ(ReadControlText(dialog, IDC_CONTEXTTEST), L"בדיקה");
     EXPECT_EQ(GetWindowLongW(GetDlgItem(dialog, kAlwaysArcEdit), GWL_EXSTYLE) & WS_EX_RTLREADING,

@@ -5,10 +5,8 @@
 #include <map>
 #include <string>
 
+#include "expectednames.h"
 #include "uiauto.h"
-
-constexpr wchar_t kClassId32[] = L"{7C3E5A10-2B4D-11D2-8F1A-3A5C6E7D8F90}";
-constexpr wchar_t kClassId64[] = L"{7C3E5A10-1B4D-11D2-8F1A-3A5C6E7D8F90}";
 
 // module: the module file beside the test program, or null when its class keys are not written.
 inline void AddModuleKeys(std::map<std::wstring, std::wstring>& keys, const std::wstring& classId,
@@ -32,10 +30,6 @@ inline void AddModuleKeys(std::map<std::wstring, std::wstring>& keys, const std:
         L"sz:" + classId;
 }
 
-// The approval values of the given class ids, as listed under the approval key.
-constexpr wchar_t kApprovedKey[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
-
 // The class keys of one module, as listed from its "CLSID\{id}" key.
 inline std::map<std::wstring, std::wstring> ClassKeys(const wchar_t* module) {
   return {{L"|@", L"sz:Ombrix"},
@@ -51,7 +45,5 @@ inline void RemoveRealView64Keys() {
     RegDeleteKeyExW(HKEY_CLASSES_ROOT, (key + L"\\InProcServer32").c_str(), KEY_WOW64_64KEY, 0);
     RegDeleteKeyExW(HKEY_CLASSES_ROOT, key.c_str(), KEY_WOW64_64KEY, 0);
   }
-  RegDeleteKeyExW(HKEY_LOCAL_MACHINE,
-                  L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ombrix.exe",
-                  KEY_WOW64_64KEY, 0);
+  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kAppPathsKey, KEY_WOW64_64KEY, 0);
 }

@@ -37,7 +37,7 @@ std::vector<unsigned> AllOptionControls() {
 
 TEST(LoadIntegrationOptions, NoSettingsGivesTheDefaultsWithCascadingOnlyOnWindows11) {
   const PlatformOverride* platforms[] = {&kWindows7, &kWindows10, &kWindows10HighBuild,
-                                         &kWindows10x64, &kWindows11ByBuild, &kWindows11};
+                                         &kWindows10x64, &kWindows11ByBuild, &kWindowsMajor11};
   for (const PlatformOverride* platform : platforms) {
     IntegrationEnv env(*platform);
     IntegrationOptions options = {};
@@ -46,14 +46,14 @@ TEST(LoadIntegrationOptions, NoSettingsGivesTheDefaultsWithCascadingOnlyOnWindow
       EXPECT_EQ(options.associate[row], row != kJarRow) << "row " << row;
     EXPECT_FALSE(options.linkDesktop || options.linkStartMenu || options.legacyMenu);
     EXPECT_TRUE(options.linkPrograms && options.shellExt && options.menuIcons);
-    bool windows11 = platform == &kWindows11ByBuild || platform == &kWindows11;
+    bool windows11 = platform == &kWindows11ByBuild || platform == &kWindowsMajor11;
     EXPECT_EQ(options.cascadedMenu, windows11) << "build " << platform->build;
   }
 }
 
 TEST(LoadIntegrationOptions, Windows11IgnoresStoredFlatMenuUnlessNewContextMenuIsSet) {
   {
-    IntegrationEnv env(kWindows11);
+    IntegrationEnv env(kWindowsMajor11);
     SetSettingDword(L"Setup", L"CascadedMenu", 0);
     IntegrationOptions options = {};
     LoadIntegrationOptions(options);
@@ -140,7 +140,7 @@ TEST(SaveIntegrationOptions, WritesExactlyTheTwentyFiveValues) {
 }
 
 TEST(SaveIntegrationOptions, LoadThenSaveKeepsWhatWasReadExceptTheOverrides) {
-  IntegrationEnv env(kWindows11);
+  IntegrationEnv env(kWindowsMajor11);
   SetSettingDword(L"Setup\\.zip", L"Set", 0);
   SetSettingDword(L"Setup\\.cab", L"Set", 1);
   SetSettingDword(L"Setup\\.jar", L"Set", 1);
@@ -282,7 +282,7 @@ TEST(ShowOptionsInDialog, EnablingFollowsTheRecordAndWindows11) {
   };
   const Case cases[] = {
       {&kWindows10, true, true, false},  {&kWindows10, false, false, false},
-      {&kWindows11, true, true, true},   {&kWindows11, false, false, false},
+      {&kWindowsMajor11, true, true, true},   {&kWindowsMajor11, false, false, false},
       {&kWindows10HighBuild, true, true, false}, {&kWindows11ByBuild, true, true, true},
   };
   for (const Case& c : cases) {

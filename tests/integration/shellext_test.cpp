@@ -9,6 +9,7 @@
 
 #include "base/winver.h"
 #include "machine.h"
+#include "platforms.h"
 #include "regsnapshot.h"
 #include "settings/registry.h"
 #include "shelltest.h"
@@ -16,10 +17,6 @@
 #include "uiauto.h"
 
 namespace {
-
-constexpr PlatformOverride kWindows7x86 = {VER_PLATFORM_WIN32_NT, 6, 1, 7601, false, false};
-constexpr PlatformOverride kWindows10x64 = {VER_PLATFORM_WIN32_NT, 10, 0, 19045, true, true};
-constexpr PlatformOverride kWindows11x64 = {VER_PLATFORM_WIN32_NT, 10, 0, 22631, false, true};
 
 class ShellExtension : public ::testing::Test {
  protected:
@@ -66,7 +63,7 @@ TEST_F(ShellExtension, SixtyFourBitWindows_RegistersBothModulesAndTheSecondOwnsT
 }
 
 TEST_F(ShellExtension, ThirtyTwoBitWindows_RegistersOnlyTheFirstModuleUnderOmbrix) {
-  On(kWindows7x86);
+  On(kWindows7);
   options_.shellExt = true;
   RegisterShellExtensions(false, options_);
 
@@ -77,7 +74,7 @@ TEST_F(ShellExtension, ThirtyTwoBitWindows_RegistersOnlyTheFirstModuleUnderOmbri
 }
 
 TEST_F(ShellExtension, SixtyFourBitView_IsSelectedOnlyOnSixtyFourBitWindowsAndScoped) {
-  On(kWindows7x86);
+  On(kWindows7);
   EXPECT_EQ(RegViewFor(true), 0u);
   On(kWindows10x64);
   EXPECT_EQ(RegViewFor(false), 0u);
@@ -115,8 +112,7 @@ TEST_F(ShellExtension, Windows11_DropsTheClassicMenuUnlessTheLegacyMenuIsWanted)
 }
 
 TEST_F(ShellExtension, Windows10WithHighBuildNamedWindows10ByWmi_KeepsTheClassicMenu) {
-  const PlatformOverride windows10HighBuild = {VER_PLATFORM_WIN32_NT, 10, 0, 22000, true, true};
-  On(windows10HighBuild);
+  On(kWindows10HighBuildx64);
   options_.shellExt = true;
   RegisterShellExtensions(false, options_);
   EXPECT_EQ(Classes()[L"*\\shellex\\ContextMenuHandlers\\Ombrix|@"], std::wstring(L"sz:") + kClassId64);

@@ -10,16 +10,13 @@
 #include <vector>
 
 #include "base/winver.h"
+#include "platforms.h"
 #include "settings/store.h"
 #include "shelltest.h"
 #include "testenv.h"
 #include "uiauto.h"
 
 namespace {
-
-constexpr PlatformOverride kWindowsXp = {VER_PLATFORM_WIN32_NT, 5, 1, 2600, false, false};
-constexpr PlatformOverride kWindows7 = {VER_PLATFORM_WIN32_NT, 6, 1, 7601, false, true};
-constexpr PlatformOverride kWindows10 = {VER_PLATFORM_WIN32_NT, 10, 0, 19045, true, true};
 
 const std::wstring kDescription = L"Ombrix file archiver";
 const std::vector<std::wstring> kGroupWithoutWhatsNew = {
@@ -29,7 +26,7 @@ class Shortcuts : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    SetPlatformOverride(&kWindows10);
+    SetPlatformOverride(&kWindows10x64);
     // The build folder is the program folder here; its what's-new file is absent.
     ASSERT_FALSE(PathExists(BuildFolderFile(L"WhatsNew.txt")));
   }
@@ -124,7 +121,7 @@ TEST_F(Shortcuts, BeforeVista_TheStartMenuShortcutGoesToTheUsersMenu) {
   EXPECT_EQ(ListFiles(folders_.userStartMenu()), std::vector<std::wstring>{L"Ombrix.lnk"});
   EXPECT_TRUE(ListFiles(folders_.commonStartMenu()).empty());
 
-  SetPlatformOverride(&kWindows7);
+  SetPlatformOverride(&kWindows7x64);
   Update();
   EXPECT_EQ(ListFiles(folders_.commonStartMenu()), std::vector<std::wstring>{L"Ombrix.lnk"});
 }

@@ -4,14 +4,6 @@
 
 #include "settings/store.h"
 
-const PlatformOverride kWindowsXp = {VER_PLATFORM_WIN32_NT, 5, 1, 2600, false, false};
-const PlatformOverride kWindows7 = {VER_PLATFORM_WIN32_NT, 6, 1, 7601, false, false};
-const PlatformOverride kWindows10 = {VER_PLATFORM_WIN32_NT, 10, 0, 19045, true, false};
-const PlatformOverride kWindows10HighBuild = {VER_PLATFORM_WIN32_NT, 10, 0, 22000, true, false};
-const PlatformOverride kWindows11ByBuild = {VER_PLATFORM_WIN32_NT, 10, 0, 22000, false, false};
-const PlatformOverride kWindows11 = {VER_PLATFORM_WIN32_NT, 11, 0, 22631, false, false};
-const PlatformOverride kWindows10x64 = {VER_PLATFORM_WIN32_NT, 10, 0, 19045, true, true};
-
 IntegrationEnv::IntegrationEnv(const PlatformOverride& platform) {
   SetPlatformOverride(&platform);
   std::wstring program = folder / L"uninstall.exe";

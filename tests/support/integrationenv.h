@@ -8,20 +8,8 @@
 #include <vector>
 
 #include "base/owners.h"
-#include "base/winver.h"
+#include "platforms.h"
 #include "testenv.h"
-
-// The Windows variants that change what the integration writes.
-extern const PlatformOverride kWindowsXp;
-extern const PlatformOverride kWindows7;
-extern const PlatformOverride kWindows10;
-// Windows 10 systems can report build 22000 or later; WMI still names them "Windows 10".
-extern const PlatformOverride kWindows10HighBuild;
-// Build 22000 under a name without "Windows 10".
-extern const PlatformOverride kWindows11ByBuild;
-extern const PlatformOverride kWindows11;
-// The 32-bit program on 64-bit Windows 10.
-extern const PlatformOverride kWindows10x64;
 
 // Sets the platform and points the settings store at an empty folder; the reset after the test
 // takes both back.
