@@ -1,12 +1,17 @@
-// Encoding detection, decoding and line cutting of the text file reader.
+// Encoding detection, decoding and line cutting of the text file reader, on good and damaged
+// input.
 #include "settings/textfile.h"
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "guarded.h"
 #include "importpatch.h"
+#include "settings_fixture.h"
 #include "testenv.h"
 
 namespace {
@@ -38,6 +43,17 @@ std::wstring FromAnsi(const std::string& bytes) {
 }
 
 using V = std::vector<std::wstring>;
+
+void ExpectWellFormedLines(StringList& list) {
+  const wchar_t* line;
+  while (list.GetString(&line)) {
+    size_t length = std::wcslen(line);
+    ASSERT_GT(length, 0u);
+    ASSERT_EQ(std::wcspbrk(line, L"\r\n"), nullptr);
+    ASSERT_NE(line[length - 1], L' ');
+    ASSERT_NE(line[length - 1], L'\t');
+  }
+}
 
 }  // namespace
 
@@ -204,4 +220,21 @@ TEST(ReadTextFile, MissingFileIsFalseAndEmptyFileIsTrue) {
   EXPECT_TRUE(ReadTextFile((temp / L"empty.txt").c_str(), list, complete));
   EXPECT_EQ(list.stringCount, 0u);
   EXPECT_TRUE(complete);
+}
+
+// Seeded damage, each form ending right before a no-access page: the reader never reads past its
+// input, and its lines keep their promises.
+TEST(TextFileMutation, DamagedInputNeverReadsPastItsEnd) {
+  std::mt19937 random(20261208);
+  std::vector<std::string> seeds = Seeds();
+  for (int i = 0; i < 4000; i++) {
+    std::string bytes = Mutate(seeds[i % seeds.size()], random);
+    GuardedBuffer guarded(bytes.size(), bytes.data());
+    guarded.MakeReadOnly();
+    SCOPED_TRACE("case " + std::to_string(i));
+    StringList lines;
+    DecodeTextLines(reinterpret_cast<const unsigned char*>(guarded.data()), static_cast<unsigned>(bytes.size()), lines);
+    ExpectWellFormedLines(lines);
+    if (HasFatalFailure()) return;
+  }
 }
