@@ -20,12 +20,6 @@ namespace {
 constexpr DWORD kExitTimeoutMs = 60000;
 constexpr DWORD kDialogTimeoutMs = 30000;
 constexpr DWORD kBatchTimeoutMs = 20000;
-constexpr int kZipBox = 5102;
-constexpr int kCabBox = 5103;
-constexpr int kDesktopBox = 5119;
-constexpr int kProgramsBox = 5121;
-constexpr int kDoneFolderText = 5102;
-constexpr int kDoneHelpButton = 5105;
 
 std::wstring ReadString(HKEY root, const std::wstring& subkey, const wchar_t* name = nullptr) {
   wchar_t text[2048] = {};
@@ -119,16 +113,16 @@ class SetupE2E : public ::testing::Test {
 
 TEST_F(SetupE2E, ClickedChoicesAreAppliedAndTheCompletionDialogShowsTheFolder) {
   Start(L"/setup /noexplorer");
-  HWND dialog = WaitForDialogWith(kProgramsBox);
+  HWND dialog = WaitForDialogWith(IDC_LINKPROGRAMS);
   ASSERT_NE(dialog, nullptr);
-  ASSERT_TRUE(PressButton(dialog, kZipBox));       // on by default: now off
-  ASSERT_TRUE(PressButton(dialog, kDesktopBox));   // off by default: now on
-  ASSERT_TRUE(PressButton(dialog, kProgramsBox));  // on by default: now off
+  ASSERT_TRUE(PressButton(dialog, IDC_ASSOCZIP));      // on by default: now off
+  ASSERT_TRUE(PressButton(dialog, IDC_LINKDESKTOP));   // off by default: now on
+  ASSERT_TRUE(PressButton(dialog, IDC_LINKPROGRAMS));  // on by default: now off
   ASSERT_TRUE(PressButton(dialog, IDOK));
 
-  HWND done = WaitForDialogWith(kDoneHelpButton, dialog);
+  HWND done = WaitForDialogWith(IDC_VIEWHELP, dialog);
   ASSERT_NE(done, nullptr);
-  EXPECT_EQ(ReadControlText(done, kDoneFolderText), folder_);
+  EXPECT_EQ(ReadControlText(done, IDC_INSTFOLDER), folder_);
   ASSERT_TRUE(PressButton(done, IDOK));
   // The 32-bit program on 64-bit Windows then says that the 64-bit one suits Explorer better.
   HWND note = WaitForDialogWith(kMessageBoxTextId, done);
@@ -160,9 +154,9 @@ TEST_F(SetupE2E, ClickedChoicesAreAppliedAndTheCompletionDialogShowsTheFolder) {
 TEST_F(SetupE2E, CancelAndEscapeEndWithOneAndApplyNothing) {
   for (bool escape : {false, true}) {
     Start(L"/setup");
-    HWND dialog = WaitForDialogWith(kProgramsBox);
+    HWND dialog = WaitForDialogWith(IDC_LINKPROGRAMS);
     ASSERT_NE(dialog, nullptr);
-    ASSERT_TRUE(PressButton(dialog, kDesktopBox));
+    ASSERT_TRUE(PressButton(dialog, IDC_LINKDESKTOP));
     if (escape) {
       PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 1);
     } else {
@@ -223,7 +217,7 @@ TEST_F(SetupE2E, TestBuildWithoutMachineRightsWritesNoMachineOrClassesKeyAndEnds
   expectNothingIntegrated();
 
   Start(L"/setup");
-  HWND dialog = WaitForDialogWith(kProgramsBox);
+  HWND dialog = WaitForDialogWith(IDC_LINKPROGRAMS);
   ASSERT_NE(dialog, nullptr);
   ASSERT_TRUE(PressButton(dialog, IDOK));
   HWND box = WaitForDialogWith(kMessageBoxTextId, dialog);
@@ -236,7 +230,7 @@ TEST_F(SetupE2E, TestBuildWithoutMachineRightsWritesNoMachineOrClassesKeyAndEnds
   EXPECT_EQ(text.find(std::wstring(own) + L"\n\n"), 0u) << text;
   EXPECT_GT(text.size(), wcslen(own) + 2) << "the system's text follows";
   ASSERT_TRUE(PressButton(box, IDOK));
-  EXPECT_EQ(WaitForDialogWith(kDoneHelpButton, box), nullptr);
+  EXPECT_EQ(WaitForDialogWith(IDC_VIEWHELP, box), nullptr);
   EXPECT_EQ(ExitCode(), 5u);
   expectNothingIntegrated();
   // The real program, with every right, takes back the saved choices in TearDown.

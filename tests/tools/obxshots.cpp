@@ -8,15 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "resources/resource.h"
 #include "uiauto.h"
 
 namespace {
 
 constexpr DWORD kDialogTimeoutMs = 30000;
 constexpr DWORD kPaintMs = 700;
-constexpr int kProgramsBox = 5121;
-constexpr int kContextItemsButton = 5128;
-constexpr int kDoneHelpButton = 5105;
 
 bool SaveWindow(HWND window, const std::wstring& path) {
   RECT rect;
@@ -79,7 +77,7 @@ bool Shoot(HWND window, const std::wstring& out, const std::wstring& prefix, con
 
 bool ShootContextItems(const TestProcess& process, HWND setup, const std::wstring& out,
                        const std::wstring& prefix, const wchar_t* name) {
-  PostMessageW(GetDlgItem(setup, kContextItemsButton), BM_CLICK, 0, 0);
+  PostMessageW(GetDlgItem(setup, IDC_SETCONTEXTMENU), BM_CLICK, 0, 0);
   HWND items = WaitForDialogWith(process, 0, setup);
   if (!items || !Shoot(items, out, prefix, name)) return false;
   PressButton(items, IDCANCEL);
@@ -98,7 +96,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
 
   TestProcess setup;
   if (!setup.Start(folder + L"\\uninstall.exe", L"/setup /noexplorer", {}, folder)) return 3;
-  HWND dialog = WaitForDialogWith(setup, kProgramsBox, nullptr);
+  HWND dialog = WaitForDialogWith(setup, IDC_LINKPROGRAMS, nullptr);
   if (!dialog || !Shoot(dialog, out, prefix, L"setup")) return 4;
   if (setupOnly) {
     PressButton(dialog, IDCANCEL);
@@ -107,7 +105,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   // The top-level layout of the context menu items belongs to Windows 11, which Wine is not.
   if (!ShootContextItems(setup, dialog, out, prefix, L"contextitems")) return 5;
   PressButton(dialog, IDOK);
-  HWND done = WaitForDialogWith(setup, kDoneHelpButton, dialog);
+  HWND done = WaitForDialogWith(setup, IDC_VIEWHELP, dialog);
   if (!done || !Shoot(done, out, prefix, L"done")) return 6;
   PressButton(done, IDOK);
   return setup.WaitForExit(kDialogTimeoutMs) ? 0 : 7;
