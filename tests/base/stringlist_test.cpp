@@ -7,9 +7,9 @@
 
 TEST(StringList, YieldsStringsInOrderWithNullAsEmptyThenFalse) {
   StringList list;
-  list.AddString(L"a");
-  list.AddString(nullptr);
-  list.AddString(L"bc");
+  ASSERT_TRUE(list.AddString(L"a"));
+  ASSERT_TRUE(list.AddString(nullptr));
+  ASSERT_TRUE(list.AddString(L"bc"));
   EXPECT_EQ(list.stringCount, 3u);
   EXPECT_EQ(list.data.count, 6u);
 
@@ -27,8 +27,8 @@ TEST(StringList, YieldsStringsInOrderWithNullAsEmptyThenFalse) {
 
 TEST(StringList, ReadingWithoutOutputAdvancesAndResetStartsAfresh) {
   StringList list;
-  list.AddString(L"skip");
-  list.AddString(L"keep");
+  ASSERT_TRUE(list.AddString(L"skip"));
+  ASSERT_TRUE(list.AddString(L"keep"));
   EXPECT_TRUE(list.GetString());
   const wchar_t* kept = nullptr;
   ASSERT_TRUE(list.GetString(&kept));
@@ -38,7 +38,7 @@ TEST(StringList, ReadingWithoutOutputAdvancesAndResetStartsAfresh) {
   EXPECT_EQ(list.readPos, 0u);
   EXPECT_EQ(list.data.data, nullptr);
   EXPECT_FALSE(list.GetString());
-  list.AddString(L"new");
+  ASSERT_TRUE(list.AddString(L"new"));
   const wchar_t* s = nullptr;
   ASSERT_TRUE(list.GetString(&s));
   EXPECT_STREQ(s, L"new");
@@ -46,7 +46,7 @@ TEST(StringList, ReadingWithoutOutputAdvancesAndResetStartsAfresh) {
 
 TEST(StringList, ManyStringsSurviveGrowth) {
   StringList list;
-  for (int i = 0; i < 2000; i++) list.AddString(std::to_wstring(i * 7919).c_str());
+  for (int i = 0; i < 2000; i++) ASSERT_TRUE(list.AddString(std::to_wstring(i * 7919).c_str()));
   EXPECT_EQ(list.stringCount, 2000u);
   const wchar_t* s = nullptr;
   for (int i = 0; i < 2000; i++) {
@@ -61,13 +61,13 @@ TEST(StringList, AddingAStringReadFromTheSameListCopiesItBeforeGrowth) {
   // Fills the first block exactly; large enough that a moved block goes back to the system, so
   // that copying from the old place would fault rather than find stale text.
   std::wstring first((1u << 20) - 1, L'q');
-  list.AddString(first.c_str());
+  ASSERT_TRUE(list.AddString(first.c_str()));
   ASSERT_EQ(list.data.count, list.data.capacity);
   const wchar_t* s = nullptr;
   ASSERT_TRUE(list.GetString(&s));
-  list.AddString(s);
+  ASSERT_TRUE(list.AddString(s));
   ASSERT_TRUE(list.GetString(&s));  // the copy, which the next growth moves as well
-  list.AddString(s);
+  ASSERT_TRUE(list.AddString(s));
   list.readPos = 0;
   for (int i = 0; i < 3; i++) {
     ASSERT_TRUE(list.GetString(&s));

@@ -1,7 +1,8 @@
-// Runs the settings store's exhausted-memory path in a program built as the shipped one is (its
-// terminate handler, its runtime, its link options): loading stops at the limit by an exception
-// that must be caught inside the store, keep what was read and never save the partial file.
-// Exits 0 when it holds; anything else (including an abort) is a failure.
+// Runs the exhausted-memory paths in a program built as the shipped one is (its compile options,
+// its runtime, its link options): loading the settings stops at the limit, keeps what was read and
+// never saves the partial file; and an allocation nobody can go on without (a plain new) ends the
+// process at once with the failure code, showing nothing that would wait for a person.
+// Exits 0 when both hold; anything else is a failure.
 #include <windows.h>
 
 #include <cstdio>
@@ -39,9 +40,41 @@ int Fail(const char* what) {
   return 1;
 }
 
+// Starts this program again with "exhaust" and returns its exit code, or -1 when it did not end
+// by itself within 20 seconds (a message box waiting, for one).
+long ExitCodeOfExhaustedChild() {
+  wchar_t self[MAX_PATH], command[MAX_PATH + 16];
+  if (!GetModuleFileNameW(nullptr, self, MAX_PATH)) return -2;
+  wsprintfW(command, L"\"%s\" exhaust", self);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
+    return -2;
+  DWORD code = 0;
+  if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, 1);
+    code = static_cast<DWORD>(-1);
+  } else {
+    GetExitCodeProcess(process.hProcess, &code);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<long>(code);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "exhaust") == 0) {
+    // More than any process can have, from a value the compiler cannot see.
+    volatile size_t huge = static_cast<size_t>(-1) / 2 + static_cast<size_t>(argc);
+    char* volatile block = new char[huge];
+    std::printf("a plain new of %zu bytes returned %p\n", static_cast<size_t>(huge),
+                static_cast<void*>(block));
+    return 0;
+  }
   wchar_t folder[MAX_PATH];
   DWORD length = GetTempPathW(MAX_PATH, folder);
   if (length == 0 || length + 40 >= MAX_PATH) return Fail("no temp folder");
@@ -64,6 +97,13 @@ int main() {
   FreeIni();
   DeleteFileW(ini);
   RemoveDirectoryW(folder);
-  if (result == 0) std::printf("exhausted memory while loading: caught, file kept\n");
-  return result;
+  if (result != 0) return result;
+  std::printf("exhausted memory while loading: load kept partial, file kept\n");
+  long code = ExitCodeOfExhaustedChild();
+  if (code != static_cast<long>(kOutOfMemoryExitCode)) {
+    std::printf("memory check failed: a plain new that cannot be had ended with %ld\n", code);
+    return 1;
+  }
+  std::printf("a plain new that cannot be had: the process ended with %ld\n", code);
+  return 0;
 }

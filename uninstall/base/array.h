@@ -1,13 +1,12 @@
-// A growable array of plain elements that grows by a quarter plus 32 and ends the process
-// (through the error handler) when memory runs out.
+// A growable array of plain elements that grows by a quarter plus 32. A growth the memory (or
+// maxSize) does not allow is a result, not the end of the process: the caller decides whether it
+// can go on without it (the memory policy in base/errors.h).
 #pragma once
 
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-
-#include "base/errors.h"
 
 template <typename T>
 class Array {
@@ -18,42 +17,44 @@ class Array {
   unsigned maxSize = 0;  // 0: no limit
 
   Array() = default;
-  explicit Array(unsigned n) { Add(n); }
   ~Array() { std::free(data); }
   Array(const Array&) = delete;
   Array& operator=(const Array&) = delete;
 
-  // Grows count by n; the new elements are uninitialised.
-  void Add(unsigned n) {
-    // A count or byte size that wrapped around would leave a block smaller than count.
-    if (n > UINT_MAX - count) MemoryError();
-    count += n;
-    if (count <= capacity) return;
-    if (maxSize != 0 && count > maxSize) {
-      ErrorText(L"Maximum allowed array size (%u) is exceeded", maxSize);
-      MemoryError();
+  // Grows count by n; the new elements are uninitialised. False, with the array as it was, when
+  // the count would wrap around or pass maxSize, or the memory is not there.
+  [[nodiscard]] bool Add(unsigned n) {
+    if (n > UINT_MAX - count) return false;
+    unsigned wanted = count + n;
+    if (wanted > capacity) {
+      if (maxSize != 0 && wanted > maxSize) return false;
+      unsigned long long grown = static_cast<unsigned long long>(capacity) + capacity / 4 + 32;
+      unsigned newCapacity = grown > UINT_MAX ? UINT_MAX : static_cast<unsigned>(grown);
+      if (wanted > newCapacity) newCapacity = wanted;
+      unsigned long long bytes = static_cast<unsigned long long>(newCapacity) * sizeof(T);
+      void* p = bytes > SIZE_MAX ? nullptr : std::realloc(data, static_cast<size_t>(bytes));
+      if (!p) return false;
+      data = static_cast<T*>(p);
+      capacity = newCapacity;
     }
-    unsigned long long grown = static_cast<unsigned long long>(capacity) + capacity / 4 + 32;
-    unsigned newCapacity = grown > UINT_MAX ? UINT_MAX : static_cast<unsigned>(grown);
-    if (count > newCapacity) newCapacity = count;
-    unsigned long long bytes = static_cast<unsigned long long>(newCapacity) * sizeof(T);
-    if (bytes > SIZE_MAX) MemoryError();
-    void* p = std::realloc(data, static_cast<size_t>(bytes));
-    if (!p) MemoryError();
-    data = static_cast<T*>(p);
-    capacity = newCapacity;
+    count = wanted;
+    return true;
   }
   // The item may be an element of this array, which the growth may move.
-  void Push(const T& item) {
+  [[nodiscard]] bool Push(const T& item) {
     T copy = item;
-    Add(1);
+    if (!Add(1)) return false;
     data[count - 1] = copy;
+    return true;
   }
-  void SetSize(unsigned n) {
-    if (capacity < n)
-      Add(n - count);
-    else
-      count = n;
+  // Shrinking keeps the storage and always succeeds.
+  [[nodiscard]] bool SetSize(unsigned n) {
+    if (capacity < n) return Add(n - count);
+    count = n;
+    return true;
+  }
+  void Cut(unsigned n) {
+    if (n < count) count = n;
   }
   void Reset() {
     std::free(data);

@@ -1,6 +1,10 @@
 #include "base/errors.h"
 
+#include <windows.h>
+
 #include <cstdarg>
+#include <cstdlib>
+#include <new>
 
 #include "base/text.h"
 
@@ -29,11 +33,6 @@ void SetErrorCode(OBX_EXIT code) {
   errorHandler.errorCount++;
 }
 
-void Throw(OBX_EXIT code) {
-  SetErrorCode(code);
-  throw code;
-}
-
 void ReportMemoryError() {
   ReportMessage(kMsgOutOfMemory);
   SetErrorCode(OBX_EXIT_MEMORY);
@@ -41,8 +40,31 @@ void ReportMemoryError() {
 
 void MemoryError() {
   ReportMemoryError();
-  Throw(OBX_EXIT_MEMORY);
+  TerminateProcess(GetCurrentProcess(), kOutOfMemoryExitCode);
+  ExitProcess(kOutOfMemoryExitCode);
 }
+
+// The allocation operators of the whole program, in place of the runtime's: theirs throw (the
+// nothrow forms by catching their own throw), which would bring in the unwinder and the exception
+// runtime. Here the nothrow forms answer null and the plain ones end the process.
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+  return std::malloc(size ? size : 1);
+}
+void* operator new[](size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
+void* operator new(size_t size) {
+  void* p = operator new(size, std::nothrow);
+  if (!p) MemoryError();
+  return p;
+}
+void* operator new[](size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 void ErrorText(const wchar_t* format, ...) {
   wchar_t text[kErrorTextSize];

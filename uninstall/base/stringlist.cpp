@@ -4,17 +4,18 @@
 
 #include "base/text.h"
 
-void StringList::AddString(const wchar_t* text) {
+bool StringList::AddString(const wchar_t* text) {
   if (!text) text = L"";
   unsigned k = TextLength(text) + 1;
   unsigned at = data.count;
   // A text read back from this list lives in the block that the growth may move.
   bool inside = data.data && text >= data.data && text < data.data + data.count;
   size_t offset = inside ? static_cast<size_t>(text - data.data) : 0;
-  data.Add(k);
+  if (!data.Add(k)) return false;
   if (inside) text = data.data + offset;
   std::wmemcpy(data.data + at, text, k);
   stringCount++;
+  return true;
 }
 
 bool StringList::GetString(const wchar_t** out) {

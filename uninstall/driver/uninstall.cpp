@@ -10,6 +10,7 @@
 
 #include "base/array.h"
 #include "base/convert.h"
+#include "base/errors.h"
 #include "base/owners.h"
 #include "base/product.h"
 #include "base/text.h"
@@ -331,7 +332,7 @@ DeletionResult DeleteListedFiles(const FileList& list, const wchar_t* folder,
     if (IsLink(attr)) {
       if (RemoveLink(path, attr)) result.removed++;
     } else if (IsDir(attr)) {
-      folders.Push(ListedFolder{line, Depth(path + base)});
+      if (!folders.Push(ListedFolder{line, Depth(path + base)})) MemoryError();
     } else {
       RemoveListedFile(path, base, way, programName, result);
     }

@@ -102,8 +102,9 @@ void LoadMasks() {
   bool read = GetSettingString(kMenuItemsKey, kAlwaysArcValue, masks, kAlwaysArcDefault,
                                kAlwaysArcSize + 1);
   if (!read) {
-    Array<wchar_t> whole(kLongestMasks);
-    if (GetSettingString(kMenuItemsKey, kAlwaysArcValue, whole.data, kAlwaysArcDefault,
+    Array<wchar_t> whole;
+    if (whole.SetSize(kLongestMasks) &&
+        GetSettingString(kMenuItemsKey, kAlwaysArcValue, whole.data, kAlwaysArcDefault,
                          kLongestMasks))
       CopyText(masks, whole.data, kAlwaysArcSize + 1);
   }

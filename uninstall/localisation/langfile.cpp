@@ -240,7 +240,7 @@ class MessageParser {
     LanguageEntry entry;
     entry.key = HeapCopy(pendingKey_);
     entry.text = HeapCopy(value_ + start, end - start);
-    languageFile.entries.Push(entry);
+    if (!languageFile.entries.Push(entry)) MemoryError();
   }
 
   const Units units_;
@@ -252,7 +252,7 @@ class MessageParser {
 
 void SortByKey() {
   LanguageFile& file = languageFile;
-  file.byKey.SetSize(file.entries.count);
+  if (!file.byKey.SetSize(file.entries.count)) MemoryError();
   for (unsigned i = 0; i < file.entries.count; i++) file.byKey[i] = i;
   std::sort(file.byKey.data, file.byKey.data + file.byKey.count, [&file](unsigned a, unsigned b) {
     return std::strcmp(file.entries[a].key, file.entries[b].key) < 0;

@@ -40,10 +40,21 @@ struct SearchPlaces {
 SearchPlaces searchPlaces;
 bool loading = false;
 
+// Memory ran out. While loading, the load ends there: the entries parsed so far stay, but they no
+// longer stand for the file, which is never written back in this run. At any other time a setting
+// could not be kept, and the run cannot go on.
+bool Shortfall() {
+  if (!loading) MemoryError();
+  ReportMemoryError();
+  settingsStore.loadIncomplete = true;
+  return false;
+}
+
+// Null when the memory is not there.
 wchar_t* DuplicateText(const wchar_t* text, unsigned length) {
   wchar_t* copy =
       static_cast<wchar_t*>(std::malloc((static_cast<size_t>(length) + 1) * sizeof(wchar_t)));
-  if (!copy) MemoryError();
+  if (!copy) return nullptr;
   if (length) std::memcpy(copy, text, length * sizeof(wchar_t));
   copy[length] = 0;
   return copy;
@@ -74,12 +85,12 @@ IniEntry* FindIndexed(const wchar_t* key, uint32_t hash) {
 }
 
 // Keeps at least one bucket per entry, so that a lookup compares about one key.
-void GrowIndex() {
+bool GrowIndex() {
   SettingsStore& store = settingsStore;
-  if (store.entryCount < store.bucketCount) return;
+  if (store.entryCount < store.bucketCount) return true;
   unsigned count = store.bucketCount ? store.bucketCount * 2 : kFirstBucketCount;
   auto** buckets = static_cast<IniEntry**>(std::calloc(count, sizeof(IniEntry*)));
-  if (!buckets) MemoryError();
+  if (!buckets) return false;
   for (unsigned i = 0; i < store.bucketCount; i++) {
     while (IniEntry* entry = store.buckets[i]) {
       store.buckets[i] = entry->sameBucket;
@@ -91,6 +102,7 @@ void GrowIndex() {
   std::free(store.buckets);
   store.buckets = buckets;
   store.bucketCount = count;
+  return true;
 }
 
 void Unindex(IniEntry* entry) {
@@ -102,25 +114,20 @@ void Unindex(IniEntry* entry) {
   }
 }
 
-void AppendEntry(const wchar_t* key, unsigned keyLength, const wchar_t* value,
+// False (see Shortfall) when the memory is not there.
+bool AppendEntry(const wchar_t* key, unsigned keyLength, const wchar_t* value,
                  unsigned valueLength, uint32_t kind) {
   SettingsStore& store = settingsStore;
-  if (loading && store.entryLimit != 0 && store.entryCount >= store.entryLimit) MemoryError();
-  GrowIndex();
-  IniEntry* entry = static_cast<IniEntry*>(std::malloc(sizeof(IniEntry)));
-  if (!entry) MemoryError();
-  entry->key = nullptr;
-  entry->value = nullptr;
+  if (loading && store.entryLimit != 0 && store.entryCount >= store.entryLimit) return Shortfall();
+  IniEntry* entry = GrowIndex() ? static_cast<IniEntry*>(std::calloc(1, sizeof(IniEntry))) : nullptr;
+  if (!entry) return Shortfall();
   entry->kind = kind;
-  entry->next = nullptr;
   entry->hash = HashKey(key, keyLength);
-  entry->sameBucket = nullptr;
-  try {
-    entry->key = DuplicateText(key, keyLength);
-    entry->value = DuplicateText(value, valueLength);
-  } catch (OBX_EXIT) {
+  entry->key = DuplicateText(key, keyLength);
+  entry->value = DuplicateText(value, valueLength);
+  if (!entry->key || !entry->value) {
     FreeEntry(entry);
-    throw;
+    return Shortfall();
   }
   // Only the first entry of a key answers and takes writes, so only it is indexed; deletions
   // always remove every entry of a key together.
@@ -135,6 +142,7 @@ void AppendEntry(const wchar_t* key, unsigned keyLength, const wchar_t* value,
     store.first = entry;
   store.last = entry;
   store.entryCount++;
+  return true;
 }
 
 IniEntry* FindEntry(const wchar_t* key) { return FindIndexed(key, HashKey(key, TextLength(key))); }
@@ -174,6 +182,10 @@ void SetEntry(const wchar_t* key, const wchar_t* value, uint32_t kind) {
   unsigned valueLength = static_cast<unsigned>(std::wcscspn(value, L"\r\n"));
   if (IniEntry* entry = FindEntry(key)) {
     wchar_t* copy = DuplicateText(value, valueLength);
+    if (!copy) {
+      Shortfall();
+      return;
+    }
     std::free(entry->value);
     entry->value = copy;
     entry->kind = kind;
@@ -193,11 +205,12 @@ DWORD NumberOf(const wchar_t* key, DWORD defaultValue) {
   return entry ? static_cast<DWORD>(ParseInt64(entry->value)) : defaultValue;
 }
 
-// An entry line begins with an ASCII letter and holds "="; anything else is dropped.
-void ParseLine(const wchar_t* line) {
-  if (!IsAsciiLetter(line[0])) return;
+// An entry line begins with an ASCII letter and holds "="; anything else is dropped. False when
+// memory ran out.
+bool ParseLine(const wchar_t* line) {
+  if (!IsAsciiLetter(line[0])) return true;
   const wchar_t* equals = std::wcschr(line, L'=');
-  if (!equals) return;
+  if (!equals) return true;
   const wchar_t* value = equals + 1;
   unsigned valueLength = TextLength(value);
   uint32_t kind = kIniPlain;
@@ -211,7 +224,7 @@ void ParseLine(const wchar_t* line) {
     value += 4;
     valueLength -= 4;
   }
-  AppendEntry(line, static_cast<unsigned>(equals - line), value, valueLength, kind);
+  return AppendEntry(line, static_cast<unsigned>(equals - line), value, valueLength, kind);
 }
 
 bool IsExistingFile(const wchar_t* path) {
@@ -278,19 +291,21 @@ int CompareKeys(const wchar_t* a, const wchar_t* b) {
 
 bool KeyLess(const IniEntry* a, const IniEntry* b) { return CompareKeys(a->key, b->key) < 0; }
 
-void AppendUnits(Array<wchar_t>& out, const wchar_t* text) {
+bool AppendUnits(Array<wchar_t>& out, const wchar_t* text) {
   unsigned length = TextLength(text);
   unsigned used = out.count;
-  out.Add(length);
+  if (!out.Add(length)) return false;
   if (length) std::memcpy(out.data + used, text, length * sizeof(wchar_t));
+  return true;
 }
 
 // Sorts by key, stable so that duplicate keys keep the order that decides which one answers:
 // runs of doubling width merged back and forth between the entries and a second array (a few
 // hundred bytes of code, where the library's stable sort takes kilobytes).
-void SortByKey(Array<IniEntry*>& entries) {
+bool SortByKey(Array<IniEntry*>& entries) {
   unsigned count = entries.count;
-  Array<IniEntry*> other(count);
+  Array<IniEntry*> other;
+  if (!other.SetSize(count)) return false;
   IniEntry** from = entries.data;
   IniEntry** to = other.data;
   for (unsigned width = 1; width < count; width *= 2) {
@@ -303,24 +318,26 @@ void SortByKey(Array<IniEntry*>& entries) {
     std::swap(from, to);
   }
   if (from != entries.data) std::memcpy(entries.data, from, count * sizeof *from);
+  return true;
 }
 
-// The whole file as it is written: the mark, then the entries sorted by key.
-void FormatIni(Array<wchar_t>& out) {
+// The whole file as it is written: the mark, then the entries sorted by key. False when the
+// memory for it is not there.
+bool FormatIni(Array<wchar_t>& out) {
   Array<IniEntry*> sorted;
-  for (IniEntry* entry = settingsStore.first; entry; entry = entry->next) sorted.Push(entry);
-  SortByKey(sorted);
-  out.Push(0xFEFF);
+  for (IniEntry* entry = settingsStore.first; entry; entry = entry->next)
+    if (!sorted.Push(entry)) return false;
+  if (!SortByKey(sorted) || !out.Push(0xFEFF)) return false;
   for (unsigned i = 0; i < sorted.count; i++) {
     const IniEntry* entry = sorted[i];
-    AppendUnits(out, entry->key);
-    AppendUnits(out, L"=");
-    if (entry->kind == kIniQuoted) AppendUnits(out, L"\"");
-    if (entry->kind == kIniBinary) AppendUnits(out, kBinaryPrefix);
-    AppendUnits(out, entry->value);
-    if (entry->kind == kIniQuoted) AppendUnits(out, L"\"");
-    AppendUnits(out, L"\r\n");
+    const wchar_t* quote = entry->kind == kIniQuoted ? L"\"" : L"";
+    if (!AppendUnits(out, entry->key) || !AppendUnits(out, L"=") || !AppendUnits(out, quote) ||
+        (entry->kind == kIniBinary && !AppendUnits(out, kBinaryPrefix)) ||
+        !AppendUnits(out, entry->value) || !AppendUnits(out, quote) ||
+        !AppendUnits(out, L"\r\n"))
+      return false;
   }
+  return true;
 }
 
 bool WriteAll(HANDLE file, const void* data, DWORD size) {
@@ -488,29 +505,17 @@ void LoadIni() {
   FindIniFile(path, kPathSize);
   if (!path[0] || !IsExistingFile(path)) return;
   CopyText(store.iniPath, path, kPathSize);
+  StringList lines;
+  bool complete = false;
+  if (!ReadTextFile(path, lines, complete)) return;
+  // What came after a failed read, or bytes that could not be decoded, would be lost by a save.
+  if (!complete) store.loadIncomplete = true;
   loading = true;
-  try {
-    StringList lines;
-    bool complete = false;
-    if (!ReadTextFile(path, lines, complete)) {
-      loading = false;
-      return;
-    }
-    // What came after a failed read, or bytes that could not be decoded, would be lost by a save.
-    if (!complete) store.loadIncomplete = true;
-    const wchar_t* line;
-    while (lines.GetString(&line)) ParseLine(line);
-  } catch (OBX_EXIT) {
-    // The error handler has recorded the exhausted memory; go on with what was parsed, but never
-    // write the partial content over the user's file.
-    store.loadIncomplete = true;
+  const wchar_t* line;
+  while (lines.GetString(&line) && ParseLine(line)) {
   }
   store.active = true;
-  try {
-    ReadSwitches();
-  } catch (OBX_EXIT) {
-    store.loadIncomplete = true;
-  }
+  ReadSwitches();
   loading = false;
 }
 
@@ -577,7 +582,7 @@ bool SaveIni() {
   SettingsStore& store = settingsStore;
   if (!store.active || store.saveSettings == 0 || store.loadIncomplete) return false;
   Array<wchar_t> content;
-  FormatIni(content);
+  if (!FormatIni(content)) return false;
   DWORD size = content.count * sizeof(wchar_t);
   wchar_t target[kPathSize];
   if (!FindSaveTarget(store.iniPath, target)) return false;

@@ -33,10 +33,10 @@ constexpr wchar_t kReplacement = 0xFFFD;
 
 // Decodes UTF-8 with the mark already skipped. Sequences no UTF-16 text can come from (5- and
 // 6-byte forms, overlong forms such as C0 80, values above U+10FFFF, cut or stray bytes) become
-// one U+FFFD each; false when that happened.
+// one U+FFFD each; false when that happened, or with no text when the memory was not there.
 bool DecodeUtf8(const unsigned char* data, unsigned n, Array<wchar_t>& text) {
   // Every byte gives at most one unit (four bytes give two).
-  text.SetSize(n + 1);
+  if (!text.SetSize(n + 1)) return false;
   unsigned out = 0;
   bool faithful = true;
   for (unsigned i = 0; i < n;) {
@@ -63,14 +63,14 @@ bool DecodeUtf8(const unsigned char* data, unsigned n, Array<wchar_t>& text) {
       text[out++] = static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
     }
   }
-  text.SetSize(out + 1);
+  text.Cut(out + 1);
   text[out] = 0;
   return faithful;
 }
 
 bool DecodeAnsi(const unsigned char* data, unsigned n, Array<wchar_t>& text) {
   const char* bytes = reinterpret_cast<const char*>(data);
-  text.SetSize(n + 1);
+  if (!text.SetSize(n + 1)) return false;
   int units = n ? MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(n),
                                       text.data, static_cast<int>(n))
                 : 0;
@@ -79,20 +79,21 @@ bool DecodeAnsi(const unsigned char* data, unsigned n, Array<wchar_t>& text) {
   if (!faithful)
     units =
         MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(n), text.data, static_cast<int>(n));
-  text.SetSize(static_cast<unsigned>(units) + 1);
+  text.Cut(static_cast<unsigned>(units) + 1);
   text[static_cast<unsigned>(units)] = 0;
   return faithful;
 }
 
 // The whole text in UTF-16, terminated; false when something was replaced or dropped. A zero
-// byte or unit would end the text early, so it becomes U+FFFD as well.
+// byte or unit would end the text early, so it becomes U+FFFD as well. No text at all (count 0)
+// when the memory for it was not there.
 bool DecodeText(const unsigned char* data, unsigned n, Array<wchar_t>& text) {
   TextEncoding encoding = DetectTextEncoding(data, n);
   bool faithful;
   if (encoding == kTextUtf16Le || encoding == kTextUtf16Be) {
     unsigned units = (n - 2) / 2;
     faithful = (n - 2) % 2 == 0;  // an odd last byte is dropped
-    text.SetSize(units + 1);
+    if (!text.SetSize(units + 1)) return false;
     const unsigned char* p = data + 2;
     for (unsigned i = 0; i < units; i++, p += 2)
       text[i] = encoding == kTextUtf16Le ? static_cast<wchar_t>(p[0] | (p[1] << 8))
@@ -112,8 +113,9 @@ bool DecodeText(const unsigned char* data, unsigned n, Array<wchar_t>& text) {
 }
 
 // Cuts the text in place into lines, trims blanks and tabs from their ends and keeps the
-// non-empty ones; runs of CR and LF end a line together.
-void CutLines(wchar_t* text, StringList& lines) {
+// non-empty ones; runs of CR and LF end a line together. False when the memory for a line was not
+// there: the lines before it stay.
+bool CutLines(wchar_t* text, StringList& lines) {
   wchar_t* p = text;
   while (*p) {
     wchar_t* start = p;
@@ -122,8 +124,9 @@ void CutLines(wchar_t* text, StringList& lines) {
     while (*p == L'\r' || *p == L'\n') p++;
     *end = 0;
     while (end > start && (end[-1] == L' ' || end[-1] == L'\t')) *--end = 0;
-    if (end > start) lines.AddString(start);
+    if (end > start && !lines.AddString(start)) return false;
   }
+  return true;
 }
 
 }  // namespace
@@ -142,8 +145,7 @@ TextEncoding DetectTextEncoding(const unsigned char* data, unsigned n) {
 bool DecodeTextLines(const unsigned char* data, unsigned n, StringList& lines) {
   Array<wchar_t> text;
   bool faithful = DecodeText(data, n, text);
-  CutLines(text.data, lines);
-  return faithful;
+  return text.count != 0 && CutLines(text.data, lines) && faithful;
 }
 
 bool ReadTextFile(const wchar_t* path, StringList& lines, bool& complete) {
@@ -151,21 +153,20 @@ bool ReadTextFile(const wchar_t* path, StringList& lines, bool& complete) {
   File file;
   if (!file.Open(path, 0)) return false;
   Array<unsigned char> bytes;
-  bytes.SetSize(kReadPiece);
-  bytes.SetSize(0);
+  bool readAll = true;
   for (;;) {
     unsigned used = bytes.count;
-    bytes.Add(kReadPiece);
-    int got = file.Read(bytes.data + used, kReadPiece);
-    if (got <= 0) {
-      // A failed read ends the file; what came before it still counts.
-      bytes.SetSize(used);
+    // Memory that runs out ends the file as a failed read does: what came before it counts.
+    if (!bytes.Add(kReadPiece)) {
+      readAll = false;
       break;
     }
-    bytes.SetSize(used + static_cast<unsigned>(got));
+    int got = file.Read(bytes.data + used, kReadPiece);
+    bytes.Cut(used + static_cast<unsigned>(got > 0 ? got : 0));
+    if (got <= 0) break;
   }
   // The error handler may have answered a failed read with "quit": the rest of the file is unread.
-  bool readAll = file.lastError == File::kNoError;
+  readAll = readAll && file.lastError == File::kNoError;
   file.Close();
   complete = DecodeTextLines(bytes.data, bytes.count, lines) && readAll;
   return true;
