@@ -1,11 +1,17 @@
-// The command line: argument splitting, the switch grammar and the installer's variable.
+// The command line: argument splitting, the switch grammar, the installer's variable, and damaged
+// lines.
 #include "driver/cmdline.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
+#include <cwchar>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "guarded.h"
 
 namespace {
 
@@ -230,3 +236,226 @@ TEST_F(InstallerSwitchesTest, OverlongVariableIsCutNotDropped) {
   ParseInstallerSwitches(line);
   EXPECT_TRUE(line.silent);
 }
+
+// Seeded mutation of the command line: each damaged form placed right before a no-access page, so
+// that a read or write past its end faults.
+namespace {
+
+bool IsBlank(wchar_t ch) { return ch == L' ' || ch == L'\t'; }
+
+class CommandLineMutator {
+ public:
+  explicit CommandLineMutator(unsigned seed) : random_(seed) {}
+
+  unsigned Below(size_t n) { return n == 0 ? 0 : static_cast<unsigned>(random_() % n); }
+
+  wchar_t Unit() {
+    static const wchar_t kInteresting[] = L" \t\"\"/-sSiIn\\:=%\x3000\xFEFF\x00A0\x00E9\xD800\xFFFF";
+    if (Below(4) == 0) return static_cast<wchar_t>(1 + Below(0xFFFF));  // any unit but zero
+    return kInteresting[Below(sizeof kInteresting / sizeof(wchar_t) - 1)];
+  }
+
+  std::wstring Damage(std::wstring text) {
+    for (unsigned s = 0, steps = 1 + Below(5); s < steps; s++) {
+      size_t at = Below(text.size() + 1);
+      switch (Below(8)) {
+        case 0:  // cut anywhere
+          text.resize(at);
+          break;
+        case 1:  // replaced units
+          for (unsigned k = 0, n = 1 + Below(8); k < n && !text.empty(); k++)
+            text[Below(text.size())] = Unit();
+          break;
+        case 2:  // quote runs, odd and even
+          text.insert(at, std::wstring(1 + Below(7), L'"'));
+          break;
+        case 3:  // a giant argument, maybe quoted
+          text.insert(at, std::wstring(1 + Below(40000), L"x\"/ \tI"[Below(6)]));
+          break;
+        case 4:  // a giant preset
+          text.insert(at, L" /init" + std::wstring(1 + Below(3000), L"A1D0\""[Below(5)]));
+          break;
+        case 5:  // many switches
+          for (unsigned k = 0, n = 1 + Below(400); k < n; k++)
+            text.insert(at, kSwitchForms[Below(sizeof kSwitchForms / sizeof kSwitchForms[0])]);
+          break;
+        case 6:  // blanks and tabs
+          text.insert(at, std::wstring(1 + Below(20), Below(2) ? L' ' : L'\t'));
+          break;
+        default:  // duplicated piece
+          if (!text.empty()) text.insert(at, text.substr(Below(text.size()), Below(200)));
+          break;
+      }
+    }
+    return text;
+  }
+
+ private:
+  static constexpr const wchar_t* kSwitchForms[] = {L" /S", L" -s", L" /S1", L" /setup", L" /msi",
+                                                     L" -noex", L" /initA1", L" /x", L" \"/S\"",
+                                                     L" /", L" -", L" /in\"it\"C1", L" /wait",
+                                                     L" -Warning"};
+  std::mt19937 random_;
+};
+
+const std::vector<std::wstring>& CommandLineCorpus() {
+  static const std::vector<std::wstring> corpus = {
+      L"\"C:\\Program Files\\Ombrix\\uninstall.exe\"",
+      L"\"C:\\Program Files\\Ombrix\\uninstall.exe\" /S",
+      L"\"C:\\Program Files\\Ombrix\\uninstall.exe\" /setup /S /initA1101D1S0M1P1C1I0",
+      L"uninstall.exe -setup -msi -noexplorer",
+      L"\"C:\\Ombrix\\uninstall.exe\" /init\"A1 D1\" \"\"\"quoted\"\"\" /S:",
+      L"x \"/setup\" \"\" \"a\"\"b\" /msi\t/S1 -s",
+  };
+  return corpus;
+}
+
+// Splits text (which ends right before a guard page) with arguments written right before another
+// one; checks what every split must give, whatever the text.
+std::vector<std::wstring> SplitGuarded(const wchar_t* text, size_t length, unsigned capacity,
+                                       std::vector<size_t>* positions) {
+  GuardedBuffer out(capacity * sizeof(wchar_t));
+  wchar_t* argument = out.wide();
+  std::vector<std::wstring> parts;
+  const wchar_t* at = text;
+  for (;;) {
+    const wchar_t* next = NextArgument(at, argument, capacity);
+    if (next == nullptr) {
+      for (const wchar_t* p = at; *p; p++)
+        if (!IsBlank(*p)) {
+          ADD_FAILURE() << "none reported before the argument at " << (p - text);
+          break;
+        }
+      return parts;
+    }
+    if (next <= at || next > text + length) {
+      ADD_FAILURE() << "position " << (next - text) << " after " << (at - text);
+      return parts;
+    }
+    size_t stored = wcsnlen(argument, capacity);
+    if (stored >= capacity) {
+      ADD_FAILURE() << "argument not terminated within its capacity " << capacity;
+      return parts;
+    }
+    parts.emplace_back(argument, stored);
+    if (positions) positions->push_back(static_cast<size_t>(next - text));
+    at = next;
+  }
+}
+
+// Splitting on blanks alone, for texts without quotes.
+std::vector<std::wstring> SplitOnBlanks(const std::wstring& text) {
+  std::vector<std::wstring> parts;
+  std::wstring current;
+  for (wchar_t ch : text) {
+    if (!IsBlank(ch)) {
+      current += ch;
+    } else if (!current.empty()) {
+      parts.push_back(current);
+      current.clear();
+    }
+  }
+  if (!current.empty()) parts.push_back(current);
+  return parts;
+}
+
+CommandLine ParseFresh(bool fromEnvironment, const wchar_t* text) {
+  CommandLine line;
+  // What the installer's variable must never reach starts from a mark.
+  if (fromEnvironment) {
+    wcscpy(line.initString, L"mark");
+    line.setup = true;
+  }
+  ParseSwitches(fromEnvironment, text, line);
+  return line;
+}
+
+void ExpectConsistentState(const CommandLine& line, const CommandLine& variable,
+                           const std::wstring& text) {
+  size_t initLength = wcsnlen(line.initString, kInitStringSize);
+  ASSERT_LT(initLength, kInitStringSize) << "preset not terminated";
+  EXPECT_LE(initLength, 39u);
+  EXPECT_FALSE(line.setup && line.uninstall);
+  // An unknown switch makes the line invalid and rules out uninstallation; the variable's
+  // unknown switches are passed over.
+  EXPECT_FALSE(line.invalid && line.uninstall);
+  EXPECT_FALSE(variable.invalid);
+  if (text.find(L'/') == std::wstring::npos && text.find(L'-') == std::wstring::npos) {
+    EXPECT_TRUE(line.uninstall) << "no switch at all, yet no uninstallation";
+    EXPECT_FALSE(line.silent || line.msiMode || line.noExplorer || line.setup);
+  }
+  // From the variable only the silent switch counts, and it counts as on the command line.
+  EXPECT_EQ(variable.silent, line.silent);
+  EXPECT_FALSE(variable.uninstall);
+  EXPECT_TRUE(variable.setup);
+  EXPECT_FALSE(variable.msiMode || variable.noExplorer || variable.wait || variable.warning ||
+               variable.help || variable.log);
+  EXPECT_STREQ(variable.initString, L"mark");
+}
+
+TEST(CommandLineHardening, DamagedCommandLinesNeverReadOrWritePastTheirEnds) {
+  FaultGuard guard;
+  CommandLineMutator mutator(20261208);
+  const auto& corpus = CommandLineCorpus();
+  const unsigned kCapacities[] = {1, 2, 7, 40, kArgumentSize};
+  unsigned withPreset = 0, withSetup = 0, uninstalling = 0, cutArguments = 0;
+  const unsigned kRounds = 3000;
+  for (unsigned round = 0; round < kRounds; round++) {
+    std::wstring text = mutator.Damage(corpus[round % corpus.size()]);
+    SCOPED_TRACE(testing::Message() << "round " << round << ", " << text.size() << " units");
+    GuardedBuffer buffer((text.size() + 1) * sizeof(wchar_t), text.c_str());
+    wchar_t* guarded = buffer.wide();
+
+    // Cutting an argument only drops its tail: positions stay, each part is a prefix.
+    std::vector<size_t> fullPositions;
+    // Room for the whole text: nothing is cut.
+    std::vector<std::wstring> full =
+        SplitGuarded(guarded, text.size(), static_cast<unsigned>(text.size() + 1), &fullPositions);
+    if (HasFailure()) return;
+    for (unsigned capacity : kCapacities) {
+      std::vector<size_t> positions;
+      std::vector<std::wstring> cut = SplitGuarded(guarded, text.size(), capacity, &positions);
+      if (HasFailure()) return;
+      ASSERT_EQ(positions, fullPositions) << "capacity " << capacity;
+      for (size_t i = 0; i < cut.size(); i++) {
+        ASSERT_LT(cut[i].size(), capacity);
+        ASSERT_EQ(full[i].compare(0, cut[i].size(), cut[i]), 0) << "capacity " << capacity;
+        if (cut[i].size() < full[i].size()) cutArguments++;
+      }
+    }
+    if (text.find(L'"') == std::wstring::npos) {
+      std::vector<std::wstring> words = SplitOnBlanks(text);
+      ASSERT_EQ(full.size(), words.size());
+      for (size_t i = 0; i < words.size(); i++) ASSERT_TRUE(full[i] == words[i]) << "argument " << i;
+    }
+
+    CommandLine line = ParseFresh(false, guarded);
+    CommandLine variable = ParseFresh(true, guarded);
+    ExpectConsistentState(line, variable, text);
+    if (HasFailure()) return;
+    if (line.initString[0]) withPreset++;
+    if (line.setup) withSetup++;
+    if (line.uninstall) uninstalling++;
+  }
+  // The damage really reached every branch of the grammar.
+  EXPECT_GT(withPreset, kRounds / 20);
+  EXPECT_GT(withSetup, kRounds / 20);
+  EXPECT_GT(uninstalling, kRounds / 50);
+  EXPECT_GT(cutArguments, kRounds / 10);
+}
+
+TEST(CommandLineHardening, GiantPresetIsCutTo39CharactersWithTheTextAgainstTheGuard) {
+  FaultGuard guard;
+  for (size_t length : {0u, 38u, 39u, 40u, 1023u, 1024u, 1025u, 32000u}) {
+    std::wstring text = L"u.exe /S /init" + std::wstring(length, L'7');
+    GuardedBuffer buffer((text.size() + 1) * sizeof(wchar_t), text.c_str());
+    CommandLine line = ParseFresh(false, buffer.wide());
+    // "/init" itself is 5 of the argument's 1023 stored characters.
+    size_t expected = std::min<size_t>({length, 39, kArgumentSize - 1 - 5});
+    EXPECT_EQ(std::wstring(line.initString), std::wstring(expected, L'7')) << length;
+    EXPECT_TRUE(line.silent);
+    EXPECT_FALSE(line.uninstall);
+  }
+}
+
+}  // namespace
