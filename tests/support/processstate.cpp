@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "base/errors.h"
 #include "base/ole.h"
 #include "base/winver.h"
 #include "driver/help.h"
@@ -28,7 +27,6 @@ void ResetProcessState() {
   SetRegChangeLimit(kUnlimitedRegChanges);
   ResetRegKeyCounts();
   handlerBackups = HandlerBackups{};
-  errorHandler = ErrorHandler{};
   runState = RunState{};
   languageFile.Clear();
   languageModule.Free();

@@ -1,6 +1,6 @@
 // A growable array of plain elements that grows by a quarter plus 32. A growth the memory (or
 // maxSize) does not allow is a result, not the end of the process: the caller decides whether it
-// can go on without it (the memory policy in base/errors.h).
+// can go on without it (the memory policy in base/outcome.h).
 #pragma once
 
 #include <climits>

@@ -10,7 +10,7 @@
 
 #include "base/array.h"
 #include "base/convert.h"
-#include "base/errors.h"
+#include "base/outcome.h"
 #include "base/owners.h"
 #include "base/product.h"
 #include "base/text.h"

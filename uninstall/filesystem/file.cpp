@@ -1,6 +1,5 @@
 #include "filesystem/file.h"
 
-#include "base/errors.h"
 #include "base/text.h"
 #include "filesystem/fileops.h"
 
@@ -9,18 +8,11 @@ namespace {
 // Windows refuses large reads from some devices and from locked regions; smaller reads pass.
 constexpr unsigned kDeviceReadLimit = 20000;
 constexpr unsigned kLockedReadLimit = 32768;
-constexpr uint64_t kFourGiB = 0x100000000ull;
 
 // The name's last character would be dropped by the plain call.
 bool EndsInDotOrBlank(const wchar_t* name) {
   wchar_t last = *PointToLastChar(name);
   return last == L'.' || last == L' ';
-}
-
-// The current position without involving the error handler; -1 on failure.
-int64_t QueryPosition(HANDLE handle) {
-  LARGE_INTEGER zero = {}, position;
-  return SetFilePointerEx(handle, zero, &position, FILE_CURRENT) ? position.QuadPart : -1;
 }
 
 HANDLE CreateWithRetry(const wchar_t* name, DWORD access, DWORD share, DWORD disposition,
@@ -99,43 +91,17 @@ int File::Read(void* buffer, unsigned count) {
     if (smaller != 0 && ReadFile(handle.get(), buffer, smaller, &got, nullptr))
       return static_cast<int>(got);
 
+    // Nobody is asked to retry: the rest of the file stays unread.
     lastError = kReadFailed;
-    RetryAnswer answer;
-    AskRetryRead(name, answer);
-    if (answer.retry) continue;
-    if (answer.quit) {
-      readStopped = true;
-      return 0;
-    }
-    ErrorText(L"Read error in %s", name);
-    return -1;
+    readStopped = true;
+    return 0;
   }
 }
 
 bool File::Write(const void* data, unsigned count) {
   if (count == 0) return true;
-  for (;;) {
-    DWORD written = 0;
-    if (WriteFile(handle.get(), data, count, &written, nullptr) && written == count) return true;
-
-    DWORD error = GetLastError();
-    int64_t position = QueryPosition(handle.get());
-    uint64_t freeBytes = GetFreeDisk(name);
-    SetLastError(error);
-    // Room on the disk but a failure right at 4 GiB: the file system's own size limit.
-    if (freeBytes > count && position - static_cast<int64_t>(count) <= 0xFFFFFFFFll &&
-        position + static_cast<int64_t>(count) >= static_cast<int64_t>(kFourGiB))
-      WriteLimitError(name);
-    if (!AskRetryWrite(name)) {
-      ErrorText(L"Write error in %s", name);
-      return false;
-    }
-    if (written > 0) {
-      LARGE_INTEGER back;
-      back.QuadPart = -static_cast<int64_t>(written);
-      SetFilePointerEx(handle.get(), back, nullptr, FILE_CURRENT);
-    }
-  }
+  DWORD written = 0;
+  return WriteFile(handle.get(), data, count, &written, nullptr) && written == count;
 }
 
 bool File::Seek(int64_t offset, unsigned origin) {
@@ -150,11 +116,7 @@ bool File::Seek(int64_t offset, unsigned origin) {
   // A result of INVALID_SET_FILE_POINTER is also a valid low part; only the error tells.
   SetLastError(ERROR_SUCCESS);
   DWORD low = SetFilePointer(handle.get(), static_cast<LONG>(offset & 0xFFFFFFFF), &high, origin);
-  if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) {
-    SeekError(name);
-    return false;
-  }
-  return true;
+  return low != INVALID_SET_FILE_POINTER || GetLastError() == ERROR_SUCCESS;
 }
 
 int64_t File::Tell() {
@@ -165,7 +127,6 @@ int64_t File::Tell() {
     if (low != INVALID_SET_FILE_POINTER || GetLastError() == ERROR_SUCCESS)
       return (static_cast<int64_t>(high) << 32) | low;
   }
-  SeekError(name);
   return -1;
 }
 
@@ -180,10 +141,8 @@ int64_t File::FileLength() {
 
 bool File::Close() {
   if (!IsOpened()) return true;
-  // Closed here rather than by the owner: a failed close is reported.
-  bool closed = CloseHandle(handle.release()) == TRUE;
-  if (!closed) CloseError(name);
-  return closed;
+  // Closed here rather than by the owner: a failed close is the caller's to know.
+  return CloseHandle(handle.release()) == TRUE;
 }
 
 bool File::IsOpened() const { return static_cast<bool>(handle); }

@@ -1,6 +1,6 @@
 // One Windows file handle for the program's own data files, with the "\\?\" retry on opening and
-// creating, split reads where Windows refuses large ones, failures passed to the error handler,
-// and deletion of a created file that was never closed.
+// creating, split reads where Windows refuses large ones, failures told by the results (never
+// retried, nobody asked), and deletion of a created file that was never closed.
 #pragma once
 
 #include <windows.h>
@@ -27,7 +27,8 @@ class File {
   virtual ~File();
   virtual bool Open(const wchar_t* name, unsigned mode);
   virtual bool Close();
-  // Bytes read; 0 at the end or after a stopped read; -1 after an ignored failure.
+  // Bytes read; 0 at the end, and after a failed read (lastError says so; the file then reads no
+  // further).
   virtual int Read(void* buffer, unsigned count);
   virtual bool Seek(int64_t offset, unsigned origin);
   virtual int64_t Tell();

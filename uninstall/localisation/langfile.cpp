@@ -8,7 +8,7 @@
 #include <new>
 
 #include "base/convert.h"
-#include "base/errors.h"
+#include "base/outcome.h"
 #include "base/text.h"
 #include "filesystem/file.h"
 #include "filesystem/path.h"

@@ -7,7 +7,7 @@
 
 #include "base/array.h"
 #include "base/convert.h"
-#include "base/errors.h"
+#include "base/outcome.h"
 #include "base/owners.h"
 #include "base/stringlist.h"
 #include "base/text.h"
@@ -45,7 +45,6 @@ bool loading = false;
 // could not be kept, and the run cannot go on.
 bool Shortfall() {
   if (!loading) MemoryError();
-  ReportMemoryError();
   settingsStore.loadIncomplete = true;
   return false;
 }
@@ -442,9 +441,7 @@ bool FindSaveTarget(const wchar_t* ini, wchar_t* target) {
   if (std::wcsncmp(target, L"\\\\?\\", 4) == 0 && target[5] == L':')
     std::wmemmove(target, target + 4, TextLength(target + 4) + 1);
   if (CompareNoCase(target, StartsWith(named, L"\\\\?\\") ? named + 4 : named) == 0) return true;
-  if (!IsProcessElevated()) return true;
-  ErrorText(L"%s leads to another file: not saved", ini);
-  return false;
+  return !IsProcessElevated();
 }
 
 }  // namespace

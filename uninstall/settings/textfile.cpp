@@ -165,7 +165,7 @@ bool ReadTextFile(const wchar_t* path, StringList& lines, bool& complete) {
     bytes.Cut(used + static_cast<unsigned>(got > 0 ? got : 0));
     if (got <= 0) break;
   }
-  // The error handler may have answered a failed read with "quit": the rest of the file is unread.
+  // A failed read stopped the file: the rest of it is unread.
   readAll = readAll && file.lastError == File::kNoError;
   file.Close();
   complete = DecodeTextLines(bytes.data, bytes.count, lines) && readAll;
