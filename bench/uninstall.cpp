@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/owners.h"
-#include "driver/uninstall.h"
+#include "driver/listdeletion.h"
 
 namespace {
 

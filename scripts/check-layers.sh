@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fails when a source folder includes a header of a folder above it. The folders from the bottom
 # up; each may include its own headers and those of the folders below. The resource header holds
-# only numbers and is shared by all.
+# only numbers and is shared by all. Within the driver, the start-up flow is the top: only the
+# entry point includes it, never the command line, the flows or the removal engine it runs.
 set -euo pipefail
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 layers=(base filesystem settings localisation integration driver)
@@ -29,5 +30,11 @@ for dir in "$root"/uninstall/*/; do
     fi
   done < <(grep -Hn -E '^#include "[a-z]+/' "$dir"*.h "$dir"*.cpp 2>/dev/null || true)
 done
+while IFS=: read -r file line text; do
+  case "${file##*/}" in main.cpp | startup.cpp) continue ;; esac
+  echo "${file#"$root"/}:$line: only the entry point includes the start-up flow: $text"
+  status=1
+done < <(grep -Hn -E '^#include "driver/startup\.h"' "$root"/uninstall/driver/*.h \
+  "$root"/uninstall/driver/*.cpp 2>/dev/null || true)
 [ "$status" -eq 0 ] && echo "layers: every include points down"
 exit "$status"

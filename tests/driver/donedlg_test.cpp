@@ -11,7 +11,7 @@
 #include "base/owners.h"
 #include "dialogscript.h"
 #include "driver/help.h"
-#include "driver/startup.h"
+#include "driver/runstate.h"
 #include "langtest.h"
 #include "localisation/dialogs.h"
 #include "localisation/messages.h"

@@ -13,7 +13,8 @@
 
 #include "base/owners.h"
 #include "driver/cmdline.h"
-#include "driver/startup.h"
+#include "driver/runstate.h"
+#include "driver/listdeletion.h"
 #include "driver/uninstall.h"
 #include "guarded.h"
 #include "machine.h"

@@ -6,7 +6,7 @@
 #include "base/ole.h"
 #include "base/winver.h"
 #include "driver/help.h"
-#include "driver/startup.h"
+#include "driver/runstate.h"
 #include "filesystem/fileops.h"
 #include "filesystem/log.h"
 #include "filesystem/secure.h"

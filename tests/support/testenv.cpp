@@ -138,6 +138,13 @@ std::wstring RemovalBatchFile() {
   return std::wstring(windows) + L"\\Temp\\Uninstall_Obx_*.Bat";
 }
 
+std::wstring UserTempFolder() {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring folder = temp;
+  return folder.substr(0, folder.size() - 1);
+}
+
 void DeleteLeftRemovalBatches() {
   std::wstring pattern = RemovalBatchFile();
   std::wstring folder = pattern.substr(0, pattern.rfind(L'\\') + 1);

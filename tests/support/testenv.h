@@ -26,6 +26,8 @@ void RemoveTree(const std::wstring& path);
 // Writes bytes to a file, replacing it; fails the current test on error.
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);
+// A text known to be plain ASCII as bytes, to compare with what a file holds.
+inline std::string Ascii(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 // Points HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT of this process at fresh
 // subkeys of HKCU\Software\ObxTest, and removes them and the redirection on destruction.
@@ -52,6 +54,8 @@ bool WaitUntilGone(const std::wstring& path, DWORD timeoutMs);
 // What matches the self-removal batch of an uninstallation: under Wine every process is elevated,
 // so the batch lies in the system's temp folder.
 std::wstring RemovalBatchFile();
+// The user's temp folder, without its last backslash.
+std::wstring UserTempFolder();
 // Deletes the batch files RemovalBatchFile matches: those a run killed before it could start its
 // batch leaves behind, never run, which would stand for every later run's.
 void DeleteLeftRemovalBatches();

@@ -6,7 +6,7 @@
 #include "base/ole.h"
 #include "base/text.h"
 #include "driver/help.h"
-#include "driver/startup.h"
+#include "driver/runstate.h"
 #include "filesystem/path.h"
 #include "filesystem/secure.h"
 #include "localisation/dialogs.h"

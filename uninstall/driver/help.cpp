@@ -8,7 +8,7 @@
 #include "base/procaddress.h"
 #include "base/product.h"
 #include "base/text.h"
-#include "driver/startup.h"
+#include "driver/runstate.h"
 #include "filesystem/path.h"
 #include "filesystem/secure.h"
 #include "localisation/langmodule.h"

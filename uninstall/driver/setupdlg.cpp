@@ -5,7 +5,7 @@
 #include "base/text.h"
 #include "base/winver.h"
 #include "driver/record.h"
-#include "driver/startup.h"
+#include "driver/runstate.h"
 #include "integration/apply.h"
 #include "integration/associations.h"
 #include "integration/contextitems.h"

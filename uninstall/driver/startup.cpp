@@ -41,8 +41,6 @@ constexpr wchar_t kPathsKey[] = OBX_PROGRAM_KEY L"\\Paths";
 constexpr wchar_t kAppDataValue[] = L"AppData";
 
 constexpr unsigned kWarningSize = 512;
-constexpr unsigned kRightsErrorSize = 1024;
-constexpr unsigned kSystemTextSize = 256;
 // Held by the running setup or uninstallation until its process ends; global, so that a copy
 // in another session counts as well. Any process may make an object of this name; an elevated
 // run's is owned by the administrators and usable by them alone.
@@ -50,7 +48,6 @@ constexpr wchar_t kRunningMutexName[] = L"Global\\Ombrix.SetupOrUninstall";
 // How long a silent copy waits for the running one to end (an installer may start the next step
 // at once).
 constexpr DWORD kSilentCopyWaitMs = 60000;
-constexpr unsigned kRtlMessageFlags = MB_RTLREADING | MB_RIGHT;
 // "/wait": a pause for a script that starts the program before its next step.
 constexpr DWORD kWaitMs = 2000;
 
@@ -126,8 +123,6 @@ struct OnDemandSupport {
 
 }  // namespace
 
-RunState runState;
-
 void RunSetupFlow() {
   // A silent run does what confirming the dialog does without creating it: nobody would see it.
   INT_PTR result = runState.silent ? ApplySilentSetup() : ShowSetupDialog();
@@ -178,15 +173,6 @@ int ScaleByDpi(int value) {
   return value * displayMetrics.dpiY / 96;
 }
 
-int ShowMessage(HWND owner, const wchar_t* text, const wchar_t* caption, unsigned flags) {
-  if (runState.silent) {
-    LogLine(L"message not shown (silent): %s", text);
-    return 0;
-  }
-  if (languageFile.rightToLeft) flags |= kRtlMessageFlags;
-  return MessageBoxW(owner, text, caption, flags);
-}
-
 void ShowRemovalWarning() {
   wchar_t program[kPathSize];
   GetProgramFile(program, kPathSize);
@@ -198,23 +184,6 @@ void ShowRemovalWarning() {
   SubstituteText(note, kWarningSize, GetMsg(IDS_UNINSTALLSHOULDDELETE), program);
   AppendText(text, note, kWarningSize);
   ShowMessage(nullptr, text, GetMsg(IDS_UNINSTALLOBX), MB_ICONINFORMATION | MB_SETFOREGROUND);
-}
-
-void ShowRightsError(unsigned textId, unsigned captionId, DWORD error) {
-  wchar_t text[kRightsErrorSize];
-  CopyText(text, GetMsg(textId), kRightsErrorSize);
-  wchar_t system[kSystemTextSize];
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                error, 0, system, kSystemTextSize, nullptr);
-  // The system's text ends in a line break.
-  while (length > 0 && (system[length - 1] == L'\n' || system[length - 1] == L'\r'))
-    length--;
-  if (length > 0 && length < kSystemTextSize) {
-    system[length] = 0;
-    AppendText(text, L"\n\n", kRightsErrorSize);
-    AppendText(text, system, kRightsErrorSize);
-  }
-  ShowMessage(nullptr, text, GetMsg(captionId), MB_ICONERROR | MB_SETFOREGROUND);
 }
 
 void CopyPresetFile(const wchar_t* name) {
