@@ -1,13 +1,18 @@
 // The deletion passes over a list in a temp folder: the order of files and folders, links, the
-// entries they refuse, and files in use.
+// entries they refuse, files in use, and damaged lists.
 #include "driver/listdeletion.h"
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "base/owners.h"
+#include "guarded.h"
 #include "machine.h"
+#include "sandbox_fixture.h"
 #include "shelltest.h"
 #include "testenv.h"
 #include "uiauto.h"
@@ -289,3 +294,120 @@ TEST_F(DeletionPassesTest, RunningUninstallerAndTheOpenListAreLeftForLater) {
   EXPECT_FALSE(IsPendingDeletion(At(L"Uninstall.EXE")));
   EXPECT_FALSE(IsPendingDeletion(listPath_));
 }
+
+// Seeded mutation of "Uninstall.lst", which anyone can hand the program: its damaged forms drive
+// the real deletion passes over the sandbox, whose canaries must never lose anything, not even
+// through the planted links.
+namespace {
+
+class ListMutator {
+ public:
+  static constexpr const char* kClimbing[] = {"..\\", "../", ".. \\", ". \\", "\\..",
+                                              "...", ".\\", "..", "\\\\"};
+  explicit ListMutator(unsigned seed) : random_(seed) {}
+  unsigned Below(size_t n) { return n == 0 ? 0 : static_cast<unsigned>(random_() % n); }
+
+  char Byte() {
+    static const char kInteresting[] = ".\\/: \t\r\n?*\"<>|~$%aA";
+    if (Below(3) == 0) return static_cast<char>(Below(256));  // zero and high bytes too
+    return kInteresting[Below(sizeof kInteresting - 1)];
+  }
+
+  std::string Damage(std::string bytes, const std::vector<std::string>& hostile) {
+    for (unsigned s = 0, steps = 1 + Below(5); s < steps; s++) {
+      size_t at = Below(bytes.size() + 1);
+      switch (Below(9)) {
+        case 0:
+          bytes.resize(at);
+          break;
+        case 1:  // replaced bytes
+          for (unsigned k = 0, n = 1 + Below(12); k < n && !bytes.empty(); k++)
+            bytes[Below(bytes.size())] = Byte();
+          break;
+        case 2:  // inserted bytes
+          for (unsigned k = 0, n = 1 + Below(6); k < n; k++) bytes.insert(at, 1, Byte());
+          break;
+        case 3:  // climbing components, with or without separators around them
+          for (unsigned k = 0, n = 1 + Below(4); k < n; k++)
+            bytes.insert(at, kClimbing[Below(sizeof kClimbing / sizeof kClimbing[0])]);
+          break;
+        case 4:  // a giant line, around the reader's 2047-byte pieces
+          bytes.insert(at, std::string(1 + (Below(2) ? Below(5000) : 2030 + Below(40)),
+                                       ".\\a x\r"[Below(6)]));
+          break;
+        case 5:  // line ends lost or doubled
+          for (char& ch : bytes)
+            if ((ch == '\n' || ch == '\r') && Below(3) == 0) ch = Below(2) ? ' ' : '\r';
+          break;
+        case 6:  // a hostile line spliced in anywhere
+          bytes.insert(at, hostile[Below(hostile.size())] + (Below(2) ? "\r\n" : ""));
+          break;
+        case 7:  // case changed
+          for (char& ch : bytes)
+            if (Below(4) == 0 && ((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z'))) ch ^= 32;
+          break;
+        default:  // duplicated piece
+          if (!bytes.empty()) bytes.insert(at, bytes.substr(Below(bytes.size()), Below(300)));
+          break;
+      }
+    }
+    return bytes;
+  }
+
+ private:
+  std::mt19937 random_;
+};
+
+TEST_F(ListHardening, UndamagedListEmptiesTheInstallationAndHostileOneTouchesNothing) {
+  DeletionResult clean = Run(corpus_[0]);
+  EXPECT_EQ(InstallationLeft(), 1u);  // the folder itself is the batch file's
+  EXPECT_EQ(clean.removed, std::size(kInstallation) - 1);
+  EXPECT_FALSE(clean.scheduled);
+  ExpectCanariesIntact();
+  Restore();
+  DeletionResult hostile = Run(corpus_[1]);
+  // At most the two links in the installation, themselves (Wine cannot remove them).
+  EXPECT_EQ(hostile.removed, std::size(kLinks) - LinksLeft());
+  EXPECT_GE(LinksLeft(), std::size(kLinks) - 2);
+  EXPECT_EQ(InstallationLeft(), std::size(kInstallation));
+  ExpectCanariesIntact();
+}
+
+TEST_F(ListHardening, DamagedListsDeleteOnlyInsideTheInstallationAndAlwaysEnd) {
+  FaultGuard guard;
+  size_t pendingBefore = ReadPendingRenames().size();
+  std::wstring inside = temp_ / L"Ombrix\\";
+  ListMutator mutator(20261209);
+  unsigned deleting = 0;
+  const unsigned kRounds = 2000;
+  for (unsigned round = 0; round < kRounds; round++) {
+    std::string list = mutator.Damage(corpus_[round % corpus_.size()], hostileLines_);
+    SCOPED_TRACE(testing::Message() << "round " << round << ", " << list.size() << " bytes");
+    DeletionResult result = Run(list);
+    ASSERT_LE(result.removed, std::size(kInstallation) + std::size(kLinks));
+    ExpectCanariesIntact();
+    if (HasFatalFailure()) {
+      ADD_FAILURE() << "list was:\n" << list;
+      return;
+    }
+    if (result.removed > 0) deleting++;
+    Restore();
+    if (HasFatalFailure()) return;
+  }
+  // Whatever could not be deleted was scheduled for restart only inside the installation.
+  std::vector<PendingRename> pending = ReadPendingRenames();
+  for (size_t i = pendingBefore; i < pending.size(); i++) {
+    const std::wstring& source = pending[i].source;
+    if (CompareStringOrdinal(source.c_str(), static_cast<int>(temp_.path().size()),
+                             temp_.path().c_str(), -1, TRUE) != CSTR_EQUAL)
+      continue;  // another test's
+    EXPECT_EQ(CompareStringOrdinal(source.c_str(), static_cast<int>(inside.size()),
+                                   inside.c_str(), -1, TRUE),
+              CSTR_EQUAL)
+        << Narrow(source);
+  }
+  // The damaged lists still named real entries often enough for the passes to act.
+  EXPECT_GT(deleting, kRounds / 4);
+}
+
+}  // namespace

@@ -1,5 +1,4 @@
-// Start-up pieces in-process: the user's data folder, the preset file copy and loading system
-// modules.
+// Start-up pieces in-process: the user's data folder and the preset file copy.
 #include "driver/startup.h"
 
 #include <gtest/gtest.h>
@@ -9,11 +8,7 @@
 #include <vector>
 
 #include "base/owners.h"
-#include "bitness.h"
-#include "localisation/langfile.h"
-#include "resources/resource.h"
 #include "testenv.h"
-#include "uiauto.h"
 
 namespace {
 
@@ -152,54 +147,4 @@ TEST_F(PresetFileTest, OverlongPackagePathIsNotCutIntoAnotherFolder) {
   SetEnvironmentVariableW(L"sfxname", path.c_str());
   CopyPresetFile(L"ombrix.ini");
   EXPECT_FALSE(InstalledExists());
-}
-
-namespace {
-
-// The file's volume and index as this process opens it (through the system folder's redirection
-// in a WOW64 process); zero when it cannot be opened.
-ULONGLONG FileIdentity(const std::wstring& path) {
-  ScopedHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
-  BY_HANDLE_FILE_INFORMATION info = {};
-  if (!file || !GetFileInformationByHandle(file.get(), &info)) return 0;
-  return (ULONGLONG(info.dwVolumeSerialNumber ^ info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-}
-
-}  // namespace
-
-TEST(LoadSystemModule, LoadsFromTheSystemFolderOnly) {
-  ScopedModule richEdit(LoadSystemModule(L"riched20.dll"));
-  ASSERT_TRUE(richEdit);
-  wchar_t system[kPathSize], loaded[kPathSize], own[kPathSize];
-  GetSystemDirectoryW(system, kPathSize);
-  GetModuleFileNameW(richEdit.get(), loaded, kPathSize);
-  // A WOW64 process's system folder is SysWOW64: the loader names the module by the folder asked
-  // for (Wine) or by SysWOW64, and the file is SysWOW64's either way.
-  if (kWow64Process)
-    ASSERT_GT(GetSystemWow64DirectoryW(own, kPathSize), 0u);
-  else
-    GetSystemDirectoryW(own, kPathSize);
-  auto startsWith = [&loaded](const wchar_t* folder) {
-    return CompareStringOrdinal(loaded, static_cast<int>(wcslen(folder)), folder, -1, TRUE) ==
-           CSTR_EQUAL;
-  };
-  EXPECT_TRUE(startsWith(system) || startsWith(own)) << loaded;
-  ULONGLONG identity = FileIdentity(loaded);
-  EXPECT_NE(identity, 0u) << loaded;
-  EXPECT_EQ(identity, FileIdentity(std::wstring(own) + L"\\riched20.dll")) << loaded;
-  EXPECT_FALSE(ScopedModule(LoadSystemModule(L"obxnosuch.dll")));
-
-  // A module that exists only in the current folder is not picked up. Wine's own system modules
-  // do not load under another name, so the probe is the sample Explorer module.
-  TempFolder temp;
-  std::wstring probe = temp / L"obxprobe.dll";
-  ASSERT_TRUE(CopyFileW(BuildFolderFile(kOwnExplorerModule).c_str(), probe.c_str(), FALSE));
-  ASSERT_TRUE(ScopedModule(LoadLibraryW(probe.c_str())));  // the copy itself loads
-  wchar_t saved[kPathSize];
-  GetCurrentDirectoryW(kPathSize, saved);
-  SetCurrentDirectoryW(temp.path().c_str());
-  EXPECT_FALSE(ScopedModule(LoadSystemModule(L"obxprobe.dll")));
-  SetCurrentDirectoryW(saved);
 }

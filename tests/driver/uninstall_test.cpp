@@ -14,6 +14,7 @@
 #include "integration/apply.h"
 #include "integration/options.h"
 #include "machine.h"
+#include "sandbox_fixture.h"
 #include "settings/registry.h"
 #include "settings/store.h"
 #include "testenv.h"
@@ -184,4 +185,12 @@ TEST_F(RemoveIntegrationTest, RightsAreAskedForTheRecordTheClassKeyAndTheFolder)
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kRecordKey));
   EXPECT_TRUE(Exists(folder));
+}
+
+// The main program's data folder in the temp folder, a link itself or holding one, is removed
+// without following the link.
+TEST_F(ListHardening, TempDataFolderThatIsOrHoldsALinkLeavesTheCanariesAlone) {
+  RemoveWebViewData((temp_ / L"tmp\\").c_str());
+  RemoveWebViewData((temp_ / L"tmp2\\").c_str());
+  ExpectCanariesIntact();
 }

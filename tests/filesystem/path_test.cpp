@@ -1,4 +1,5 @@
-// Splitting, joining and the "\\?\" form of paths, and the product's per-user data folder.
+// Splitting, joining and the "\\?\" form of paths, the product's per-user data folder, and loading
+// a system module from the system folder only.
 #include "filesystem/path.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +9,10 @@
 #include <cwchar>
 #include <string>
 
+#include "base/owners.h"
+#include "bitness.h"
 #include "testenv.h"
+#include "uiauto.h"
 
 namespace {
 
@@ -214,4 +218,54 @@ TEST(PathParts, ProgramFileAndFolderFileRefuseWhatDoesNotFit) {
   EXPECT_TRUE(GetProgramFolderFile(L"obxnew.dat", beside, fits));
   EXPECT_FALSE(GetProgramFolderFile(L"obxnew.dat", beside, fits - 1));
   EXPECT_STREQ(beside, L"");
+}
+
+namespace {
+
+// The file's volume and index as this process opens it (through the system folder's redirection
+// in a WOW64 process); zero when it cannot be opened.
+ULONGLONG FileIdentity(const std::wstring& path) {
+  ScopedHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!file || !GetFileInformationByHandle(file.get(), &info)) return 0;
+  return (ULONGLONG(info.dwVolumeSerialNumber ^ info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
+
+}  // namespace
+
+TEST(LoadSystemModule, LoadsFromTheSystemFolderOnly) {
+  ScopedModule richEdit(LoadSystemModule(L"riched20.dll"));
+  ASSERT_TRUE(richEdit);
+  wchar_t system[kPathSize], loaded[kPathSize], own[kPathSize];
+  GetSystemDirectoryW(system, kPathSize);
+  GetModuleFileNameW(richEdit.get(), loaded, kPathSize);
+  // A WOW64 process's system folder is SysWOW64: the loader names the module by the folder asked
+  // for (Wine) or by SysWOW64, and the file is SysWOW64's either way.
+  if (kWow64Process)
+    ASSERT_GT(GetSystemWow64DirectoryW(own, kPathSize), 0u);
+  else
+    GetSystemDirectoryW(own, kPathSize);
+  auto startsWith = [&loaded](const wchar_t* folder) {
+    return CompareStringOrdinal(loaded, static_cast<int>(wcslen(folder)), folder, -1, TRUE) ==
+           CSTR_EQUAL;
+  };
+  EXPECT_TRUE(startsWith(system) || startsWith(own)) << loaded;
+  ULONGLONG identity = FileIdentity(loaded);
+  EXPECT_NE(identity, 0u) << loaded;
+  EXPECT_EQ(identity, FileIdentity(std::wstring(own) + L"\\riched20.dll")) << loaded;
+  EXPECT_FALSE(ScopedModule(LoadSystemModule(L"obxnosuch.dll")));
+
+  // A module that exists only in the current folder is not picked up. Wine's own system modules
+  // do not load under another name, so the probe is the sample Explorer module.
+  TempFolder temp;
+  std::wstring probe = temp / L"obxprobe.dll";
+  ASSERT_TRUE(CopyFileW(BuildFolderFile(kOwnExplorerModule).c_str(), probe.c_str(), FALSE));
+  ASSERT_TRUE(ScopedModule(LoadLibraryW(probe.c_str())));  // the copy itself loads
+  wchar_t saved[kPathSize];
+  GetCurrentDirectoryW(kPathSize, saved);
+  SetCurrentDirectoryW(temp.path().c_str());
+  EXPECT_FALSE(ScopedModule(LoadSystemModule(L"obxprobe.dll")));
+  SetCurrentDirectoryW(saved);
 }
