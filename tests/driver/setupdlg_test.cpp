@@ -127,7 +127,7 @@ TEST_F(SetupDialogTest, ShellExtensionBoxSwitchesTheMenuBoxes) {
       on = look(d);
       PressButton(d, IDCANCEL);
     });
-    EXPECT_EQ(ShowSetupDialog(), 0);
+    EXPECT_EQ(ShowSetupDialog(), Outcome::kCancelled);
     ASSERT_TRUE(script.Finish());
     EXPECT_FALSE(script.closedByScript());
     EXPECT_TRUE(before.shellExt && before.cascaded && before.icons);
@@ -155,7 +155,7 @@ TEST_F(SetupDialogTest, ToggleAllChecksEveryTypeUnlessAllAreCheckedAndLeavesTheR
     programsAfter = IsChecked(d, IDC_LINKPROGRAMS);
     PressButton(d, IDCANCEL);
   });
-  EXPECT_EQ(ShowSetupDialog(), 0);
+  EXPECT_EQ(ShowSetupDialog(), Outcome::kCancelled);
   ASSERT_TRUE(script.Finish());
   ASSERT_EQ(before.size(), 18u);
   // Fresh settings: every type but ".jar", which stays off until the product owns it.
@@ -189,7 +189,7 @@ TEST_F(SetupDialogTest, Windows11NoteOnUncheckingTheSubmenuAppearsOnceAndTheBoxS
     if (secondNote) PressButton(secondNote, IDOK);
     PressButton(d, IDCANCEL);
   });
-  EXPECT_EQ(ShowSetupDialog(), 0);
+  EXPECT_EQ(ShowSetupDialog(), Outcome::kCancelled);
   ASSERT_TRUE(script.Finish());
   EXPECT_TRUE(cascadedBefore);  // Windows 11 keeps the commands in a submenu by default
   EXPECT_EQ(noteText, ResourceText(IDS_SINGLETOPITEM));
@@ -210,7 +210,7 @@ TEST_F(SetupDialogTest, UncheckingTheSubmenuOnEarlierWindowsShowsNoNote) {
     if (note) PressButton(note, IDOK);
     PressButton(d, IDCANCEL);
   });
-  EXPECT_EQ(ShowSetupDialog(), 0);
+  EXPECT_EQ(ShowSetupDialog(), Outcome::kCancelled);
   ASSERT_TRUE(script.Finish());
   EXPECT_EQ(note, nullptr);
   EXPECT_FALSE(runState.singleTopItemShown);
@@ -230,10 +230,9 @@ TEST_F(SetupDialogTest, CancelEscapeAndCloseBoxEachEndWithOneAndWriteNothing) {
       PressButton(d, IDC_LINKDESKTOP);  // a change that must not be kept
       close(d);
     });
-    EXPECT_EQ(ShowSetupDialog(), 0);
+    EXPECT_EQ(ShowSetupDialog(), Outcome::kCancelled);
     ASSERT_TRUE(script.Finish());
     EXPECT_FALSE(script.closedByScript());
-    EXPECT_EQ(runState.exitCode, 1);
     ExpectNothingWritten();
   }
 }
@@ -254,7 +253,7 @@ TEST_F(SetupDialogTest, HelpKeyAndHelpButtonAskForTheSettingsTopicAndKeepTheDial
     openAfterButton = IsWindowVisible(d) != FALSE;
     PressButton(d, IDCANCEL);
   });
-  EXPECT_EQ(ShowSetupDialog(), 0);
+  EXPECT_EQ(ShowSetupDialog(), Outcome::kCancelled);
   ASSERT_TRUE(script.Finish());
   SetHelpViewerOverride(nullptr);
   EXPECT_EQ(afterKey, 1u);
@@ -279,7 +278,7 @@ TEST_F(SetupDialogTest, TheExplanationCanBeCopied) {
     SendMessageW(text, WM_COPY, 0, 0);
     PressButton(d, IDCANCEL);
   });
-  EXPECT_EQ(ShowSetupDialog(), 0);
+  EXPECT_EQ(ShowSetupDialog(), Outcome::kCancelled);
   ASSERT_TRUE(script.Finish());
   // Read on the thread that copied, which renders the data when asked.
   std::wstring copied;
@@ -308,7 +307,7 @@ TEST_F(SetupDialogTest, ContextItemsButtonOpensItsDialogOwnedBySetup) {
     WaitUntilClosed(items, 5000);
     PressButton(d, IDCANCEL);
   });
-  EXPECT_EQ(ShowSetupDialog(), 0);
+  EXPECT_EQ(ShowSetupDialog(), Outcome::kCancelled);
   ASSERT_TRUE(script.Finish());
   ASSERT_NE(items, nullptr);
   EXPECT_EQ(owner, dialog);
@@ -328,7 +327,7 @@ TEST_F(SetupDialogTest, SilentRunAppliesTheStoredChoicesWithThePresetWithoutAnyW
   wcscpy(runState.initString, L"A01D0M0P0");  // .obx off, .zip on, no shortcuts
 
   EXPECT_EQ(RunSilentSetupFlow(), 0u);
-  EXPECT_EQ(runState.exitCode, 0);
+  EXPECT_EQ(runState.outcome, Outcome::kDone);
 
   const wchar_t* setup = L"Software\\Ombrix\\Setup";
   EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, (std::wstring(setup) + L"\\.obx").c_str(), L"Set"), 0u);
@@ -370,7 +369,7 @@ TEST_F(SetupDialogTest, ASilentSetupThatLeavesATypeToItsOwnerEndsWithInstallFail
     plant();
     EXPECT_EQ(RunSilentSetupFlow(), 0u);
     AllowRegistryWrites();
-    EXPECT_EQ(runState.exitCode, kExitIncomplete);
+    EXPECT_EQ(runState.outcome, Outcome::kIncomplete);
     EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".cab"), L"Ombrix");  // the rest is applied
   }
 }
@@ -388,7 +387,7 @@ TEST_F(SetupDialogTest, WithoutMachineRightsASilentSetupAppliesNothingAndEndsWit
   DenyRegistryWrites(HKEY_CLASSES_ROOT, L"");
   EXPECT_EQ(RunSilentSetupFlow(), 0u);
   AllowRegistryWrites();
-  EXPECT_EQ(runState.exitCode, kExitNoRights);
+  EXPECT_EQ(runState.outcome, Outcome::kNoRights);
   EXPECT_NE(ReadString(HKEY_CLASSES_ROOT, L".7z"), L"Ombrix");
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Ombrix"));
   EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".ace"), L"Ombrix");
@@ -406,7 +405,7 @@ TEST_F(SetupDialogTest, SilentSetupOpensEachKeyAboutOnceAndNotifiesTheShellOnce)
   ResetRegKeyCounts();
   unsigned notifications = AssociationNotificationCount();
 
-  EXPECT_EQ(ApplySilentSetup(), 1);
+  EXPECT_EQ(ApplySilentSetup(), Outcome::kDone);
   RegKeyCounts counts = GetRegKeyCounts();
   EXPECT_EQ(AssociationNotificationCount() - notifications, 1u);
 

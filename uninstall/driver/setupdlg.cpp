@@ -27,19 +27,20 @@ constexpr wchar_t kLeftoverExtension[] = L".ace";
 // rows that have no box.
 struct SetupDialogState {
   IntegrationOptions options = {};
+  Outcome outcome = Outcome::kCancelled;
 };
 SetupDialogState setupDialogState;
 
 // Saves the choices and applies them, then writes the record unless the MSI package owns it,
-// gives back a leftover ".ace" association and tells the shell once: 1, or kSetupNotApplied
-// when the integration could not be applied.
-INT_PTR ApplySetupChoices(const IntegrationOptions& options) {
+// gives back a leftover ".ace" association and tells the shell once: kDone, or kNoRights when the
+// integration could not be applied.
+Outcome ApplySetupChoices(const IntegrationOptions& options) {
   SaveIntegrationOptions(options);
-  if (!ApplyIntegration(options, runState.programGroupFolder, kPathSize)) return kSetupNotApplied;
+  if (!ApplyIntegration(options, runState.programGroupFolder, kPathSize)) return Outcome::kNoRights;
   if (!runState.msiMode) WriteUninstallRecord();
   AssociateExtension(kLeftoverExtension, false, false, false, false);
   NotifyAssociationsChanged();
-  return 1;
+  return Outcome::kDone;
 }
 
 void OnInitDialog(HWND dialog) {
@@ -63,7 +64,8 @@ void Confirm(HWND dialog) {
   IntegrationOptions& options = setupDialogState.options;
   ReadOptionsFromDialog(dialog, options);
   RegBatch batch;  // every key below opened once for all its writes
-  EndDialog(dialog, ApplySetupChoices(options));
+  setupDialogState.outcome = ApplySetupChoices(options);
+  EndDialog(dialog, 0);
 }
 
 // Windows 11 keeps the product's commands in one top-level item whatever this box says.
@@ -80,7 +82,6 @@ void OnCommand(HWND dialog, int id) {
       Confirm(dialog);
       break;
     case IDCANCEL:
-      runState.exitCode = kExitCancelled;
       EndDialog(dialog, 0);
       break;
     case IDC_SHELLEXT:
@@ -127,11 +128,14 @@ INT_PTR CALLBACK SetupDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
   }
 }
 
-INT_PTR ShowSetupDialog() {
-  return DialogBoxParamW(PrepareDialogTemplate(kDialogName), kDialogName, nullptr, SetupDialog, 0);
+Outcome ShowSetupDialog() {
+  // Unless confirmed nothing was applied, also when the dialog could not be created.
+  setupDialogState.outcome = Outcome::kCancelled;
+  DialogBoxParamW(PrepareDialogTemplate(kDialogName), kDialogName, nullptr, SetupDialog, 0);
+  return setupDialogState.outcome;
 }
 
-INT_PTR ApplySilentSetup() {
+Outcome ApplySilentSetup() {
   // One batch for the reads and the writes: each key is opened once for both.
   RegBatch batch;
   IntegrationOptions options = {};

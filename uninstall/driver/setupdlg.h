@@ -4,18 +4,17 @@
 
 #include <windows.h>
 
+#include "base/outcome.h"
+
 constexpr unsigned kSetupExplanationSize = 4096;
 
-// The result of a confirmed dialog whose integration could not be applied for lack of rights:
-// nothing was applied and no record written.
-constexpr INT_PTR kSetupNotApplied = 2;
-
-// Shows "SETUPDLG" modally without owner: 1 when confirmed and applied, kSetupNotApplied, 0 when
-// cancelled, -1 when the dialog could not be created.
-INT_PTR ShowSetupDialog();
+// Shows "SETUPDLG" modally without owner: kDone when confirmed and applied; kNoRights when
+// confirmed but the integration could not be applied for lack of rights (nothing applied, no
+// record written); kCancelled when cancelled or when the dialog could not be created.
+Outcome ShowSetupDialog();
 // What confirming the dialog does, without any window: the stored choices with the "/init"
-// preset on top saved and applied. 1 when applied, kSetupNotApplied.
-INT_PTR ApplySilentSetup();
+// preset on top saved and applied. kDone or kNoRights.
+Outcome ApplySilentSetup();
 INT_PTR CALLBACK SetupDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The explanatory text of the dialog, cut to size.

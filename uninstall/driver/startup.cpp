@@ -51,22 +51,6 @@ constexpr DWORD kSilentCopyWaitMs = 60000;
 // "/wait": a pause for a script that starts the program before its next step.
 constexpr DWORD kWaitMs = 2000;
 
-// What each exit code tells the log's reader.
-struct ExitMeaning {
-  int code;
-  const wchar_t* text;
-};
-constexpr ExitMeaning kExitMeanings[] = {
-    {kExitSuccess, L"done"},
-    {kExitCancelled, L"setup cancelled, nothing applied"},
-    {kExitNoRights, L"rights missing, nothing changed"},
-    {kExitDeclined, L"declined, nothing changed"},
-    {kExitIncomplete, L"failed"},
-    {kAnotherCopyRunsExitCode, L"another setup or uninstallation runs, nothing changed"},
-    {kExitInvalidCommandLine, L"invalid command line, nothing done"},
-    {kExitRestartNeeded, L"done; files in use go at the next restart"},
-};
-
 // The screen's vertical dpi, asked once it can be had.
 struct DisplayMetrics {
   int dpiY = 0;
@@ -125,15 +109,11 @@ struct OnDemandSupport {
 
 void RunSetupFlow() {
   // A silent run does what confirming the dialog does without creating it: nobody would see it.
-  INT_PTR result = runState.silent ? ApplySilentSetup() : ShowSetupDialog();
-  if (result == kSetupNotApplied) {
+  Outcome applied = runState.silent ? ApplySilentSetup() : ShowSetupDialog();
+  if (applied == Outcome::kNoRights)
     ShowRightsError(IDS_SETUPNORIGHTS, IDS_UNINSTTITLE, ERROR_ACCESS_DENIED);
-    runState.exitCode = kExitNoRights;
-    return;
-  }
-  // -1 means the dialog could not be shown: nothing was applied, so it must not end as success.
-  if (result <= 0) {
-    runState.exitCode = kExitCancelled;
+  if (applied != Outcome::kDone) {
+    runState.outcome = applied;
     return;
   }
   // A refused change leaves the integration partly applied; without the main program the
@@ -144,7 +124,7 @@ void RunSetupFlow() {
   bool whole = FileExist(mainProgram);
   if (!whole) LogLine(L"missing: %s", mainProgram);
   if (!whole || handlerBackups.unsaved > 0 || GetRegKeyCounts().failedChanges > 0)
-    runState.exitCode = kExitIncomplete;
+    runState.outcome = Outcome::kIncomplete;
   CopyPresetFile(kPresetFileName);
   if (runState.silent || runState.msiMode) return;
   ShowDoneDialog();
@@ -226,7 +206,7 @@ int RunProgram(HINSTANCE instance) {
   // Nothing acts on a command line that is not understood; "/wait" and "/warning" act once the
   // whole line is known, so after "/S" wherever it stands.
   if (line.invalid) {
-    runState.exitCode = kExitInvalidCommandLine;
+    runState.outcome = Outcome::kInvalidCommandLine;
   } else {
     if (line.wait) Sleep(kWaitMs);
     if (line.warning) ShowRemovalWarning();
@@ -243,8 +223,8 @@ int RunProgram(HINSTANCE instance) {
     runState.boldFont = boldFont.get();
   }
   if (line.log && !OpenRunLog(line.logPath)) {
-    runState.exitCode = kExitLogFailed;
-    return runState.exitCode;
+    runState.outcome = Outcome::kLogFailed;
+    return static_cast<int>(ExitCodeOf(runState.outcome));
   }
   LogLine(L"%s " OBX_VERSION_TEXT L", command line: %s", kProductName, GetCommandLineW());
   LogLine(L"rights: %s", IsProcessElevated() ? L"elevated" : L"not elevated");
@@ -252,9 +232,9 @@ int RunProgram(HINSTANCE instance) {
     // A person who asked for help, or typed a switch wrong, sees the switches; a silent run
     // cannot show them and so did not do what was asked.
     ShowMessage(nullptr, GetMsg(IDS_USAGE), GetMsg(IDS_UNINSTTITLE), MB_ICONINFORMATION);
-    if (runState.silent) runState.exitCode = kExitInvalidCommandLine;
+    if (runState.silent) runState.outcome = Outcome::kInvalidCommandLine;
   } else if ((line.setup || line.uninstall) && !BecomeOnlyRunningCopy()) {
-    runState.exitCode = kAnotherCopyRunsExitCode;
+    runState.outcome = Outcome::kAnotherCopyRuns;
     if (!runState.silent)
       ShowMessage(nullptr, GetMsg(IDS_ANOTHERRUNNING),
                   GetMsg(line.setup ? IDS_UNINSTTITLE : IDS_UNINSTALLOBX),
@@ -267,9 +247,8 @@ int RunProgram(HINSTANCE instance) {
   }
 
   runState.boldFont = nullptr;
-  for (const ExitMeaning& meaning : kExitMeanings)
-    if (meaning.code == runState.exitCode)
-      LogLine(L"exit code %d: %s", meaning.code, meaning.text);
+  unsigned code = ExitCodeOf(runState.outcome);
+  LogLine(L"exit code %u: %s", code, ReasonOf(runState.outcome));
   CloseRunLog();
-  return runState.exitCode;
+  return static_cast<int>(code);
 }

@@ -148,7 +148,7 @@ void RunUninstall() {
           rights ? L"granted" : L"denied");
   if (!rights) {
     ShowRightsError(IDS_UNINSTALLNORIGHTS, IDS_UNINSTALLOBX, ERROR_ACCESS_DENIED);
-    runState.exitCode = kExitNoRights;
+    runState.outcome = Outcome::kNoRights;
     return;
   }
   bool entered = SetCurrentDirectoryW(folder) != 0;
@@ -161,14 +161,14 @@ void RunUninstall() {
   if (!runState.silent &&
       ShowMessage(nullptr, GetMsg(IDS_CONTINUEUNINSTALL), GetMsg(IDS_UNINSTALLOBX),
                   kQuestionFlags) != IDYES) {
-    runState.exitCode = kExitDeclined;
+    runState.outcome = Outcome::kDeclined;
     return;
   }
 
   // The package owns the files and need not install the list.
   if (runState.msiMode) {
     RemoveIntegration();
-    if (GetRegKeyCounts().failedChanges > 0) runState.exitCode = kExitIncomplete;
+    if (GetRegKeyCounts().failedChanges > 0) runState.outcome = Outcome::kIncomplete;
     return;
   }
 
@@ -187,7 +187,7 @@ void RunUninstall() {
                           RecordNamesProgram(program);
   if (!known) {
     ShowListError();
-    runState.exitCode = kExitIncomplete;
+    runState.outcome = Outcome::kIncomplete;
     return;
   }
 
@@ -225,14 +225,14 @@ void RunUninstall() {
     ShowMessage(nullptr, rebootNote, caption, kNoteFlags);
     if (CompareNoCase(PointToName(installFolder), kProductName) == 0)
       ScheduleDeletion(installFolder);
-    if (runState.exitCode == kExitSuccess) runState.exitCode = kExitRestartNeeded;
+    if (runState.outcome == Outcome::kDone) runState.outcome = Outcome::kRestartNeeded;
   }
   // Nothing promises these a restart: the user is told to delete them.
   if (result.unscheduled > 0) {
     wchar_t text[kLeftFilesSize + kNoteSize];
     SubstituteText(text, kLeftFilesSize + kNoteSize, leftFormat, result.left);
     ShowMessage(nullptr, text, caption, kNoteFlags);
-    runState.exitCode = kExitIncomplete;
+    runState.outcome = Outcome::kIncomplete;
   }
 
   list.reset();
@@ -260,14 +260,14 @@ void RunUninstall() {
     // A batch that cannot be written ends without its lines: the program file stays behind.
     if (!WriteRemovalBatch(removalBatch, aside, movedOut ? nullptr : installFolder,
                            !movedOut && !runState.silent && ElevatedMayUse(aside)))
-      runState.exitCode = kExitIncomplete;
+      runState.outcome = Outcome::kIncomplete;
   } else {
     DiscardRemovalBatch(removalBatch);
     // The program file and its folder stay.
-    runState.exitCode = kExitIncomplete;
+    runState.outcome = Outcome::kIncomplete;
   }
   // Last: until now it is what lets a run stopped on the way finish without the list.
   DeleteRegKey(HKEY_LOCAL_MACHINE, kUninstallRecordKey);
   // A refused change leaves part of the installation behind.
-  if (GetRegKeyCounts().failedChanges > 0) runState.exitCode = kExitIncomplete;
+  if (GetRegKeyCounts().failedChanges > 0) runState.outcome = Outcome::kIncomplete;
 }

@@ -2,7 +2,7 @@
 // files off the computer and leaves the program file and its folder to the self-removal batch.
 #pragma once
 
-// Ends with runState.exitCode kExitNoRights, having changed nothing, when the run lacks the
+// Ends with runState.outcome Outcome::kNoRights, having changed nothing, when the run lacks the
 // rights to delete the installed-programs record, the product's class key or the installation
 // folder.
 void RunUninstall();
