@@ -22,6 +22,7 @@
 #include "langtest.h"
 #include "localisation/dialogs.h"
 #include "localisation/messages.h"
+#include "processstate.h"
 #include "regsnapshot.h"
 #include "resources/resource.h"
 #include "settings/registry.h"
@@ -343,10 +344,11 @@ TEST_F(SetupDialogTest, SilentRunAppliesTheStoredChoicesWithThePresetWithoutAnyW
   EXPECT_EQ(runState.programGroupFolder[0], 0);
 }
 
-// A type whose previous handler cannot be saved completely stays with its owner, and a silent
-// setup tells so by its exit code instead of 0: a New-menu entry with more values than a backup
-// holds, one with a value over 4 KiB, a backup key that cannot be written.
-TEST_F(SetupDialogTest, ASilentSetupThatLeavesATypeToItsOwnerEndsWithInstallFailure) {
+// A type whose previous handler cannot be saved completely stays with its owner, and setup tells
+// so by its exit code instead of 0 and, unless silent, by a note before the completion dialog: a
+// New-menu entry with more values than a backup holds, one with a value over 4 KiB, a backup key
+// that cannot be written.
+TEST_F(SetupDialogTest, ASetupThatLeavesATypeToItsOwnerEndsWithInstallFailureAndSaysSo) {
   const std::function<void()> plants[] = {
       [] {
         for (int i = 0; i < 33; i++)
@@ -360,17 +362,42 @@ TEST_F(SetupDialogTest, ASilentSetupThatLeavesATypeToItsOwnerEndsWithInstallFail
       },
       [] { DenyRegistryWrites(HKEY_LOCAL_MACHINE, L"Software\\Ombrix\\Setup\\.7z"); },
   };
-  for (const auto& plant : plants) {
-    env_.reset();  // the scratch registry of the case before goes first
-    UseWindows(kWindows10);
-    TemplateFilesLock templates;
-    runState = RunState{};
-    wcscpy(runState.initString, L"D0M0P0");  // no shortcuts, whose shell objects make windows
-    plant();
-    EXPECT_EQ(RunSilentSetupFlow(), 0u);
-    AllowRegistryWrites();
-    EXPECT_EQ(runState.outcome, Outcome::kIncomplete);
-    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".cab"), L"Ombrix");  // the rest is applied
+  for (bool silent : {true, false}) {
+    for (const auto& plant : plants) {
+      SCOPED_TRACE(silent ? "silent" : "interactive");
+      env_.reset();  // the scratch registry of the case before goes first
+      ResetProcessState();  // and its counts of refused changes and unsaved backups
+      UseWindows(kWindows10);
+      TemplateFilesLock templates;
+      wcscpy(runState.initString, L"D0M0P0");  // no shortcuts, whose shell objects make windows
+      plant();
+      // Each window after the confirmed setup dialog in turn: the message boxes' texts, the
+      // completion dialog's as empty.
+      std::vector<std::wstring> shown;
+      if (silent) {
+        EXPECT_EQ(RunSilentSetupFlow(), 0u);
+      } else {
+        DialogScript script([&](HWND d) {
+          PostClick(d, IDOK);
+          if (!WaitUntilClosed(d, 30000)) return;
+          while (HWND next = WaitForOtherDialog(d, kNoWindowMs)) {
+            shown.push_back(ReadControlText(next, kMessageBoxTextId));
+            PressButton(next, IDOK);
+            WaitUntilClosed(next, 5000);
+          }
+        });
+        RunSetupFlow();
+        ASSERT_TRUE(script.Finish());
+      }
+      AllowRegistryWrites();
+      EXPECT_EQ(runState.outcome, Outcome::kIncomplete);
+      EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".cab"), L"Ombrix");  // the rest is applied
+      if (!silent) {
+        ASSERT_GE(shown.size(), 2u);
+        EXPECT_EQ(shown[0], ResourceText(IDS_PARTLYDONE));
+        EXPECT_EQ(shown[1], L"");  // then the completion dialog
+      }
+    }
   }
 }
 

@@ -51,8 +51,8 @@ TEST_F(MessagesTest, KeyTableRowsAreWellFormedAndUniquePerSection) {
       }
     }
   }
-  EXPECT_EQ(messages, 32u);
-  EXPECT_EQ(KeyTableCount, 32u + 35u + 10u + 35u);
+  EXPECT_EQ(messages, 33u);
+  EXPECT_EQ(KeyTableCount, 33u + 35u + 10u + 35u);
 }
 
 TEST_F(MessagesTest, NoKeyNameWithoutLanguageFileEntries) {

@@ -123,8 +123,12 @@ void RunSetupFlow() {
   GetMainProgramPath(mainProgram, kPathSize);
   bool whole = FileExist(mainProgram);
   if (!whole) LogLine(L"missing: %s", mainProgram);
-  if (!whole || handlerBackups.unsaved > 0 || GetRegKeyCounts().failedChanges > 0)
+  if (!whole || handlerBackups.unsaved > 0 || GetRegKeyCounts().failedChanges > 0) {
     runState.outcome = Outcome::kIncomplete;
+    // Before the completion dialog, which would read as a whole success.
+    ShowMessage(nullptr, GetMsg(IDS_PARTLYDONE), GetMsg(IDS_UNINSTTITLE),
+                MB_ICONWARNING | MB_SETFOREGROUND);
+  }
   CopyPresetFile(kPresetFileName);
   if (runState.silent || runState.msiMode) return;
   ShowDoneDialog();
