@@ -26,6 +26,7 @@
 #include "regsnapshot.h"
 #include "resources/resource.h"
 #include "settings/registry.h"
+#include "shelltest.h"
 #include "uiauto.h"
 
 namespace {
@@ -347,7 +348,8 @@ TEST_F(SetupDialogTest, SilentRunAppliesTheStoredChoicesWithThePresetWithoutAnyW
 // A type whose previous handler cannot be saved completely stays with its owner, and setup tells
 // so by its exit code instead of 0 and, unless silent, by a note before the completion dialog: a
 // New-menu entry with more values than a backup holds, one with a value over 4 KiB, a backup key
-// that cannot be written.
+// that cannot be written. So does an elevated setup whose settings file leads elsewhere, which
+// it does not write through.
 TEST_F(SetupDialogTest, ASetupThatLeavesATypeToItsOwnerEndsWithInstallFailureAndSaysSo) {
   const std::function<void()> plants[] = {
       [] {
@@ -361,6 +363,12 @@ TEST_F(SetupDialogTest, ASetupThatLeavesATypeToItsOwnerEndsWithInstallFailureAnd
                         static_cast<DWORD>(big.size() * 2 + 2));
       },
       [] { DenyRegistryWrites(HKEY_LOCAL_MACHINE, L"Software\\Ombrix\\Setup\\.7z"); },
+      [this] {
+        static const bool elevated = true;
+        SetElevationOverride(&elevated);
+        WriteFileBytes(env_->folder / L"user.ini", "");
+        EXPECT_TRUE(MakeFileLink(env_->folder / L"Ombrix.ini", env_->folder / L"user.ini"));
+      },
   };
   for (bool silent : {true, false}) {
     for (const auto& plant : plants) {

@@ -14,6 +14,8 @@
 #include "base/owners.h"
 #include "expectednames.h"
 #include "machine.h"
+#include "resources/resource.h"
+#include "shelltest.h"
 #include "testenv.h"
 #include "uiauto.h"
 
@@ -371,13 +373,56 @@ TEST_F(UninstallE2E, FolderNameWithSymbolsAndForeignLettersIsRemovedByTheBatch) 
   EXPECT_TRUE(Exists(root_.path()));
 }
 
+// The settings file of a portable installation goes with the folder. One in the per-user data
+// folder that is a link to a file elsewhere is not written through by this elevated run (a
+// standard user may have made the link): the user's file stays as it was, and the run fails and
+// says so unless silent.
 TEST_F(UninstallE2E, IniFileOfAPortableInstallationDoesNotComeBack) {
-  Install();
-  WriteFileBytes(At(L"Ombrix.ini"), "HKCU\\Setup\\Links\\Desktop=1\r\n");
-  StartUninstall(L"/S");
-  ExpectEndsWithSuccess();
-  EXPECT_FALSE(Exists(At(L"Ombrix.ini")));
-  EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
+  const std::string settings = "HKCU\\Setup\\Links\\Desktop=1\r\n";
+  wchar_t appData[MAX_PATH] = {};
+  ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, appData), S_OK);
+  // Wine removes neither a host link nor its target's name: the host's rm does, once the link
+  // was made. The folder goes when this made it.
+  struct UserLink {
+    std::wstring folder, link;
+    bool madeFolder = false, madeLink = false;
+    ~UserLink() {
+      std::string host = HostPath(link);
+      std::wstring command = L"rm -f \"" + std::wstring(host.begin(), host.end()) + L"\"";
+      STARTUPINFOW startup = {};
+      startup.cb = sizeof startup;
+      PROCESS_INFORMATION process = {};
+      if (madeLink && CreateProcessW(L"Z:\\bin\\rm", &command[0], nullptr, nullptr, FALSE, 0,
+                                     nullptr, nullptr, &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        for (int tries = 0; tries < 100 && Exists(link); tries++) Sleep(50);
+      }
+      if (madeFolder) RemoveDirectoryW(folder.c_str());
+    }
+  } user{std::wstring(appData) + L"\\Ombrix", std::wstring(appData) + L"\\Ombrix\\Ombrix.ini"};
+  user.madeFolder = CreateDirectoryW(user.folder.c_str(), nullptr) != FALSE;
+  ASSERT_FALSE(Exists(user.link)) << "a settings file of the user's own";
+  std::wstring userFile = root_ / L"user.ini";
+  WriteFileBytes(userFile, settings);
+  user.madeLink = MakeFileLink(user.link, userFile);
+  ASSERT_TRUE(user.madeLink);
+  struct Case {
+    const wchar_t* switches;
+    bool linked;
+  } cases[] = {{L"/S", true}, {L"", true}, {L"/S", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << (c.linked ? "linked, " : "") << "switches: " << c.switches);
+    Install();
+    if (!c.linked) WriteFileBytes(At(L"Ombrix.ini"), settings);
+    StartUninstall(c.switches);
+    if (!c.switches[0]) Answer(IDS_CONTINUEUNINSTALL, IDYES);
+    if (!c.switches[0] && c.linked) Answer(IDS_PARTLYDONE, IDOK);
+    ExpectEndsWith(c.linked ? 1603 : 0);
+    EXPECT_FALSE(Exists(At(L"Ombrix.ini")));
+    EXPECT_TRUE(WaitUntilGone(folder_, kBatchTimeoutMs));
+    EXPECT_EQ(ReadFileBytes(userFile), settings);
+  }
 }
 
 // An ini file copied in beside the program after a registry setup (as an installer carrying one

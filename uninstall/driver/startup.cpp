@@ -105,6 +105,13 @@ struct OnDemandSupport {
   OnDemandSupport& operator=(const OnDemandSupport&) = delete;
 };
 
+// The run did part of what was asked: it fails, and says so unless silent.
+void ReportPartlyDone(unsigned captionId) {
+  runState.outcome = Outcome::kIncomplete;
+  ShowMessage(nullptr, GetMsg(IDS_PARTLYDONE), GetMsg(captionId),
+              MB_ICONWARNING | MB_SETFOREGROUND);
+}
+
 }  // namespace
 
 void RunSetupFlow() {
@@ -118,17 +125,17 @@ void RunSetupFlow() {
   }
   // A refused change leaves the integration partly applied; without the main program the
   // associations and shortcuts name nothing. So are types whose previous handler could not be
-  // saved, left to that program.
+  // saved, left to that program, and choices and backups a settings file refused. Saved now
+  // (again at the end), so that the user hears of that with the rest, before the completion
+  // dialog, which would read as a whole success.
   wchar_t mainProgram[kPathSize];
   GetMainProgramPath(mainProgram, kPathSize);
   bool whole = FileExist(mainProgram);
   if (!whole) LogLine(L"missing: %s", mainProgram);
-  if (!whole || handlerBackups.unsaved > 0 || GetRegKeyCounts().failedChanges > 0) {
-    runState.outcome = Outcome::kIncomplete;
-    // Before the completion dialog, which would read as a whole success.
-    ShowMessage(nullptr, GetMsg(IDS_PARTLYDONE), GetMsg(IDS_UNINSTTITLE),
-                MB_ICONWARNING | MB_SETFOREGROUND);
-  }
+  SaveIni();
+  if (!whole || handlerBackups.unsaved > 0 || GetRegKeyCounts().failedChanges > 0 ||
+      settingsStore.saveRefused)
+    ReportPartlyDone(IDS_UNINSTTITLE);
   CopyPresetFile(kPresetFileName);
   if (runState.silent || runState.msiMode) return;
   ShowDoneDialog();
@@ -248,6 +255,12 @@ int RunProgram(HINSTANCE instance) {
     if (line.uninstall) RunUninstall();
     // While this copy is still the only one running; a copy that gave way changed nothing.
     SaveIni();
+    // Settings left as they were on disk, by any save of the run (the uninstallation saves
+    // before its files go), are part of what was asked; a run that changed nothing keeps its
+    // outcome.
+    if (settingsStore.saveRefused &&
+        (runState.outcome == Outcome::kDone || runState.outcome == Outcome::kRestartNeeded))
+      ReportPartlyDone(line.setup ? IDS_UNINSTTITLE : IDS_UNINSTALLOBX);
   }
 
   runState.boldFont = nullptr;

@@ -12,6 +12,7 @@
 #include "base/stringlist.h"
 #include "base/text.h"
 #include "filesystem/fileops.h"
+#include "filesystem/log.h"
 #include "filesystem/secure.h"
 #include "settings/registry.h"
 #include "settings/textfile.h"
@@ -441,7 +442,10 @@ bool FindSaveTarget(const wchar_t* ini, wchar_t* target) {
   if (std::wcsncmp(target, L"\\\\?\\", 4) == 0 && target[5] == L':')
     std::wmemmove(target, target + 4, TextLength(target + 4) + 1);
   if (CompareNoCase(target, StartsWith(named, L"\\\\?\\") ? named + 4 : named) == 0) return true;
-  return !IsProcessElevated();
+  if (!IsProcessElevated()) return true;
+  LogLine(L"%s leads to another file: not saved", ini);
+  settingsStore.saveRefused = true;
+  return false;
 }
 
 }  // namespace
@@ -601,6 +605,7 @@ void FreeIni() {
   store.active = false;
   store.attempted = false;
   store.loadIncomplete = false;
+  store.saveRefused = false;
   store.appData = store.integration = store.saveSettings = 1;
 }
 

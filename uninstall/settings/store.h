@@ -45,6 +45,9 @@ struct SettingsStore {
   // could not be decoded, or memory ran out while loading): saving would lose the rest, so the
   // file is never written back in this run.
   bool loadIncomplete = false;
+  // A save was refused because the file's name leads elsewhere (SaveIni): the settings on disk
+  // are not the run's, which the run must tell.
+  bool saveRefused = false;
   // Entries a load may create before it counts as out of memory; 0 for no limit. For tests.
   unsigned entryLimit = 0;
 
@@ -85,7 +88,8 @@ bool IniKeyExists(HKEY root, const wchar_t* subkey, bool& exists);
 // through a link) that then replaces it, keeping its attributes. Where that is refused (the
 // folder takes no new files, or another program holds the file open without delete sharing) the
 // new text is written over the old one in the file itself, after growing the file to its length.
-// True when the file holds the new text.
+// True when the file holds the new text. An elevated run never writes through a name that leads to
+// another file (a standard user may have made the link) and sets saveRefused instead.
 bool SaveIni();
 // Frees every entry and forgets the search, so the next request searches again.
 void FreeIni();
