@@ -208,6 +208,13 @@ const ControlInfo* DialogSnapshot::Control(int id) const {
 DialogAnswerer::DialogAnswerer(int buttonId, DWORD timeoutMs)
     : script_(
           [this, buttonId](HWND dialog) {
+            // A dialog can be visible a moment before its initialisation has given it its
+            // caption and texts (seen under Wine with message boxes): wait for the caption, then
+            // let the initialisation finish, so the snapshot is of the dialog as a user sees it.
+            for (DWORD start = GetTickCount();
+                 IsWindow(dialog) && ReadWindowText(dialog).empty() && GetTickCount() - start < 3000;)
+              Sleep(20);
+            Sleep(100);
             snapshot_.found = true;
             snapshot_.caption = ReadWindowText(dialog);
             snapshot_.style = GetWindowLongPtrW(dialog, GWL_STYLE);
