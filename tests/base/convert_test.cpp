@@ -18,16 +18,6 @@ bool Utf8Valid(const std::string& bytes) {
                      static_cast<unsigned>(bytes.size()));
 }
 
-// Decodes into a sentinel-filled buffer of the given size; returns the text and checks that
-// nothing beyond the buffer was written.
-std::wstring Decode(const char* utf8, unsigned size, bool* ok) {
-  wchar_t buffer[64];
-  std::wmemset(buffer, kSentinel, 64);
-  *ok = Utf8ToWide(utf8, buffer, size);
-  for (unsigned i = size; i < 64; i++) EXPECT_EQ(buffer[i], kSentinel) << "unit " << i;
-  return buffer;
-}
-
 std::wstring IntText(int64_t value, unsigned size) {
   wchar_t buffer[32];
   std::wmemset(buffer, kSentinel, 32);
@@ -89,47 +79,33 @@ TEST(IsValidUtf8, ChecksLeadBytesAndContinuations) {
   EXPECT_FALSE(IsValidUtf8(reinterpret_cast<const unsigned char*>("\xC3\xA9"), 1));
 }
 
-TEST(Utf8ToWide, DecodesOneTwoThreeAndFourByteCharacters) {
-  bool ok = false;
-  EXPECT_EQ(Decode("A\xC3\xA9\xE2\x82\xAC", 64, &ok), L"A\x00e9\x20ac");
-  EXPECT_TRUE(ok);
-  EXPECT_EQ(Decode("\xF0\x9F\x98\x80", 64, &ok), L"\xD83D\xDE00");
-  EXPECT_TRUE(ok);
-  EXPECT_EQ(Decode("\xF4\x8F\xBF\xBF", 64, &ok), L"\xDBFF\xDFFF");  // U+10FFFF
-  EXPECT_TRUE(ok);
-  EXPECT_EQ(Decode(nullptr, 64, &ok), L"");
-  EXPECT_TRUE(ok);
-}
-
-TEST(Utf8ToWide, StopsWhereRoomRunsOutWithoutSplittingAPair) {
-  bool ok = false;
-  EXPECT_EQ(Decode("\xF0\x9F\x98\x80", 2, &ok), L"");
-  EXPECT_TRUE(ok);
-  EXPECT_EQ(Decode("A\xF0\x9F\x98\x80", 3, &ok), L"A");
-  EXPECT_TRUE(ok);
-  EXPECT_EQ(Decode("abcdef", 4, &ok), L"abc");
-  EXPECT_TRUE(ok);
-  EXPECT_EQ(Decode("abc", 1, &ok), L"");
-  EXPECT_TRUE(ok);
-}
-
-TEST(Utf8ToWide, InvalidSequenceStopsAndReportsFalse) {
-  bool ok = true;
-  EXPECT_EQ(Decode("A\xFF" "B", 64, &ok), L"A");
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(Decode("A\x80" "B", 64, &ok), L"A");
-  EXPECT_FALSE(ok);
-  // The terminator ends a cut sequence; nothing past it is read.
-  EXPECT_EQ(Decode("AB\xE2\x82", 64, &ok), L"AB");
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(Decode("\xF8\x88\x80\x80\x80", 64, &ok), L"");
-  EXPECT_FALSE(ok);
-}
-
-TEST(Utf8ToWide, CodePointAboveUnicodeIsSkippedAndDecodingGoesOn) {
-  bool ok = true;
-  EXPECT_EQ(Decode("A\xF4\x90\x80\x80" "B", 64, &ok), L"AB");
-  EXPECT_FALSE(ok);
+TEST(Utf8ToWide, DecodesEachSequenceOrReplacesIt) {
+  struct Case {
+    const char* bytes;
+    const wchar_t* text;
+    bool faithful;
+  };
+  const Case cases[] = {
+      {"A\xC3\xA9\xE2\x82\xAC", L"A\x00e9\x20ac", true},
+      {"\xF0\x9F\x98\x80", L"\xD83D\xDE00", true},
+      {"\xF4\x8F\xBF\xBF", L"\xDBFF\xDFFF", true},  // U+10FFFF
+      {"", L"", true},
+      {"A\xFF" "B", L"A\xFFFD" L"B", false},
+      {"A\x80" "B", L"A\xFFFD" L"B", false},                 // stray continuation
+      {"AB\xE2\x82", L"AB\xFFFD", false},                    // cut by the end
+      {"\xE2\x82" "A", L"\xFFFD" L"A", false},               // cut by a letter
+      {"\xF8\x88\x80\x80\x80", L"\xFFFD", false},            // 5-byte form
+      {"\xC0\x80", L"\xFFFD", false},                        // overlong
+      {"A\xF4\x90\x80\x80" "B", L"A\xFFFD" L"B", false},     // above U+10FFFF
+  };
+  for (const Case& c : cases) {
+    Array<wchar_t> text;
+    bool faithful = Utf8ToWide(reinterpret_cast<const unsigned char*>(c.bytes),
+                               static_cast<unsigned>(std::strlen(c.bytes)), text);
+    EXPECT_EQ(std::wstring(text.data), c.text) << c.bytes;
+    EXPECT_EQ(text.count, std::wcslen(c.text) + 1) << c.bytes;
+    EXPECT_EQ(faithful, c.faithful) << c.bytes;
+  }
 }
 
 TEST(ParseInt64, ReadsSignAndDigitsUpToTheFirstOtherCharacter) {

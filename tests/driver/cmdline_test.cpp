@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/convert.h"
 #include "guarded.h"
 
 namespace {
@@ -240,8 +241,6 @@ TEST_F(InstallerSwitchesTest, OverlongVariableIsCutNotDropped) {
 // Seeded mutation of the command line: each damaged form placed right before a no-access page, so
 // that a read or write past its end faults.
 namespace {
-
-bool IsBlank(wchar_t ch) { return ch == L' ' || ch == L'\t'; }
 
 class CommandLineMutator {
  public:

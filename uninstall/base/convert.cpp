@@ -53,52 +53,40 @@ bool IsValidUtf8(const unsigned char* data, unsigned n) {
   return true;
 }
 
-bool Utf8ToWide(const char* src, wchar_t* dst, unsigned size) {
-  if (size == 0) return true;
-  unsigned n = 0;
-  bool ok = true;
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(src ? src : "");
-  while (*p) {
-    unsigned length;
-    unsigned long c;
-    if (*p < 0x80) {
-      length = 1;
-      c = *p;
-    } else if ((*p & 0xE0) == 0xC0) {
-      length = 2;
-      c = *p & 0x1F;
-    } else if ((*p & 0xF0) == 0xE0) {
-      length = 3;
-      c = *p & 0x0F;
-    } else if ((*p & 0xF8) == 0xF0) {
-      length = 4;
-      c = *p & 0x07;
-    } else {
-      ok = false;
-      break;
-    }
-    // A continuation test also stops at the terminator, so nothing past it is read.
+bool Utf8ToWide(const unsigned char* data, unsigned n, Array<wchar_t>& text) {
+  // Every byte gives at most one unit (four bytes give two).
+  if (!text.SetSize(n + 1)) return false;
+  unsigned out = 0;
+  bool faithful = true;
+  for (unsigned i = 0; i < n;) {
+    unsigned char lead = data[i];
+    unsigned ones = 0;
+    while (ones < 8 && (lead & (0x80u >> ones))) ones++;
+    unsigned length = ones == 0 ? 1 : ones;  // a stray continuation byte stands alone
+    uint32_t c = lead & (0xFFu >> (ones + 1));
     unsigned j = 1;
-    for (; j < length && (p[j] & 0xC0) == 0x80; j++) c = (c << 6) | (p[j] & 0x3F);
-    if (j < length) {
-      ok = false;
-      break;
+    for (; j < length && i + j < n && (data[i + j] & 0xC0) == 0x80; j++)
+      c = (c << 6) | (data[i + j] & 0x3F);
+    static const uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (ones == 1 || length > 4 || j < length || c < kSmallest[length] || c > 0x10FFFF) {
+      text[out++] = kReplacementChar;
+      faithful = false;
+      i += j;  // the lead and the continuation bytes that came with it
+      continue;
     }
+    i += length;
     if (c < 0x10000) {
-      if (n + 1 >= size) break;
-      dst[n++] = static_cast<wchar_t>(c);
-    } else if (c <= 0x10FFFF) {
-      if (n + 2 >= size) break;
-      dst[n++] = static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
-      dst[n++] = static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
+      text[out++] = static_cast<wchar_t>(c);
     } else {
-      ok = false;
+      text[out++] = static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+      text[out++] = static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
     }
-    p += length;
   }
-  dst[n] = 0;
-  return ok;
+  text.Cut(out + 1);
+  text[out] = 0;
+  return faithful;
 }
+
 
 int64_t ParseInt64(const wchar_t* text) {
   if (!text) return 0;
@@ -133,6 +121,8 @@ void Int64ToText(int64_t value, wchar_t* out, unsigned size) {
 }
 
 bool IsAsciiLetter(wchar_t ch) { return (ch >= L'A' && ch <= L'Z') || (ch >= L'a' && ch <= L'z'); }
+
+bool IsBlank(wchar_t ch) { return ch == L' ' || ch == L'\t'; }
 
 wchar_t AsciiUpper(wchar_t ch) { return ch >= L'a' && ch <= L'z' ? ch - (L'a' - L'A') : ch; }
 

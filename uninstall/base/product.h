@@ -53,6 +53,11 @@ inline constexpr wchar_t kRevType[] = OBX_PRODUCT_NAME L".REV";
 // Settings keys (relative: below the product's key, or in Ombrix.ini). Per extension, Setup\<ext>
 // holds whether the user chose it and what handler it had before the product took it over.
 inline constexpr wchar_t kExtensionSetupKeyFormat[] = L"Setup\\%s";
+// The folders the user chose: "AppData", read at start-up from HKEY_CURRENT_USER by its full name
+// (before any settings store is in force), and "TempFolder".
+#define OBX_PATHS_KEY L"Paths"
+inline constexpr wchar_t kPathsKey[] = OBX_PATHS_KEY;
+inline constexpr wchar_t kUserPathsKey[] = OBX_PROGRAM_KEY L"\\" OBX_PATHS_KEY;
 // The context menu items the user chose, and the New-menu templates among them.
 inline constexpr wchar_t kMenuItemsKey[] = L"Setup\\MenuItems";
 inline constexpr wchar_t kNewObxValue[] = L"NewOBX";

@@ -107,3 +107,9 @@ void SubstituteText(wchar_t* out, unsigned size, const wchar_t* format, const wc
 void SubstituteText(wchar_t* out, unsigned size, const wchar_t* format, const wchar_t* arg) {
   SubstituteText(out, size, format, &arg, 1);
 }
+
+bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
+  for (; *prefix; text++, prefix++)
+    if (*text != *prefix) return false;
+  return true;
+}

@@ -26,6 +26,9 @@ void SubstituteText(wchar_t* out, unsigned size, const wchar_t* format, const wc
                     unsigned argCount);
 void SubstituteText(wchar_t* out, unsigned size, const wchar_t* format, const wchar_t* arg);
 
+// Whether text begins with prefix, compared unit by unit (case counts).
+bool StartsWith(const wchar_t* text, const wchar_t* prefix);
+
 // Length of a wide or 8-bit text; 0 for null.
 unsigned TextLength(const wchar_t* text);
 unsigned TextLength(const char* text);

@@ -32,8 +32,6 @@ constexpr SwitchEntry kSwitches[] = {
 // Other installers' silent switches mean what "/S" means here.
 constexpr const wchar_t* kSilentAliases[] = {L"quiet", L"silent", L"verysilent", L"qn"};
 
-bool IsBlank(wchar_t ch) { return ch == L' ' || ch == L'\t'; }
-
 bool IsSilentSwitch(const wchar_t* argument) {
   if (ToUpperChar(argument[1]) == L'S' && !IsAsciiLetter(argument[2])) return true;
   for (const wchar_t* alias : kSilentAliases)

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <new>
 
+#include "base/convert.h"
 #include "base/owners.h"
 #include "base/text.h"
 #include "filesystem/fileops.h"
@@ -32,11 +33,9 @@ bool IsDotsAndBlanks(const wchar_t* begin, const wchar_t* end) {
   return dot;
 }
 
-wchar_t UpperAscii(wchar_t ch) { return ch >= L'a' && ch <= L'z' ? ch - 32 : ch; }
-
 bool MatchesNoCase(const wchar_t* begin, const wchar_t* end, const wchar_t* name) {
   for (const wchar_t* p = begin; p < end; p++, name++)
-    if (*name == 0 || UpperAscii(*p) != *name) return false;
+    if (*name == 0 || AsciiUpper(*p) != *name) return false;
   return *name == 0;
 }
 

@@ -37,7 +37,6 @@ constexpr wchar_t kIconName[] = L"OBXICON";
 constexpr wchar_t kBoldFontFace[] = L"MS Shell Dlg";
 constexpr wchar_t kInstallerPathVariable[] = L"sfxname";
 constexpr wchar_t kPresetFileName[] = L"ombrix.ini";
-constexpr wchar_t kPathsKey[] = OBX_PROGRAM_KEY L"\\Paths";
 constexpr wchar_t kAppDataValue[] = L"AppData";
 
 constexpr unsigned kWarningSize = 512;
@@ -89,7 +88,7 @@ bool ReadVariablePath(const wchar_t* name, wchar_t* out, unsigned size) {
 
 // The "AppData" path override; false when absent, not a string, or longer than the buffer.
 bool ReadAppDataOverride(wchar_t* out, unsigned size) {
-  return GetRawRegString(HKEY_CURRENT_USER, kPathsKey, kAppDataValue, out, size) && out[0] != 0;
+  return GetRawRegString(HKEY_CURRENT_USER, kUserPathsKey, kAppDataValue, out, size) && out[0] != 0;
 }
 
 // What the run started only when it was needed, taken back when the run ends on any path. OLE

@@ -33,7 +33,6 @@ namespace {
 constexpr const wchar_t* kHelpIndexFiles[] = {L"ombrix.gid", L"ombrix.fts"};
 // The main program's browser control leaves its data there.
 constexpr wchar_t kWebViewFolderName[] = OBX_PRODUCT_NAME L".exe.WebView2";
-constexpr wchar_t kPathsKey[] = L"Paths";
 constexpr wchar_t kTempFolderValue[] = L"TempFolder";
 constexpr wchar_t kFallbackTempFolder[] = L"\\obxtemp";
 

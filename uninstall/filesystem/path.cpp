@@ -5,6 +5,7 @@
 #include <ntsecapi.h>
 #include <shlobj.h>
 
+#include "base/convert.h"
 #include "base/owners.h"
 #include "base/product.h"
 #include "base/text.h"
@@ -15,14 +16,6 @@ namespace {
 constexpr wchar_t kLongPrefix[] = L"\\\\?\\";
 constexpr wchar_t kLongUncPrefix[] = L"\\\\?\\UNC";
 constexpr wchar_t kDevicePrefix[] = L"\\\\.\\";
-
-bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
-  for (; *prefix; text++, prefix++)
-    if (*text != *prefix) return false;
-  return true;
-}
-
-bool IsLetter(wchar_t ch) { return (ch >= L'A' && ch <= L'Z') || (ch >= L'a' && ch <= L'z'); }
 
 // Writes prefix, then the parts, into out; false (and out untouched) when the whole does not fit.
 bool Compose(wchar_t* out, unsigned size, const wchar_t* prefix, const wchar_t* a,
@@ -45,7 +38,7 @@ bool LongFormOfFull(const wchar_t* full, const wchar_t* rest, wchar_t* out, unsi
 
 bool IsPathSeparator(wchar_t ch) { return ch == L'\\' || ch == L'/'; }
 
-bool IsDriveLetter(const wchar_t* path) { return IsLetter(path[0]) && path[1] == L':'; }
+bool IsDriveLetter(const wchar_t* path) { return IsAsciiLetter(path[0]) && path[1] == L':'; }
 
 bool IsFullPath(const wchar_t* path) {
   return (path[0] == L'\\' && path[1] == L'\\') ||

@@ -26,7 +26,6 @@ constexpr unsigned kPrefixSize = 100;
 constexpr unsigned kNameChars = 99;
 constexpr unsigned kKeyChars = 99;
 
-bool IsBlank(wchar_t ch) { return ch == L' ' || ch == L'\t'; }
 bool IsLineEnd(wchar_t ch) { return ch == L'\r' || ch == L'\n'; }
 
 bool MarkerAt(const unsigned char* data, size_t size, size_t at, bool& wide) {

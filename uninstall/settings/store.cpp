@@ -147,10 +147,6 @@ bool AppendEntry(const wchar_t* key, unsigned keyLength, const wchar_t* value,
 
 IniEntry* FindEntry(const wchar_t* key) { return FindIndexed(key, HashKey(key, TextLength(key))); }
 
-bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
-  return std::wcsncmp(text, prefix, std::wcslen(prefix)) == 0;
-}
-
 // Removes every entry whose key equals key, or begins with it when wholePrefix is set.
 void RemoveEntries(const wchar_t* key, bool wholePrefix) {
   SettingsStore& store = settingsStore;

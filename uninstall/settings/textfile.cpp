@@ -29,45 +29,6 @@ bool HasControlHighByte(const unsigned char* data, unsigned n, unsigned from) {
   return false;
 }
 
-constexpr wchar_t kReplacement = 0xFFFD;
-
-// Decodes UTF-8 with the mark already skipped. Sequences no UTF-16 text can come from (5- and
-// 6-byte forms, overlong forms such as C0 80, values above U+10FFFF, cut or stray bytes) become
-// one U+FFFD each; false when that happened, or with no text when the memory was not there.
-bool DecodeUtf8(const unsigned char* data, unsigned n, Array<wchar_t>& text) {
-  // Every byte gives at most one unit (four bytes give two).
-  if (!text.SetSize(n + 1)) return false;
-  unsigned out = 0;
-  bool faithful = true;
-  for (unsigned i = 0; i < n;) {
-    unsigned char lead = data[i];
-    unsigned ones = 0;
-    while (ones < 8 && (lead & (0x80u >> ones))) ones++;
-    unsigned length = ones == 0 ? 1 : ones;  // a stray continuation byte stands alone
-    uint32_t c = lead & (0xFFu >> (ones + 1));
-    unsigned j = 1;
-    for (; j < length && i + j < n && (data[i + j] & 0xC0) == 0x80; j++)
-      c = (c << 6) | (data[i + j] & 0x3F);
-    static const uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (ones == 1 || length > 4 || j < length || c < kSmallest[length] || c > 0x10FFFF) {
-      text[out++] = kReplacement;
-      faithful = false;
-      i += j;  // the lead and the continuation bytes that came with it
-      continue;
-    }
-    i += length;
-    if (c < 0x10000) {
-      text[out++] = static_cast<wchar_t>(c);
-    } else {
-      text[out++] = static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
-      text[out++] = static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
-    }
-  }
-  text.Cut(out + 1);
-  text[out] = 0;
-  return faithful;
-}
-
 bool DecodeAnsi(const unsigned char* data, unsigned n, Array<wchar_t>& text) {
   const char* bytes = reinterpret_cast<const char*>(data);
   if (!text.SetSize(n + 1)) return false;
@@ -100,13 +61,13 @@ bool DecodeText(const unsigned char* data, unsigned n, Array<wchar_t>& text) {
                                          : static_cast<wchar_t>(p[1] | (p[0] << 8));
     text[units] = 0;
   } else if (encoding == kTextUtf8) {
-    faithful = DecodeUtf8(data + 3, n - 3, text);
+    faithful = Utf8ToWide(data + 3, n - 3, text);
   } else {
     faithful = DecodeAnsi(data, n, text);
   }
   for (unsigned i = 0; i + 1 < text.count; i++) {
     if (text[i] != 0) continue;
-    text[i] = kReplacement;
+    text[i] = kReplacementChar;
     faithful = false;
   }
   return faithful;
