@@ -99,11 +99,14 @@ TEST(Utf8ToWide, DecodesEachSequenceOrReplacesIt) {
       {"A\xF4\x90\x80\x80" "B", L"A\xFFFD" L"B", false},     // above U+10FFFF
   };
   for (const Case& c : cases) {
-    Array<wchar_t> text;
-    bool faithful = Utf8ToWide(reinterpret_cast<const unsigned char*>(c.bytes),
-                               static_cast<unsigned>(std::strlen(c.bytes)), text);
-    EXPECT_EQ(std::wstring(text.data), c.text) << c.bytes;
-    EXPECT_EQ(text.count, std::wcslen(c.text) + 1) << c.bytes;
+    unsigned n = static_cast<unsigned>(std::strlen(c.bytes)), length = 0;
+    // Room for exactly n + 1 units, then sentinels that must stay.
+    std::wstring text(n + 4, kSentinel);
+    bool faithful =
+        Utf8ToWide(reinterpret_cast<const unsigned char*>(c.bytes), n, &text[0], length);
+    EXPECT_EQ(text.c_str(), std::wstring(c.text)) << c.bytes;
+    EXPECT_EQ(length, std::wcslen(c.text)) << c.bytes;
+    EXPECT_EQ(text.substr(n + 1), std::wstring(3, kSentinel)) << c.bytes;
     EXPECT_EQ(faithful, c.faithful) << c.bytes;
   }
 }
@@ -142,6 +145,8 @@ TEST(AsciiUpper, MapsOnlyAsciiLettersWhileToUpperCharFollowsTheLocale) {
   EXPECT_EQ(AsciiUpper(L'{'), L'{');
   EXPECT_EQ(AsciiUpper(L'\x00df'), L'\x00df');  // sharp s
   EXPECT_EQ(AsciiUpper(L'\x00e9'), L'\x00e9');
+  EXPECT_TRUE(IsBlank(L' ') && IsBlank(L'\t'));
+  EXPECT_FALSE(IsBlank(L'\n') || IsBlank(L'\x00a0') || IsBlank(0));
 
   EXPECT_EQ(ToUpperChar(L'a'), L'A');
   EXPECT_EQ(ToUpperChar(L'\x00e9'), L'\x00c9');

@@ -62,6 +62,13 @@ TEST(AppendText, AppendsUpToSizeAndLeavesAFullBufferAlone) {
   EXPECT_STREQ(full.text, L"abcdef");
 }
 
+TEST(StartsWith, ComparesUnitByUnitUpToThePrefixsEnd) {
+  EXPECT_TRUE(StartsWith(L"HKCU\\Software", L"HKCU\\"));
+  EXPECT_TRUE(StartsWith(L"abc", L""));
+  EXPECT_FALSE(StartsWith(L"ab", L"abc"));
+  EXPECT_FALSE(StartsWith(L"hkcu\\x", L"HKCU\\"));
+}
+
 TEST(FormatText, FormatsWideStringsAndNumbers) {
   Buffer b;
   EXPECT_EQ(FormatText(b.text, 64, L"%s=%02d %u", L"n\x00e9", 7, 4000000000u), 16);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/owners.h"
+#include "base/text.h"
 #include "filesystem/file.h"
 #include "filesystem/findfile.h"
 #include "filesystem/path.h"
@@ -176,6 +177,24 @@ TEST(CreateNewFile, NeitherCallWritesThroughWhatStandsAtTheName) {
       for (const std::wstring& file : ListFiles(temp.path()))
         EXPECT_EQ(file.find(L".tmp"), std::wstring::npos) << file;
     }
+  }
+}
+
+TEST(CreateRandomFile, MakesANewFileUnderEachFreshName) {
+  TempFolder temp;
+  std::wstring prefix = temp / L"Uninstall_";
+  wchar_t names[2][kPathSize];
+  for (wchar_t* name : names) {
+    ScopedHandle file(CreateRandomFile(prefix.c_str(), L".Bat", GENERIC_WRITE, 0, nullptr, name));
+    ASSERT_TRUE(file);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file.get(), "x", 1, &written, nullptr));
+  }
+  EXPECT_NE(std::wstring(names[0]), std::wstring(names[1]));
+  for (const wchar_t* name : names) {
+    EXPECT_EQ(std::wstring(name).rfind(prefix, 0), 0u) << name;
+    EXPECT_EQ(TextLength(name), prefix.size() + kRandomDigits + 4) << name;
+    EXPECT_EQ(ReadFileBytes(name), "x");
   }
 }
 

@@ -60,6 +60,22 @@ TEST(PathParts, FullPathsAndWildcards) {
   EXPECT_FALSE(HasWildcards(L"\\\\?\\C:\\a"));
   EXPECT_TRUE(HasWildcards(L"\\\\?\\C:\\a?"));
   EXPECT_TRUE(HasWildcards(L"C:\\a*"));
+  EXPECT_STREQ(SkipLongPrefix(L"\\\\?\\UNC\\s\\x"), L"UNC\\s\\x");
+  EXPECT_STREQ(SkipLongPrefix(L"\\\\.\\C:"), L"\\\\.\\C:");
+}
+
+TEST(PathParts, RandomNameIsPrefixDigitsAndSuffixOrNothing) {
+  wchar_t first[32], second[32];
+  // 2 + 16 + 2 characters and the terminator: exactly the room given.
+  ASSERT_TRUE(MakeRandomName(L"ab", L".x", first, 21));
+  ASSERT_TRUE(MakeRandomName(L"ab", L".x", second, 21));
+  std::wstring name = first;
+  EXPECT_EQ(name.size(), 20u);
+  EXPECT_EQ(name.substr(0, 2), L"ab");
+  EXPECT_EQ(name.find_first_not_of(L"0123456789abcdef", 2), 18u);
+  EXPECT_EQ(name.substr(18), L".x");
+  EXPECT_NE(name, second);
+  EXPECT_FALSE(MakeRandomName(L"ab", L".x", first, 20));
 }
 
 TEST(PathParts, NameAndLastCharacter) {
@@ -175,6 +191,21 @@ TEST(LongPath, RefusesNamesItCannotExpress) {
   EXPECT_EQ(LongForm(L"\\\\?\\C:\\a"), L"<false>");
   EXPECT_EQ(LongForm(L"\\\\.\\pipe\\x"), L"<false>");
   EXPECT_EQ(LongForm(L"C:x"), L"<false>");
+}
+
+TEST(SpecialFolder, NeedsRoomForAFullPathAndNamesAnUnknownFolderOnFailure) {
+  wchar_t path[2048];
+  EXPECT_TRUE(GetSpecialFolder(path, 260, CSIDL_PROGRAMS));
+  EXPECT_NE(GetFileAttributesW(path), INVALID_FILE_ATTRIBUTES);
+
+  EXPECT_FALSE(GetSpecialFolder(path, 259, CSIDL_PROGRAMS));
+  EXPECT_EQ(std::wstring(path), L"unknown_folder");
+  wmemset(path, L'#', 16);
+  EXPECT_FALSE(GetSpecialFolder(path, 8, CSIDL_PROGRAMS));
+  EXPECT_EQ(std::wstring(path), L"unknown");
+  EXPECT_EQ(path[8], L'#');
+  EXPECT_FALSE(GetSpecialFolder(path, 2048, 0x7F));  // no such folder
+  EXPECT_EQ(std::wstring(path), L"unknown_folder");
 }
 
 TEST(AppDataFolder, IsTheShellFolderWithOmbrixAndIsNeverCreated) {

@@ -13,6 +13,7 @@
 
 #include "base/winver.h"
 #include "expected_keys.h"
+#include "filesystem/path.h"
 #include "integration/associations.h"
 #include "integration/shellext.h"
 #include "integration/shortcuts.h"

@@ -178,21 +178,6 @@ TEST_F(Shortcuts, IntegrationSwitchedOffInTheIniFile_NeitherCreatesNorDeletes) {
   EXPECT_FALSE(PathExists(folders_.userPrograms() + L"\\Ombrix"));
 }
 
-TEST(SpecialFolder, NeedsRoomForAFullPathAndNamesAnUnknownFolderOnFailure) {
-  wchar_t path[2048];
-  EXPECT_TRUE(GetSpecialFolder(path, 260, CSIDL_PROGRAMS));
-  EXPECT_NE(GetFileAttributesW(path), INVALID_FILE_ATTRIBUTES);
-
-  EXPECT_FALSE(GetSpecialFolder(path, 259, CSIDL_PROGRAMS));
-  EXPECT_EQ(std::wstring(path), L"unknown_folder");
-  wmemset(path, L'#', 16);
-  EXPECT_FALSE(GetSpecialFolder(path, 8, CSIDL_PROGRAMS));
-  EXPECT_EQ(std::wstring(path), L"unknown");
-  EXPECT_EQ(path[8], L'#');
-  EXPECT_FALSE(GetSpecialFolder(path, 2048, 0x7F));  // no such folder
-  EXPECT_EQ(std::wstring(path), L"unknown_folder");
-}
-
 TEST(Shortcut, SavesAndLoadsBackEveryGivenProperty) {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   {

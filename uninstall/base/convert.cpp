@@ -53,9 +53,8 @@ bool IsValidUtf8(const unsigned char* data, unsigned n) {
   return true;
 }
 
-bool Utf8ToWide(const unsigned char* data, unsigned n, Array<wchar_t>& text) {
-  // Every byte gives at most one unit (four bytes give two).
-  if (!text.SetSize(n + 1)) return false;
+bool Utf8ToWide(const unsigned char* data, unsigned n, wchar_t* text, unsigned& length) {
+  // Four bytes give two units, fewer bytes one.
   unsigned out = 0;
   bool faithful = true;
   for (unsigned i = 0; i < n;) {
@@ -82,8 +81,8 @@ bool Utf8ToWide(const unsigned char* data, unsigned n, Array<wchar_t>& text) {
       text[out++] = static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
     }
   }
-  text.Cut(out + 1);
   text[out] = 0;
+  length = out;
   return faithful;
 }
 

@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "driver/filelist.h"
 #include "filesystem/fileops.h"
+#include "filesystem/findfile.h"
 #include "filesystem/path.h"
 #include "localisation/messages.h"
 #include "settings/registry.h"
@@ -120,14 +121,13 @@ unsigned long long ListedSizeKiB(const wchar_t* folder) {
   for (unsigned pos = 0;;) {
     ListLine kind = NextListEntry(list, pos, base, path);
     if (kind == ListLine::kEnd) break;
-    WIN32_FILE_ATTRIBUTE_DATA data;
+    FindData data;
     // Folders hold nothing by themselves; what they hold is listed on its own.
     if (kind != ListLine::kEntry ||
         CheckFoldersOnTheWay(path, baseLength, checked, linkEnd) != WayCheck::kReal ||
-        !GetFileAttributesExW(path, GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+        !FindFile::FastFind(path, data) || data.isDir || data.isLink)
       continue;
-    bytes += (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    bytes += data.size;
   }
   return (bytes + 1023) / 1024;
 }

@@ -33,8 +33,6 @@ constexpr wchar_t kBatchWarning[] = L"if exist \"%s\" \"%s\" /warning\r\n";
 // The batch by its bare name in the current folder: the name holds only letters, digits and "_",
 // and ".\" keeps the interpreter from searching the path for it.
 constexpr wchar_t kBatchCommand[] = L"cmd.exe /d /v:off /c .\\%s";
-// Names already taken are passed over; a few random names cannot all be.
-constexpr unsigned kBatchNameTries = 8;
 constexpr unsigned kRemoveTries = 5;
 
 // A batch line holds up to three full paths, well within the interpreter's 8191 characters.
@@ -73,14 +71,6 @@ bool WriteFormattedLine(HANDLE file, const wchar_t* format, ...) {
   return written >= 0 && WriteBatchLine(file, line);
 }
 
-bool GetSystemFile(const wchar_t* name, wchar_t* out) {
-  wchar_t system[kPathSize];
-  UINT length = GetSystemDirectoryW(system, kPathSize);
-  if (length == 0 || length >= kPathSize) return false;
-  MakeName(system, name, out, kPathSize);
-  return true;
-}
-
 bool WriteBatchLines(const RemovalBatch& batch, const wchar_t* program, const wchar_t* folder,
                      bool warning) {
   wchar_t p[kPathSize], d[kPathSize], b[kPathSize], pause[kPathSize], s[kPathSize];
@@ -100,30 +90,24 @@ bool WriteBatchLines(const RemovalBatch& batch, const wchar_t* program, const wc
   return WriteFormattedLine(file, kBatchDelete, b);
 }
 
-// folder + "Uninstall_Obx_" + random digits; false when it does not fit or no randomness is had.
-bool MakeRandomBatchName(const wchar_t* folder, wchar_t* out) {
+// folder + "Uninstall_Obx_", where the batch's name and the program's name aside begin; false
+// when it does not fit.
+bool MakeBatchPrefix(const wchar_t* folder, wchar_t* out) {
   CopyText(out, folder, kPathSize);
   AddEndSlash(out, kPathSize);
   unsigned length = TextLength(out);
   AppendText(out, kBatchNamePrefix, kPathSize);
-  return TextLength(out) == length + TextLength(kBatchNamePrefix) &&
-         AppendRandomDigits(out, kPathSize);
+  return TextLength(out) == length + TextLength(kBatchNamePrefix);
 }
 
 // A new batch file directly in folder, under a fresh random name.
 bool CreateBatchFileIn(const wchar_t* folder, SECURITY_ATTRIBUTES* security,
                        RemovalBatch& batch) {
-  for (unsigned i = 0; i < kBatchNameTries; i++) {
-    if (!MakeRandomBatchName(folder, batch.path) ||
-        TextLength(batch.path) + TextLength(kBatchExtension) >= kPathSize)
-      return false;
-    AppendText(batch.path, kBatchExtension, kPathSize);
-    batch.file.reset(CreateNewFile(batch.path, GENERIC_WRITE, FILE_SHARE_READ, security));
-    if (batch.file) return WriteBatchLine(batch.file.get(), kBatchWaitForEnd);
-    DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
-  }
-  return false;
+  wchar_t prefix[kPathSize];
+  if (!MakeBatchPrefix(folder, prefix)) return false;
+  batch.file.reset(CreateRandomFile(prefix, kBatchExtension, GENERIC_WRITE, FILE_SHARE_READ,
+                                    security, batch.path));
+  return batch.file && WriteBatchLine(batch.file.get(), kBatchWaitForEnd);
 }
 
 bool GetSystemTempFolder(wchar_t* out) {
@@ -132,11 +116,6 @@ bool GetSystemTempFolder(wchar_t* out) {
   if (length == 0 || length >= kPathSize) return false;
   MakeName(windows, kSystemTempName, out, kPathSize);
   return IsDir(GetFileAttr(out));
-}
-
-bool GetUserTempFolder(wchar_t* out) {
-  DWORD length = GetTempPathW(kPathSize, out);
-  return length > 0 && length < kPathSize;
 }
 
 }  // namespace
@@ -244,9 +223,8 @@ bool StartRemovalBatch(RemovalBatch& batch) {
 }
 
 bool MoveProgramAside(const wchar_t* program, const wchar_t* beside, wchar_t* aside) {
-  wchar_t place[kPathSize];
+  wchar_t place[kPathSize], prefix[kPathSize];
   GetFilePath(beside, place, kPathSize);
-  return MakeRandomBatchName(place, aside) &&
-         TextLength(aside) + TextLength(kAsideExtension) < kPathSize &&
-         (AppendText(aside, kAsideExtension, kPathSize), RenameFile(program, aside));
+  return MakeBatchPrefix(place, prefix) &&
+         MakeRandomName(prefix, kAsideExtension, aside, kPathSize) && RenameFile(program, aside);
 }

@@ -53,18 +53,19 @@ void ShowListError() {
   ShowMessage(nullptr, text, GetMsg(IDS_UNINSTALLOBX), kErrorFlags);
 }
 
-// True when folder (ending in a backslash) holds nothing but name.
+// True when folder (ending in a backslash) holds name and nothing else.
 bool HoldsOnly(const wchar_t* folder, const wchar_t* name) {
+  FindFile find;
   wchar_t mask[kPathSize];
   MakeName(folder, L"*", mask, kPathSize);
-  WIN32_FIND_DATAW data;
-  ScopedFindHandle find(FindFirstFileW(mask, &data));
-  if (!find) return false;
-  do {
-    const wchar_t* found = data.cFileName;
-    if (!IsDotEntry(found) && CompareNoCase(found, name) != 0) return false;
-  } while (FindNextFileW(find.get(), &data));
-  return true;
+  find.SetMask(mask);
+  FindData data;
+  bool seen = false;
+  while (find.Next(data)) {
+    if (CompareNoCase(PointToName(data.name), name) != 0) return false;
+    seen = true;
+  }
+  return seen && !data.error;
 }
 
 }  // namespace
@@ -90,10 +91,8 @@ void GetTempFolder(wchar_t* out, unsigned size) {
   wchar_t expanded[kPathSize];
   DWORD length = ExpandEnvironmentStringsW(value, expanded, kPathSize);
   if (length > 0 && length <= kPathSize) CopyText(value, expanded, kPathSize);
-  if (value[0] == 0 || GetFileAttributesW(value) == INVALID_FILE_ATTRIBUTES) {
-    length = GetTempPathW(kPathSize, value);
-    if (length == 0 || length >= kPathSize) CopyText(value, kFallbackTempFolder, kPathSize);
-  }
+  if ((value[0] == 0 || !FileExist(value)) && !GetUserTempFolder(value))
+    CopyText(value, kFallbackTempFolder, kPathSize);
   CopyText(out, value, size);
   AddEndSlash(out, size);
 }
@@ -176,8 +175,7 @@ void RunUninstall() {
   MakeName(folder, kListFileName, listPath, kPathSize);
   // Open until the end, so that the passes cannot delete it: a run stopped before the end finds
   // it again and can start over.
-  ScopedHandle list(CreateFileW(listPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  ScopedHandle list(OpenExistingFile(listPath, GENERIC_READ, FILE_SHARE_READ));
   FileList files;
   bool known = list ? ReadFileList(list.get(), files)
                     // A run stopped after the list went leaves the program alone in its folder,

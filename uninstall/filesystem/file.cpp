@@ -15,20 +15,18 @@ bool EndsInDotOrBlank(const wchar_t* name) {
   return last == L'.' || last == L' ';
 }
 
+// Without plainFirst, only the "\\?\" form is tried: the plain call would drop a last dot or
+// blank and reach another file.
 HANDLE CreateWithRetry(const wchar_t* name, DWORD access, DWORD share, DWORD disposition,
                        DWORD flags, bool plainFirst, DWORD& firstError) {
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  firstError = ERROR_INVALID_NAME;
-  if (plainFirst) {
-    handle = CreateFileW(name, access, share, nullptr, disposition, flags, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) return handle;
-    firstError = GetLastError();
-  }
+  HANDLE handle = plainFirst
+                      ? CreateFileW(name, access, share, nullptr, disposition, flags, nullptr)
+                      : INVALID_HANDLE_VALUE;
+  if (handle != INVALID_HANDLE_VALUE) return handle;
+  firstError = plainFirst ? GetLastError() : ERROR_INVALID_NAME;
+  SetLastError(firstError);
   wchar_t longName[kPathSize];
-  if (!MakeLongPath(name, longName, kPathSize)) {
-    SetLastError(firstError);
-    return INVALID_HANDLE_VALUE;
-  }
+  if (!LongFormForRetry(name, longName)) return INVALID_HANDLE_VALUE;
   return CreateFileW(longName, access, share, nullptr, disposition, flags, nullptr);
 }
 

@@ -31,15 +31,6 @@ HANDLE OpenFolderForChange(const wchar_t* name) {
                      nullptr);
 }
 
-// Builds the "\\?\" form of name for the second attempt. When it cannot be built, the error of
-// the first attempt is left in place for the caller.
-bool LongFormForRetry(const wchar_t* name, wchar_t* out) {
-  DWORD error = GetLastError();
-  bool built = MakeLongPath(name, out, kPathSize);
-  SetLastError(error);
-  return built;
-}
-
 bool FreeSpaceOf(const wchar_t* folder, ULARGE_INTEGER& available, ULARGE_INTEGER& totalFree) {
   ULARGE_INTEGER total;
   return GetDiskFreeSpaceExW(folder, &available, &total, &totalFree) != 0;
@@ -62,6 +53,13 @@ bool Logged(bool done, const wchar_t* what, const wchar_t* name, bool deletion =
 }
 
 }  // namespace
+
+bool LongFormForRetry(const wchar_t* name, wchar_t* out) {
+  DWORD error = GetLastError();
+  bool built = MakeLongPath(name, out, kPathSize);
+  SetLastError(error);
+  return built;
+}
 
 bool DelFile(const wchar_t* name) {
   wchar_t longName[kPathSize];
@@ -170,24 +168,31 @@ bool MarkForDeletion(HANDLE file, bool mark) {
   return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
-HANDLE CreatePendingFile(const wchar_t* name, wchar_t* temp) {
-  for (unsigned tries = 0; tries < kNewFileTries; tries++) {
-    CopyText(temp, name, kPathSize);
-    AppendText(temp, L".", kPathSize);
-    if (TextLength(temp) != TextLength(name) + 1 || !AppendRandomDigits(temp, kPathSize) ||
-        TextLength(temp) + TextLength(kNewFileSuffix) >= kPathSize)
-      return INVALID_HANDLE_VALUE;
-    AppendText(temp, kNewFileSuffix, kPathSize);
-    ScopedHandle file(CreateNewFile(temp, GENERIC_WRITE | DELETE, 0, nullptr));
-    if (file) {
-      // Without the mark a kill would leave the file; without the file nothing is left.
-      if (MarkForDeletion(file.get(), true)) return file.release();
-      file.reset();
-      DelFile(temp);
-      return INVALID_HANDLE_VALUE;
-    }
+HANDLE CreateRandomFile(const wchar_t* prefix, const wchar_t* suffix, DWORD access, DWORD share,
+                        SECURITY_ATTRIBUTES* security, wchar_t* name) {
+  for (unsigned tries = 0; tries < kNewFileTries && MakeRandomName(prefix, suffix, name, kPathSize);
+       tries++) {
+    HANDLE file = CreateNewFile(name, access, share, security);
     DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    if (file != INVALID_HANDLE_VALUE ||
+        (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS))
+      return file;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+HANDLE CreatePendingFile(const wchar_t* name, wchar_t* temp) {
+  wchar_t prefix[kPathSize];
+  CopyText(prefix, name, kPathSize);
+  AppendText(prefix, L".", kPathSize);
+  if (TextLength(prefix) != TextLength(name) + 1) return INVALID_HANDLE_VALUE;
+  ScopedHandle file(
+      CreateRandomFile(prefix, kNewFileSuffix, GENERIC_WRITE | DELETE, 0, nullptr, temp));
+  // Without the mark a kill would leave the file; without the file nothing is left.
+  if (file && MarkForDeletion(file.get(), true)) return file.release();
+  if (file) {
+    file.reset();
+    DelFile(temp);
   }
   return INVALID_HANDLE_VALUE;
 }

@@ -6,6 +6,11 @@
 
 #include <cstdint>
 
+// The "\\?\" form of name (kPathSize characters) for the second attempt of a call that failed
+// on the name as given; false when it cannot be built. The first attempt's error stays in place
+// either way, for the caller to report.
+bool LongFormForRetry(const wchar_t* name, wchar_t* out);
+
 bool DelFile(const wchar_t* name);
 // Clears every attribute (read-only, hidden, system) of the file or folder.
 bool ClearAttributes(const wchar_t* name);
@@ -36,6 +41,11 @@ uint64_t GetFreeDisk(const wchar_t* name);
 // GetLastError set.
 HANDLE CreateNewFile(const wchar_t* name, DWORD access, DWORD share,
                      SECURITY_ATTRIBUTES* security);
+// Creates prefix + random digits + suffix (MakeRandomName) as a new file (CreateNewFile: never
+// through a link) with access, share and security (may be null); a name already taken costs
+// another try. name receives the name (kPathSize characters); INVALID_HANDLE_VALUE on failure.
+HANDLE CreateRandomFile(const wchar_t* prefix, const wchar_t* suffix, DWORD access, DWORD share,
+                        SECURITY_ATTRIBUTES* security, wchar_t* name);
 // Creates "name.<random digits>.tmp" beside name as a new file (CreateNewFile: never through a
 // link), open for writing and marked for deletion, so that a run killed before MarkForDeletion
 // takes the mark back leaves nothing that would keep the folder from going. A taken name costs

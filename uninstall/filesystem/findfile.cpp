@@ -18,13 +18,9 @@ bool IsNothingFound(DWORD error) {
 // FindFirstFileW on the mask as given, then on its "\\?\" form.
 HANDLE FirstStep(const wchar_t* mask, WIN32_FIND_DATAW& found, FindData& data) {
   HANDLE handle = FindFirstFileW(mask, &found);
-  if (handle == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    wchar_t longMask[kPathSize];
-    bool built = MakeLongPath(mask, longMask, kPathSize);
-    SetLastError(error);
-    if (built) handle = FindFirstFileW(longMask, &found);
-  }
+  wchar_t longMask[kPathSize];
+  if (handle == INVALID_HANDLE_VALUE && LongFormForRetry(mask, longMask))
+    handle = FindFirstFileW(longMask, &found);
   if (handle == INVALID_HANDLE_VALUE) data.error = !IsNothingFound(GetLastError());
   return handle;
 }

@@ -61,8 +61,7 @@ bool OpenRunLog(const wchar_t* path) {
     runLog.file.reset(CreateLogFile(path));
   } else {
     wchar_t temp[kPathSize], name[kPathSize];
-    DWORD length = GetTempPathW(kPathSize, temp);
-    if (length == 0 || length >= kPathSize) return false;
+    if (!GetUserTempFolder(temp)) return false;
     SYSTEMTIME today;
     GetLocalTime(&today);
     for (unsigned n = 1; n <= kLastLogNumber && !runLog.file; n++) {

@@ -6,7 +6,6 @@
 #include <shlobj.h>
 
 #include "base/convert.h"
-#include "base/owners.h"
 #include "base/product.h"
 #include "base/text.h"
 #include "filesystem/fileops.h"
@@ -16,6 +15,9 @@ namespace {
 constexpr wchar_t kLongPrefix[] = L"\\\\?\\";
 constexpr wchar_t kLongUncPrefix[] = L"\\\\?\\UNC";
 constexpr wchar_t kDevicePrefix[] = L"\\\\.\\";
+constexpr wchar_t kUnknownFolder[] = L"unknown_folder";
+// SHGetFolderPathW writes up to MAX_PATH characters.
+constexpr unsigned kMinFolderSize = 260;
 
 // Writes prefix, then the parts, into out; false (and out untouched) when the whole does not fit.
 bool Compose(wchar_t* out, unsigned size, const wchar_t* prefix, const wchar_t* a,
@@ -45,9 +47,12 @@ bool IsFullPath(const wchar_t* path) {
          (IsDriveLetter(path) && IsPathSeparator(path[2]));
 }
 
+const wchar_t* SkipLongPrefix(const wchar_t* path) {
+  return StartsWith(path, kLongPrefix) ? path + 4 : path;
+}
+
 bool HasWildcards(const wchar_t* path) {
-  if (StartsWith(path, kLongPrefix)) path += 4;
-  for (; *path; path++)
+  for (path = SkipLongPrefix(path); *path; path++)
     if (*path == L'*' || *path == L'?') return true;
   return false;
 }
@@ -166,41 +171,51 @@ bool MakeLongPath(const wchar_t* path, wchar_t* out, unsigned size) {
   return LongFormOfFull(current, path, out, size);
 }
 
-bool AppendRandomDigits(wchar_t* path, unsigned size) {
-  unsigned length = TextLength(path);
+bool MakeRandomName(const wchar_t* prefix, const wchar_t* suffix, wchar_t* out, unsigned size) {
+  unsigned length = TextLength(prefix);
   unsigned char bytes[kRandomDigits / 2];
-  if (length + kRandomDigits >= size || !RtlGenRandom(bytes, sizeof bytes)) return false;
+  if (length + kRandomDigits + TextLength(suffix) >= size || !RtlGenRandom(bytes, sizeof bytes))
+    return false;
+  CopyText(out, prefix, size);
   constexpr wchar_t kHex[] = L"0123456789abcdef";
   for (unsigned char byte : bytes) {
-    path[length++] = kHex[byte >> 4];
-    path[length++] = kHex[byte & 15];
+    out[length++] = kHex[byte >> 4];
+    out[length++] = kHex[byte & 15];
   }
-  path[length] = 0;
+  CopyText(out + length, suffix, size - length);
+  return true;
+}
+
+bool GetSystemFile(const wchar_t* name, wchar_t* out) {
+  wchar_t folder[kPathSize];
+  UINT length = GetSystemDirectoryW(folder, kPathSize);
+  if (length == 0 || length >= kPathSize) return false;
+  MakeName(folder, name, out, kPathSize);
   return true;
 }
 
 HMODULE LoadSystemModule(const wchar_t* name) {
-  wchar_t folder[kPathSize];
-  UINT length = GetSystemDirectoryW(folder, kPathSize);
-  if (length == 0 || length >= kPathSize) return nullptr;
   wchar_t path[kPathSize];
-  MakeName(folder, name, path, kPathSize);
-  return LoadLibraryW(path);
+  return GetSystemFile(name, path) ? LoadLibraryW(path) : nullptr;
+}
+
+bool GetUserTempFolder(wchar_t* out) {
+  DWORD length = GetTempPathW(kPathSize, out);
+  return length > 0 && length < kPathSize;
+}
+
+bool GetSpecialFolder(wchar_t* out, unsigned size, int csidl) {
+  if (size >= kMinFolderSize &&
+      SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, out)))
+    return true;
+  CopyText(out, kUnknownFolder, size);
+  return false;
 }
 
 bool GetAppDataFolder(wchar_t* out, unsigned size) {
   if (size > 0) out[0] = 0;
-  wchar_t folder[kPathSize] = {};
-  {
-    ComPtr<IMalloc> shellMalloc;
-    if (FAILED(SHGetMalloc(shellMalloc.put()))) return false;
-    LPITEMIDLIST list = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_APPDATA, &list)) || !list) return false;
-    // The shell writes at most MAX_PATH characters here.
-    BOOL found = SHGetPathFromIDListW(list, folder);
-    shellMalloc->Free(list);
-    if (!found || folder[0] == 0) return false;
-  }
+  wchar_t folder[kPathSize];
+  if (!GetSpecialFolder(folder, kPathSize, CSIDL_APPDATA)) return false;
   AddEndSlash(folder, kPathSize);
   AppendText(folder, kProductName, kPathSize);
   CopyText(out, folder, size);

@@ -45,6 +45,8 @@ bool IsAdminSid(PSID sid) {
 }
 
 bool OthersMayChange(const wchar_t* path, DWORD rights) {
+  // The folder itself, never a link's target, and one try only: a folder that cannot be opened
+  // counts as one others may change.
   ScopedHandle folder(CreateFileW(path, READ_CONTROL,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING,

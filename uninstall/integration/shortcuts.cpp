@@ -22,13 +22,9 @@ namespace {
 
 constexpr wchar_t kLinkFileName[] = OBX_PRODUCT_NAME L".lnk";
 constexpr wchar_t kLinkExtension[] = L".lnk";
-constexpr wchar_t kUnknownFolder[] = L"unknown_folder";
 constexpr wchar_t kAllFilesMask[] = L"*";
 
 constexpr wchar_t kManualFile[] = L"Obx.txt";
-
-// SHGetFolderPathW writes up to MAX_PATH characters.
-constexpr unsigned kMinFolderSize = 260;
 
 constexpr unsigned kGroupEntries = 4;
 
@@ -145,14 +141,6 @@ void UpdateStartMenuLink(const IntegrationOptions& options, bool vista, const wc
 }
 
 }  // namespace
-
-bool GetSpecialFolder(wchar_t* out, unsigned size, int csidl) {
-  if (size >= kMinFolderSize &&
-      SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, out)))
-    return true;
-  CopyText(out, kUnknownFolder, size);
-  return false;
-}
 
 bool CreateShortcut(bool loadExisting, const wchar_t* target, const wchar_t* linkPath,
                     const wchar_t* workingFolder, const wchar_t* description,

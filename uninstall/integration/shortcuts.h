@@ -9,5 +9,3 @@ void UpdateShortcuts(const IntegrationOptions& options, wchar_t* programGroupOut
 bool CreateShortcut(bool loadExisting, const wchar_t* target, const wchar_t* linkPath,
                     const wchar_t* workingFolder, const wchar_t* description,
                     const wchar_t* iconPath, const wchar_t* arguments);
-// The buffer must hold more than 259 characters; on failure it receives "unknown_folder".
-bool GetSpecialFolder(wchar_t* out, unsigned size, int csidl);

@@ -13,6 +13,7 @@
 #include "base/text.h"
 #include "filesystem/fileops.h"
 #include "filesystem/log.h"
+#include "filesystem/path.h"
 #include "filesystem/secure.h"
 #include "settings/registry.h"
 #include "settings/textfile.h"
@@ -357,14 +358,14 @@ bool ReplaceWithSaveFile(const wchar_t* ini, const wchar_t* temp) {
   wchar_t iniBuffer[kPathSize], tempBuffer[kPathSize];
   const wchar_t* iniName = WindowsName(ini, iniBuffer);
   const wchar_t* tempName = WindowsName(temp, tempBuffer);
-  DWORD attributes = GetFileAttributesW(iniName);
-  if (attributes != INVALID_FILE_ATTRIBUTES && IsLink(attributes)) return false;
+  DWORD attributes = GetFileAttr(iniName);
+  if (IsLink(attributes)) return false;
   if (MayBeReplaced(iniName) &&
       ReplaceFileW(iniName, tempName, nullptr,
                    REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
                    nullptr)) {
     // Not every implementation carries the attributes over.
-    if (attributes != INVALID_FILE_ATTRIBUTES && GetFileAttributesW(iniName) != attributes)
+    if (attributes != INVALID_FILE_ATTRIBUTES && GetFileAttr(iniName) != attributes)
       SetFileAttributesW(iniName, attributes);
     return true;
   }
@@ -435,9 +436,9 @@ bool FindSaveTarget(const wchar_t* ini, wchar_t* target) {
   }
   // The final name comes in its "\\?\" form; a share's stays "\\?\UNC\...", which names the
   // same file, though never in the ini name's text.
-  if (std::wcsncmp(target, L"\\\\?\\", 4) == 0 && target[5] == L':')
-    std::wmemmove(target, target + 4, TextLength(target + 4) + 1);
-  if (CompareNoCase(target, StartsWith(named, L"\\\\?\\") ? named + 4 : named) == 0) return true;
+  const wchar_t* plain = SkipLongPrefix(target);
+  if (plain != target && plain[1] == L':') std::wmemmove(target, plain, TextLength(plain) + 1);
+  if (CompareNoCase(target, SkipLongPrefix(named)) == 0) return true;
   if (!IsProcessElevated()) return true;
   LogLine(L"%s leads to another file: not saved", ini);
   settingsStore.saveRefused = true;

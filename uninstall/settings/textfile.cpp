@@ -61,7 +61,10 @@ bool DecodeText(const unsigned char* data, unsigned n, Array<wchar_t>& text) {
                                          : static_cast<wchar_t>(p[1] | (p[0] << 8));
     text[units] = 0;
   } else if (encoding == kTextUtf8) {
-    faithful = Utf8ToWide(data + 3, n - 3, text);
+    if (!text.SetSize(n - 2)) return false;
+    unsigned units;
+    faithful = Utf8ToWide(data + 3, n - 3, text.data, units);
+    text.Cut(units + 1);
   } else {
     faithful = DecodeAnsi(data, n, text);
   }
