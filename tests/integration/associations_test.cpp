@@ -310,11 +310,11 @@ TEST(AssociateExtension, AHandlerThatCannotBeSavedStaysAndIsCounted) {
   HKEY classes = env.registry.Real(HKEY_CLASSES_ROOT);
   RegSnapshot shellNew = TakeRegSnapshot(classes, L".zip\\ShellNew");
   AssociateExtension(L".zip", true, true, false, true);
-  EXPECT_EQ(handlerBackups.unsaved, 1u);
+  EXPECT_EQ(UnsavedHandlerCount(), 1u);
   AssociateExtension(L".obx", true, true, true, false);
-  EXPECT_EQ(handlerBackups.unsaved, 2u);
+  EXPECT_EQ(UnsavedHandlerCount(), 2u);
   AssociateExtension(L".cab", true, true, false, false);
-  EXPECT_EQ(handlerBackups.unsaved, 3u);
+  EXPECT_EQ(UnsavedHandlerCount(), 3u);
   EXPECT_EQ(ClassValue(L".cab"), L"CABFolder");
   EXPECT_TRUE(shellNew == TakeRegSnapshot(classes, L".zip\\ShellNew"));
   EXPECT_EQ(ClassValue(L".obx\\ShellNew", L"FileName"), kMissing);

@@ -2,6 +2,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "driver/runstate.h"
+#include "integration/handlerbackup.h"
+#include "localisation/langmodule.h"
+#include "processstate.h"
+#include "settings/registry.h"
+#include "settings/store.h"
 #include "testenv.h"
 
 TEST(TestRig, WindowsVersionIsReportedAsTen) {
@@ -52,4 +58,30 @@ TEST(TestRig, TempFolderIsRemovedWithItsContents) {
     SetFileAttributesW((temp / L"sub\\file.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   }
   EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// What one test leaves in the program's single objects is gone before the next: each owner's
+// reset, called by ResetProcessState.
+TEST(TestRig, ProcessResetPutsTheSingleObjectsBack) {
+  ScratchRegistry scratch;
+  SetRegView(KEY_WOW64_64KEY);
+  DenyRegistryWrites(HKEY_CURRENT_USER, L"");
+  SetRegChangeLimit(0);
+  EXPECT_NE(SetRegString(HKEY_CURRENT_USER, L"Software\\ObxProbe", L"v", L"x"),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  settingsStore.entryLimit = 3;
+  NoteUnsavedHandler();
+  runState.outcome = Outcome::kIncomplete;
+  runState.silent = true;
+
+  ResetProcessState();
+  EXPECT_EQ(RegView, 0u);
+  EXPECT_EQ(settingsStore.entryLimit, 0u);
+  EXPECT_EQ(UnsavedHandlerCount(), 0u);
+  EXPECT_EQ(runState.outcome, Outcome::kDone);
+  EXPECT_FALSE(runState.silent);
+  EXPECT_EQ(languageModule.resourceModule, GetModuleHandleW(nullptr));
+  // Writes allowed again, and no change limit.
+  EXPECT_EQ(SetRegString(HKEY_CURRENT_USER, L"Software\\ObxProbe", L"v", L"x"),
+            static_cast<DWORD>(ERROR_SUCCESS));
 }

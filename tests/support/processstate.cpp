@@ -7,6 +7,8 @@
 #include "base/winver.h"
 #include "driver/help.h"
 #include "driver/runstate.h"
+#include "driver/startup.h"
+#include "driver/uninstall.h"
 #include "filesystem/fileops.h"
 #include "filesystem/log.h"
 #include "filesystem/secure.h"
@@ -18,20 +20,17 @@
 #include "settings/registry.h"
 #include "settings/store.h"
 
+// One reset per unit that owns process-wide objects (ARCHITECTURE.md lists them), each the
+// owner's own function.
 void ResetProcessState() {
-  FreeIni();
-  SetIniSearchPlaces(nullptr, nullptr);
-  settingsStore.entryLimit = 0;
-  SetRegView(0);
-  AllowRegistryWrites();
-  SetRegChangeLimit(kUnlimitedRegChanges);
-  ResetRegKeyCounts();
-  handlerBackups = HandlerBackups{};
-  runState = RunState{};
+  ResetUninstallState();
+  ResetStartupState();
+  ResetSettingsStore();
+  ResetRegistryState();
+  ResetUnsavedHandlers();
+  ResetRunState();
   languageFile.Clear();
-  languageModule.Free();
-  languageModule.ownModule = GetModuleHandleW(nullptr);
-  languageModule.resourceModule = languageModule.ownModule;
+  ResetLanguageModule();
   // A right-to-left language file mirrors every window the process makes from then on.
   SetProcessDefaultLayout(0);
   SetPlatformOverride(nullptr);
@@ -40,6 +39,7 @@ void ResetProcessState() {
   SetElevationOverride(nullptr);
   SetAdminOnlyFolderOverride(nullptr);
   SetWorkAreaOverride(nullptr);
+  SetHelpOpener(nullptr);
   SetHelpViewerOverride(nullptr);
   EndOle();
   FreeDialogSupport();

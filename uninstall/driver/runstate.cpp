@@ -15,6 +15,8 @@ constexpr unsigned kSystemTextSize = 256;
 
 RunState runState;
 
+void ResetRunState() { runState = RunState{}; }
+
 int ShowMessage(HWND owner, const wchar_t* text, const wchar_t* caption, unsigned flags) {
   if (runState.silent) {
     LogLine(L"message not shown (silent): %s", text);

@@ -21,6 +21,8 @@ struct RunState {
 };
 
 extern RunState runState;
+// The run state back as at the start. For the test reset.
+void ResetRunState();
 
 // Every message box of the program goes through here, so right-to-left languages read right.
 // A silent run shows none: the text goes to the log and the answer is 0.

@@ -132,7 +132,7 @@ void RunSetupFlow() {
   bool whole = FileExist(mainProgram);
   if (!whole) LogLine(L"missing: %s", mainProgram);
   SaveIni();
-  if (!whole || handlerBackups.unsaved > 0 || GetRegKeyCounts().failedChanges > 0 ||
+  if (!whole || UnsavedHandlerCount() > 0 || GetRegKeyCounts().failedChanges > 0 ||
       settingsStore.saveRefused)
     ReportPartlyDone(IDS_UNINSTTITLE);
   CopyPresetFile(kPresetFileName);
@@ -267,4 +267,9 @@ int RunProgram(HINSTANCE instance) {
   LogLine(L"exit code %u: %s", code, ReasonOf(runState.outcome));
   CloseRunLog();
   return static_cast<int>(code);
+}
+
+void ResetStartupState() {
+  runningMutex.reset();
+  displayMetrics = DisplayMetrics{};
 }

@@ -16,3 +16,5 @@ void GetUserDataFolder(wchar_t* out, unsigned size);
 void RunSetupFlow();
 // The whole start-up, run and tear-down; returns the process exit code.
 int RunProgram(HINSTANCE instance);
+// The one-run lock released and the screen's dpi asked again. For the test reset.
+void ResetStartupState();

@@ -202,8 +202,7 @@ void RunUninstall() {
 
   // Settings kept in "Ombrix.ini" are written now; a save at process end would bring the file
   // back into a folder that is about to go.
-  SaveIni();
-  settingsStore.saveSettings = 0;
+  SaveIniLast();
 
   for (const wchar_t* name : kHelpIndexFiles) {
     wchar_t path[kPathSize];
@@ -268,3 +267,5 @@ void RunUninstall() {
   // A refused change leaves part of the installation behind.
   if (GetRegKeyCounts().failedChanges > 0) runState.outcome = Outcome::kIncomplete;
 }
+
+void ResetUninstallState() { DiscardRemovalBatch(removalBatch); }

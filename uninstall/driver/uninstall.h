@@ -6,6 +6,8 @@
 // rights to delete the installed-programs record, the product's class key or the installation
 // folder.
 void RunUninstall();
+// The run's self-removal batch discarded. For the test reset.
+void ResetUninstallState();
 
 // Whether this run may take away what it removes: the product's class key and the
 // installed-programs record (each when it exists) and the installation folder, each opened with

@@ -51,7 +51,7 @@ void TakeOverKey(const wchar_t* key, const wchar_t* type, bool owned) {
   if (owned) {
     MoveLegacyBackup(key);
   } else if (!SaveKeyHandler(key)) {
-    handlerBackups.unsaved++;
+    NoteUnsavedHandler();
     return;
   }
   SetRegString(HKEY_CLASSES_ROOT, key, L"", type);

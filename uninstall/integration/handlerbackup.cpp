@@ -11,9 +11,13 @@
 #include "settings/registry.h"
 #include "settings/store.h"
 
-HandlerBackups handlerBackups;
-
 namespace {
+
+// Take-overs this run left undone because what was there could not be saved completely.
+struct HandlerBackups {
+  unsigned unsaved = 0;
+};
+HandlerBackups handlerBackups;
 
 // Written since the first version; still written so that an older uninstaller finds them.
 constexpr wchar_t kExistValue[] = L"Exist";
@@ -206,6 +210,12 @@ bool WriteNumber(const Backup& backup, const wchar_t* name, DWORD number) {
 }
 
 }  // namespace
+
+void NoteUnsavedHandler() { handlerBackups.unsaved++; }
+
+unsigned UnsavedHandlerCount() { return handlerBackups.unsaved; }
+
+void ResetUnsavedHandlers() { handlerBackups = HandlerBackups{}; }
 
 bool SaveKeyHandler(const wchar_t* key) {
   SavedValue value;

@@ -14,11 +14,12 @@
 // The product's own file types: never handed back to anyone, removed with the uninstallation.
 inline constexpr const wchar_t* kProductTypes[] = {kObxType, kZipType, kRevType};
 
-// Take-overs this run left undone because what was there could not be saved completely.
-struct HandlerBackups {
-  unsigned unsaved = 0;
-};
-extern HandlerBackups handlerBackups;
+// Counts a take-over this run left undone because what was there could not be saved completely.
+void NoteUnsavedHandler();
+// How many take-overs this run left undone so.
+unsigned UnsavedHandlerCount();
+// The count back to 0. For the test reset.
+void ResetUnsavedHandlers();
 
 // Saves the default value of HKEY_CLASSES_ROOT <key> and whether the key exists. False when the
 // backup could not be written completely: the key must not be taken over then.

@@ -70,7 +70,7 @@ void InstallNewFileTemplate(const wchar_t* ext, bool isObxRow) {
   // completely keeps its place, without the product's template.
   if (!IsShellNewHeld(ext, path)) {
     if (!SaveShellNew(ext)) {
-      handlerBackups.unsaved++;
+      NoteUnsavedHandler();
       return;
     }
     ClearValues(shellNewKey);

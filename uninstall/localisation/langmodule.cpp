@@ -57,6 +57,11 @@ void LanguageModule::Free() {
   loaded = false;
 }
 
+void ResetLanguageModule() {
+  languageModule.Free();
+  languageModule.ownModule = languageModule.resourceModule = GetModuleHandleW(nullptr);
+}
+
 bool FindInLanguageFolder(const wchar_t* src, wchar_t* dst, unsigned size) {
   unsigned srcLength = TextLength(src);
   if (srcLength >= kPathSize - 1) return false;

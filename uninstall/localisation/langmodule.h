@@ -20,6 +20,9 @@ struct LanguageModule {
 };
 
 extern LanguageModule languageModule;
+// Frees the DLL; the running program itself then answers every lookup, as when no language DLL
+// is there. For the test reset.
+void ResetLanguageModule();
 
 // dst receives src or its replacement in the language folder; src and dst may be one buffer.
 // The folder is consulted only in builds whose switch text turns it on (not this one).

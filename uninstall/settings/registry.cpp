@@ -604,6 +604,15 @@ RegKeyCounts GetRegKeyCounts() { return registryAccess.counts; }
 
 void ResetRegKeyCounts() { registryAccess.counts = {}; }
 
+void ResetRegistryState() {
+  ForgetCachedKeys(nullptr, nullptr, true);
+  keyBatch.depth = 0;
+  registryAccess = RegistryAccess{};
+  treeDeletion = TreeDeletion{};
+  regChangesLeft = kUnlimitedRegChanges;
+  RegView = 0;
+}
+
 RegBatch::RegBatch() { keyBatch.depth++; }
 
 RegBatch::~RegBatch() {

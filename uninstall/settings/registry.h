@@ -127,6 +127,10 @@ bool CountRegKeyContents(HKEY root, const wchar_t* subkey, DWORD* subkeys, DWORD
 // called by the program.
 constexpr unsigned kUnlimitedRegChanges = 0xFFFFFFFF;
 void SetRegChangeLimit(unsigned changes);
+// Every process-wide object of the registry layer back in its start state: the view, the
+// denials, the change limit and counts, the key batch (its open keys closed) and the tree
+// deletion's figures. For the test reset.
+void ResetRegistryState();
 
 // The same operations on HKEY_CURRENT_USER, for the program's own settings.
 DWORD GetSettingDword(const wchar_t* subkey, const wchar_t* name, DWORD defaultValue);

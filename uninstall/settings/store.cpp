@@ -588,6 +588,12 @@ bool SaveIni() {
          RewriteInPlace(target, content.data, size);
 }
 
+bool SaveIniLast() {
+  bool saved = SaveIni();
+  settingsStore.saveSettings = 0;
+  return saved;
+}
+
 void FreeIni() {
   SettingsStore& store = settingsStore;
   while (IniEntry* entry = store.first) {
@@ -604,6 +610,13 @@ void FreeIni() {
   store.loadIncomplete = false;
   store.saveRefused = false;
   store.appData = store.integration = store.saveSettings = 1;
+}
+
+void ResetSettingsStore() {
+  FreeIni();
+  SetIniSearchPlaces(nullptr, nullptr);
+  settingsStore.entryLimit = 0;
+  loading = false;
 }
 
 bool IntegrationAllowed() {

@@ -91,8 +91,13 @@ bool IniKeyExists(HKEY root, const wchar_t* subkey, bool& exists);
 // True when the file holds the new text. An elevated run never writes through a name that leads to
 // another file (a standard user may have made the link) and sets saveRefused instead.
 bool SaveIni();
+// SaveIni, and no save after it in this run: the uninstallation saves before the folder goes,
+// and a later save would bring the file back.
+bool SaveIniLast();
 // Frees every entry and forgets the search, so the next request searches again.
 void FreeIni();
+// FreeIni, the search places and the entry limit back as at the start. For the test reset.
+void ResetSettingsStore();
 // The "Integration" switch: false when the ini file switches every shell integration off.
 bool IntegrationAllowed();
 
