@@ -11,9 +11,12 @@
 #include <map>
 #include <string>
 
+#include "base/owners.h"
 #include "base/winver.h"
+#include "driver/uninstall.h"
 #include "expected_keys.h"
 #include "filesystem/path.h"
+#include "filesystem/secure.h"
 #include "integration/associations.h"
 #include "integration/shellext.h"
 #include "integration/shortcuts.h"
@@ -62,6 +65,7 @@ class Apply : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     SetPlatformOverride(&kWindows10x64);
+    UseClassesRootViews();
     // Wine may note the folders on first use; that is the shell's doing, not ours.
     wchar_t folder[2048];
     for (int csidl : {CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_STARTMENU,
@@ -80,7 +84,9 @@ class Apply : public ::testing::Test {
                       std::make_pair(HKEY_LOCAL_MACHINE, L"HKLM\\"),
                       std::make_pair(HKEY_CURRENT_USER, L"HKCU\\")})
       for (const auto& entry : DumpRegistry(root.first, L""))
-        if (!IsShellBookkeeping(entry.first)) all[root.second + entry.first] = entry.second;
+        if (!IsShellBookkeeping(entry.first) &&
+            (root.first != HKEY_LOCAL_MACHINE || entry.first.rfind(L"Software\\Classes", 0)))
+          all[root.second + entry.first] = entry.second;  // the classes: listed as HKCR
     return all;
   }
 
@@ -229,6 +235,57 @@ TEST_F(Apply, WithoutAdministratorRights_NothingIsWrittenAndTheCallFails) {
   EXPECT_EQ(std::wstring(group), L"untouched");
   EXPECT_TRUE(ListFiles(folders_.commonDesktop()).empty());
   EXPECT_FALSE(PathExists(folders_.userPrograms() + L"\\Ombrix"));
+}
+
+// Windows hands a request through HKEY_CLASSES_ROOT to the user's own key of that name where one
+// exists, and any process of the user can make one; Wine does not, so the classes root is pointed
+// at the user's classes here to stand for that. An elevated setup and uninstallation change the
+// machine's classes and leave such a key as it was; a run without the rights still goes through
+// the classes root.
+TEST_F(Apply, ElevatedRunsChangeTheMachinesClassesPastTheUsersShadowingKeys) {
+  const struct {
+    bool elevated;
+    const wchar_t* userZip;
+    const wchar_t* machineZip;
+  } cases[] = {{true, L"sz:UserZip", L"sz:Ombrix.ZIP"},
+               {false, L"sz:Ombrix.ZIP", L"sz:OtherArc.zip"}};
+  for (unsigned i = 0; i < kArchiveTypeCount; i++) options_.associate[i] = true;
+  HKEY machine = registry_.Real(HKEY_CLASSES_ROOT);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.elevated);
+    RegDeleteTreeW(machine, nullptr);
+    RegDeleteTreeW(registry_.Real(HKEY_CURRENT_USER), nullptr);
+    RegDeleteTreeW(registry_.Real(HKEY_LOCAL_MACHINE), L"Software\\Ombrix");
+    ScopedKey user;
+    ASSERT_EQ(RegCreateKeyExW(registry_.Real(HKEY_CURRENT_USER), L"Software\\Classes", 0, nullptr,
+                              0, KEY_ALL_ACCESS, nullptr, user.put(), nullptr),
+              ERROR_SUCCESS);
+    const struct {
+      HKEY root;
+      const wchar_t* key;
+      const wchar_t* text;
+    } plants[] = {{machine, L".zip", L"OtherArc.zip"},
+                  {user.get(), L".zip", L"UserZip"},
+                  {user.get(), L"Ombrix\\shell\\open\\command", L"user.exe"}};
+    for (const auto& plant : plants)
+      ASSERT_EQ(RegSetKeyValueW(plant.root, plant.key, nullptr, REG_SZ, plant.text,
+                                static_cast<DWORD>((wcslen(plant.text) + 1) * sizeof(wchar_t))),
+                ERROR_SUCCESS);
+    RegSnapshot shadowing = TakeRegSnapshot(user.get(), L"");
+    RegOverridePredefKey(HKEY_CLASSES_ROOT, user.get());
+    SetElevationOverride(&c.elevated);
+    ASSERT_TRUE(ApplyIntegration(options_, nullptr, 0));
+    EXPECT_EQ(DumpRegistry(user.get(), L".zip")[L"|@"], c.userZip);
+    EXPECT_EQ(DumpRegistry(machine, L".zip")[L"|@"], c.machineZip);
+    if (c.elevated) {
+      EXPECT_EQ(DescribeRegDifferences(shadowing, TakeRegSnapshot(user.get(), L"")), L"");
+      RemoveIntegration();
+      EXPECT_EQ(DescribeRegDifferences(shadowing, TakeRegSnapshot(user.get(), L"")), L"");
+      EXPECT_EQ(DumpRegistry(machine, L".zip")[L"|@"], L"sz:OtherArc.zip");
+      EXPECT_FALSE(KeyExists(machine, L"Ombrix"));
+    }
+    RegOverridePredefKey(HKEY_CLASSES_ROOT, machine);
+  }
 }
 
 TEST_F(Apply, AppPaths_OnThirtyTwoBitWindowsTheSameKeyIsWrittenTwice) {

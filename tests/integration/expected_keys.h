@@ -6,6 +6,7 @@
 #include <string>
 
 #include "expectednames.h"
+#include "filesystem/secure.h"
 #include "uiauto.h"
 
 // module: the module file beside the test program, or null when its class keys are not written.
@@ -46,4 +47,12 @@ inline void RemoveRealView64Keys() {
     RegDeleteKeyExW(HKEY_CLASSES_ROOT, key.c_str(), KEY_WOW64_64KEY, 0);
   }
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kAppPathsKey, KEY_WOW64_64KEY, 0);
+}
+
+// That happens through the classes root only: an elevated run addresses the machine's classes
+// below HKEY_LOCAL_MACHINE, where Wine keeps both views in the scratch registry. Tests of the
+// views therefore run as a process without elevation.
+inline void UseClassesRootViews() {
+  static const bool notElevated = false;
+  SetElevationOverride(&notElevated);
 }

@@ -20,6 +20,7 @@ namespace {
 
 class ShellExtension : public ::testing::Test {
  protected:
+  void SetUp() override { UseClassesRootViews(); }
   void TearDown() override { RemoveRealView64Keys(); }
 
   void On(const PlatformOverride& platform) { SetPlatformOverride(&platform); }

@@ -82,7 +82,8 @@ ScratchRegistry::ScratchRegistry() {
   };
   hkcu_ = make(L"HKCU");
   hklm_ = make(L"HKLM");
-  hkcr_ = make(L"HKCR");
+  // As in Wine, the classes root shows the machine's classes alone.
+  hkcr_ = make(L"HKLM\\Software\\Classes");
   RegOverridePredefKey(HKEY_CURRENT_USER, hkcu_);
   RegOverridePredefKey(HKEY_LOCAL_MACHINE, hklm_);
   RegOverridePredefKey(HKEY_CLASSES_ROOT, hkcr_);

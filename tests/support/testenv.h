@@ -29,8 +29,9 @@ std::string ReadFileBytes(const std::wstring& path);
 // A text known to be plain ASCII as bytes, to compare with what a file holds.
 inline std::string Ascii(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-// Points HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT of this process at fresh
-// subkeys of HKCU\Software\ObxTest, and removes them and the redirection on destruction.
+// Points HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE of this process at fresh subkeys of
+// HKCU\Software\ObxTest, and HKEY_CLASSES_ROOT at the machine's classes (Software\Classes of that
+// HKEY_LOCAL_MACHINE), and removes them and the redirection on destruction.
 class ScratchRegistry {
  public:
   ScratchRegistry();

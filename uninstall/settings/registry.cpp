@@ -6,6 +6,7 @@
 #include "base/product.h"
 #include "base/text.h"
 #include "filesystem/log.h"
+#include "filesystem/secure.h"
 #include "settings/store.h"
 
 namespace {
@@ -161,6 +162,23 @@ void ForgetCachedKeys(HKEY root, const wchar_t* path, bool deleted) {
   }
 }
 
+// "Software\Classes\" and a full path below the classes root.
+constexpr unsigned kSystemPathSize = kRegPathSize + 17;
+
+// Where Windows is asked for name below from: out gets name, and the root to ask is returned.
+// An elevated run reads and changes the machine's classes themselves: in HKEY_CLASSES_ROOT
+// Windows hands a request to the user's own key of that name where there is one, and any process
+// of the user can make one, so the machine-wide writes would land there and the backups saved
+// for every user would come from there.
+HKEY SystemRoot(HKEY from, const wchar_t* name, wchar_t* out) {
+  if (from != HKEY_CLASSES_ROOT || !IsProcessElevated()) {
+    CopyText(out, name, kSystemPathSize);
+    return from;
+  }
+  FormatText(out, kSystemPathSize, L"%s\\%s", L"Software\\Classes", name);
+  return HKEY_LOCAL_MACHINE;
+}
+
 // Opens name below from (root itself or a key below it); path is the same key's full path below
 // root, which the denials compare.
 LONG OpenKeyAt(HKEY root, const wchar_t* path, HKEY from, const wchar_t* name, DWORD options,
@@ -168,7 +186,9 @@ LONG OpenKeyAt(HKEY root, const wchar_t* path, HKEY from, const wchar_t* name, D
   key.reset();
   if ((access & kWriteRights) && IsDenied(root, path)) return ERROR_ACCESS_DENIED;
   registryAccess.counts.opens++;
-  LONG error = RegOpenKeyExW(from, name, options, access, key.put());
+  wchar_t system[kSystemPathSize];
+  from = SystemRoot(from, name, system);
+  LONG error = RegOpenKeyExW(from, system, options, access, key.put());
   if (error != ERROR_SUCCESS) key.release();
   return error;
 }
@@ -194,16 +214,20 @@ LONG CreateKey(HKEY root, const wchar_t* path, REGSAM access, ScopedKey& key,
   if (IsDenied(root, path)) return ERROR_ACCESS_DENIED;
   registryAccess.counts.creations++;
   bool walk = root == HKEY_CURRENT_USER || root == HKEY_CLASSES_ROOT;
-  wchar_t rest[kRegPathSize];
-  CopyText(rest, path, kRegPathSize);
+  wchar_t rest[kSystemPathSize];
+  HKEY base = SystemRoot(root, path, rest);
+  // The machine's classes key itself is one step, which Windows places in the view asked for;
+  // only administrators can change it. The keys below it are walked.
+  unsigned whole = base == root ? 0 : 16;
   ScopedKey parent;
-  for (wchar_t* name = rest;;) {
-    wchar_t* end = name;
+  for (wchar_t* name = rest;; whole = 0) {
+    wchar_t* end = name + whole;
     while (*end && (!walk || *end != L'\\')) end++;
     bool last = !*end;
     *end = 0;
-    LONG error = RegCreateKeyExW(parent ? parent.get() : root, name, 0, nullptr,
-                                 REG_OPTION_NON_VOLATILE | (walk ? REG_OPTION_OPEN_LINK : 0),
+    LONG error = RegCreateKeyExW(parent ? parent.get() : base, name, 0, nullptr,
+                                 REG_OPTION_NON_VOLATILE |
+                                     (walk && !whole ? REG_OPTION_OPEN_LINK : 0),
                                  (last ? access : KEY_CREATE_SUB_KEY | (access & KEY_WOW64_RES)) |
                                      KEY_QUERY_VALUE,
                                  nullptr, key.put(), disposition);

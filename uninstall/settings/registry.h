@@ -1,6 +1,8 @@
 // The registry access layer through which every registry read, write and deletion goes: each
 // request is first offered to the settings store, relative subkeys are placed under
-// "Software\Ombrix", and writes use the process-wide registry view.
+// "Software\Ombrix", writes use the process-wide registry view, and an elevated process's
+// requests for HKEY_CLASSES_ROOT go to the machine's classes (HKLM\Software\Classes), never to a
+// user's key of the same name.
 #pragma once
 
 #include <windows.h>
