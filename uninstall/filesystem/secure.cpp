@@ -21,6 +21,10 @@ constexpr const wchar_t* kAdminOnlyDescriptor = kAdminOwnedDescriptor + 4;
 struct ElevationState {
   bool overridden = false;
   bool elevated = false;
+  // The token's answer, asked once: it cannot change while the process runs, and the registry
+  // layer asks at every open of a class key. Zero at the start, so the object stays out of the
+  // file's initialised data: 0 not asked yet, 1 not elevated, 2 elevated.
+  unsigned char tokenAnswer = 0;
   wchar_t adminOnlyFolder[kPathSize] = {};
 };
 ElevationState elevationState;
@@ -86,14 +90,19 @@ bool IsAdministratorsMember() {
 
 bool IsProcessElevated() {
   if (elevationState.overridden) return elevationState.elevated;
-  ScopedHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-  TOKEN_ELEVATION elevation = {};
-  DWORD length = 0;
-  if (GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &length))
-    return elevation.TokenIsElevated != 0;
-  // Before user account control an administrator always has full rights.
-  return IsAdministratorsMember();
+  if (!elevationState.tokenAnswer) {
+    ScopedHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+    TOKEN_ELEVATION elevation = {};
+    DWORD length = 0;
+    // Before user account control an administrator always has full rights.
+    bool elevated =
+        GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &length)
+            ? elevation.TokenIsElevated != 0
+            : IsAdministratorsMember();
+    elevationState.tokenAnswer = elevated ? 2 : 1;
+  }
+  return elevationState.tokenAnswer == 2;
 }
 
 void SetElevationOverride(const bool* elevated) {
